@@ -1,0 +1,26 @@
+// The end of every run: the result line in the log, the text viewer for an
+// attended user with whatever was logged while no log file was open, and the
+// exit file for the calling program.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "bootstrapper/run_sequence.h"
+
+void ReportCompletion(RunResult& result);
+
+// 0 for 0, 1641 and 3010; otherwise the code itself.
+int NormalisedResult(int code);
+
+// True unless QZ_SETUP_MODE is exactly "UNATTENDED" or "UNATTENDED_UNINSTALL".
+bool IsAttendedRun(const VariableMap& variables);
+
+// Writes the exit file: normalised result, result code, result text (UTF-8, CR LF).
+void WriteExitFile(const std::wstring& path, int code, const std::wstring& text);
+
+// Shows `text` in the text viewer (dialog 118) until the user closes it.
+void ShowTextViewer(const std::wstring& text);
+
+// Dialog procedure of the text viewer; the creation parameter is the text.
+INT_PTR CALLBACK TextViewerDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

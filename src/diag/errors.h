@@ -1,0 +1,62 @@
+// Exception types of the bootstrapper and the operations that raise them.
+// Every raising point passes its own location string, of the form
+// L" Fnc : Qualified::Name; Line : 12; ".
+#pragma once
+#include <windows.h>
+#include <msi.h>
+
+#include <ios>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+// A Windows or installer error number; its text is built on the first what().
+class WinException : public std::runtime_error {
+public:
+    explicit WinException(DWORD error);
+    WinException(const WinException& other);
+    WinException& operator=(const WinException&) = delete;
+    ~WinException() override;
+
+    const char* what() const noexcept override;
+    DWORD GetError() const noexcept { return m_error; }
+
+protected:
+    // The system text of the error number, in the ANSI code page.
+    const char* SystemText() const noexcept;
+    void CacheText(char* owned) const noexcept;
+
+private:
+    mutable char* m_text = nullptr;
+    DWORD m_error;
+};
+
+// An installer error that comes with the installer's own error record.
+class MSIException : public WinException {
+public:
+    MSIException(DWORD error, MSIHANDLE record);
+    MSIException(const MSIException& other);
+    ~MSIException() override;
+
+    const char* what() const noexcept override;
+    MSIHANDLE GetRecord() const noexcept;
+
+private:
+    struct Record; // shared by copies, closed once when the last one goes
+    std::shared_ptr<Record> m_record;
+};
+
+// The system's text for an error number, exactly as the system gives it
+// (with its trailing line break); empty and false when there is none.
+bool GetSystemErrorText(DWORD error, std::wstring& text);
+
+// Log message 129 (location and system text) with the error as code, then throw.
+[[noreturn]] void ThrowWinException(DWORD error, const wchar_t* location);
+// Throws without logging; callers take the record from MsiGetLastErrorRecord.
+[[noreturn]] void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t* location);
+// Log message 129 (location and what()) without a code, then throw a copy.
+[[noreturn]] void ThrowIosFailure(const std::ios_base::failure& failure, const wchar_t* location);
+[[noreturn]] void ThrowBadAlloc(const std::bad_alloc& failure, const wchar_t* location);
+// Location fixed: the help display is its only user.
+[[noreturn]] void ThrowRuntimeError(const std::runtime_error& failure);

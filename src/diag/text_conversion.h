@@ -1,0 +1,98 @@
+// Text crossing into other encodings: ANSI code page conversions, the UTF-8
+// and pass-through stream facets, and a small-buffer-optimised text buffer.
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cwchar>
+#include <locale>
+#include <memory>
+
+// Allocator of smart_buffer heap blocks; reports exhaustion through ThrowBadAlloc.
+template <class T> struct smart_buffer_allocator;
+
+template <> struct smart_buffer_allocator<wchar_t> {
+    // Grows `block` (or allocates when null) to `count` elements, keeping its contents.
+    static wchar_t* _allocate(std::size_t count, wchar_t* block);
+};
+
+template <> struct smart_buffer_allocator<char> {
+    // Always a new block of `count` bytes.
+    static char* _allocate(std::size_t count);
+};
+
+// A buffer with room for N elements in place; larger sizes live on the heap.
+template <class T, std::size_t N> class smart_buffer {
+public:
+    smart_buffer() = default;
+    explicit smart_buffer(std::size_t n) { resize(n); }
+    smart_buffer(const smart_buffer&) = delete;
+    smart_buffer& operator=(const smart_buffer&) = delete;
+    ~smart_buffer() {
+        if (m_first && m_first != m_inline)
+            std::free(m_first);
+    }
+
+    void resize(std::size_t n);
+    T* begin() { return m_first; }
+    T* end() { return m_last; }
+    const T* begin() const { return m_first; }
+    const T* end() const { return m_last; }
+    T* data() { return m_first; }
+    std::size_t size() const { return static_cast<std::size_t>(m_last - m_first); }
+    // True while the elements live in the inline array.
+    bool is_inline() const { return m_first == m_inline; }
+
+private:
+    T m_inline[N];
+    T* m_first = nullptr;
+    T* m_last = nullptr;
+};
+
+namespace detail {
+wchar_t* smart_buffer_grow(wchar_t* inlineArray, wchar_t* first, std::size_t used, std::size_t n);
+char* smart_buffer_grow(char* inlineArray, char* first, std::size_t used, std::size_t n);
+} // namespace detail
+
+template <class T, std::size_t N> void smart_buffer<T, N>::resize(std::size_t n) {
+    const std::size_t current = size();
+    if (n > current) {
+        if (n > N)
+            m_first = detail::smart_buffer_grow(m_inline, m_first, current, n);
+        else if (!m_first)
+            m_first = m_inline;
+    }
+    m_last = m_first + n;
+}
+
+// Wide text to the ANSI code page and back; the caller owns the result.
+std::unique_ptr<char[]> _Uni2Mb(const wchar_t* text);
+std::unique_ptr<wchar_t[]> _Mb2Uni(const char* text);
+
+template <class T> struct UTF8cvt;
+
+// Makes a wide stream read and write UTF-8.
+template <> struct UTF8cvt<wchar_t> : std::codecvt<wchar_t, char, std::mbstate_t> {
+    explicit UTF8cvt(std::size_t refs = 0) : std::codecvt<wchar_t, char, std::mbstate_t>(refs) {}
+
+protected:
+    int do_max_length() const noexcept override { return 4; }
+    int do_encoding() const noexcept override { return 0; }
+    result do_in(state_type& state, const char* from, const char* from_end, const char*& from_next, wchar_t* to,
+                 wchar_t* to_end, wchar_t*& to_next) const override;
+    result do_out(state_type& state, const wchar_t* from, const wchar_t* from_end, const wchar_t*& from_next,
+                  char* to, char* to_end, char*& to_next) const override;
+    result do_unshift(state_type&, char*, char*, char*& to_next) const override;
+    int do_length(state_type& state, const char* from, const char* from_end, std::size_t max) const override;
+};
+
+template <class T> struct noconversion_codecvt;
+
+// Makes a wide stream store its characters unconverted (UTF-16LE on disk).
+template <> struct noconversion_codecvt<wchar_t> : std::codecvt<wchar_t, char, std::mbstate_t> {
+    explicit noconversion_codecvt(std::size_t refs = 0) : std::codecvt<wchar_t, char, std::mbstate_t>(refs) {}
+
+protected:
+    bool do_always_noconv() const noexcept override { return true; }
+};

@@ -1,0 +1,24 @@
+// The language transforms (.mst) of the transform directory, with the
+// language each one sets.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A text (a transform path, or a language's display name) with a language id.
+struct LangItem {
+    std::wstring text;
+    WORD langId = 0;
+};
+
+using LangItems = std::vector<LangItem>;
+
+// The primary language of a language id.
+inline WORD PrimaryLanguage(WORD langId) { return static_cast<WORD>(langId & 0x3FF); }
+
+// A decimal language value read like wcstoul (base 10), low 16 bits.
+WORD ParseLanguageValue(const std::wstring& text);
+
+// Lists the transforms of `directory` (ending in a backslash) in listing order.
+LangItems LoadLangTransforms(const std::wstring& directory);

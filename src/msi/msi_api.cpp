@@ -1,0 +1,95 @@
+#include "msi/msi_api.h"
+
+#include <string>
+
+#include "diag/errors.h"
+
+namespace QZ {
+namespace MSInstaller {
+namespace {
+
+// Owner of the installer library: loaded once, released at process exit.
+class InstallerLibrary {
+public:
+    InstallerLibrary() = default;
+    InstallerLibrary(const InstallerLibrary&) = delete;
+    InstallerLibrary& operator=(const InstallerLibrary&) = delete;
+    ~InstallerLibrary() {
+        if (m_module)
+            FreeLibrary(m_module);
+    }
+
+    const MsiApi& Get() {
+        if (!m_loaded)
+            Load();
+        return m_api;
+    }
+
+private:
+    void Load() {
+        // Always the system directory's msi.dll, by its full path: never one
+        // that lies beside the executable or in the current directory.
+        wchar_t system[MAX_PATH];
+        const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
+            ThrowWinException(length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW,
+                              L" Fnc : QZ::MSInstaller::Msi; Line : 31; ");
+        const std::wstring path = std::wstring(system, length) + L"\\msi.dll";
+        HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (!module)
+            ThrowWinException(GetLastError(), L" Fnc : QZ::MSInstaller::Msi; Line : 36; ");
+        MsiApi api{};
+        bool complete = true;
+        auto bind = [&](auto& slot, const char* name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
+                reinterpret_cast<void*>(GetProcAddress(module, name)));
+            complete = complete && slot != nullptr;
+        };
+        bind(api.OpenDatabaseW, "MsiOpenDatabaseW");
+        bind(api.DatabaseOpenViewW, "MsiDatabaseOpenViewW");
+        bind(api.DatabaseCommit, "MsiDatabaseCommit");
+        bind(api.DatabaseApplyTransformW, "MsiDatabaseApplyTransformW");
+        bind(api.ViewExecute, "MsiViewExecute");
+        bind(api.ViewFetch, "MsiViewFetch");
+        bind(api.ViewClose, "MsiViewClose");
+        bind(api.CreateRecord, "MsiCreateRecord");
+        bind(api.RecordSetInteger, "MsiRecordSetInteger");
+        bind(api.RecordSetStringW, "MsiRecordSetStringW");
+        bind(api.RecordGetInteger, "MsiRecordGetInteger");
+        bind(api.RecordGetStringW, "MsiRecordGetStringW");
+        bind(api.RecordDataSize, "MsiRecordDataSize");
+        bind(api.GetSummaryInformationW, "MsiGetSummaryInformationW");
+        bind(api.SummaryInfoGetPropertyW, "MsiSummaryInfoGetPropertyW");
+        bind(api.GetLastErrorRecord, "MsiGetLastErrorRecord");
+        bind(api.FormatRecordW, "MsiFormatRecordW");
+        bind(api.GetProductInfoW, "MsiGetProductInfoW");
+        bind(api.EnableLogW, "MsiEnableLogW");
+        bind(api.SetInternalUI, "MsiSetInternalUI");
+        bind(api.SetExternalUIW, "MsiSetExternalUIW");
+        bind(api.InstallProductW, "MsiInstallProductW");
+        bind(api.CloseHandle, "MsiCloseHandle");
+        if (!complete) {
+            FreeLibrary(module);
+            ThrowWinException(ERROR_PROC_NOT_FOUND, L" Fnc : QZ::MSInstaller::Msi; Line : 68; ");
+        }
+        m_module = module;
+        m_api = api;
+        m_loaded = true;
+    }
+
+    HMODULE m_module = nullptr;
+    MsiApi m_api{};
+    bool m_loaded = false;
+};
+
+InstallerLibrary& Library() {
+    static InstallerLibrary library;
+    return library;
+}
+
+} // namespace
+
+const MsiApi& Msi() { return Library().Get(); }
+
+} // namespace MSInstaller
+} // namespace QZ

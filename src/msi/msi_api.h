@@ -1,0 +1,44 @@
+// The Windows Installer functions, bound at run time from msi.dll in the
+// system directory. The executable never imports msi.dll statically, so a
+// DLL planted beside it cannot stand in for the installer.
+#pragma once
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+namespace QZ {
+namespace MSInstaller {
+
+struct MsiApi {
+    decltype(&::MsiOpenDatabaseW) OpenDatabaseW;
+    decltype(&::MsiDatabaseOpenViewW) DatabaseOpenViewW;
+    decltype(&::MsiDatabaseCommit) DatabaseCommit;
+    decltype(&::MsiDatabaseApplyTransformW) DatabaseApplyTransformW;
+    decltype(&::MsiViewExecute) ViewExecute;
+    decltype(&::MsiViewFetch) ViewFetch;
+    decltype(&::MsiViewClose) ViewClose;
+    decltype(&::MsiCreateRecord) CreateRecord;
+    decltype(&::MsiRecordSetInteger) RecordSetInteger;
+    decltype(&::MsiRecordSetStringW) RecordSetStringW;
+    decltype(&::MsiRecordGetInteger) RecordGetInteger;
+    decltype(&::MsiRecordGetStringW) RecordGetStringW;
+    decltype(&::MsiRecordDataSize) RecordDataSize;
+    decltype(&::MsiGetSummaryInformationW) GetSummaryInformationW;
+    decltype(&::MsiSummaryInfoGetPropertyW) SummaryInfoGetPropertyW;
+    decltype(&::MsiGetLastErrorRecord) GetLastErrorRecord;
+    decltype(&::MsiFormatRecordW) FormatRecordW;
+    decltype(&::MsiGetProductInfoW) GetProductInfoW;
+    decltype(&::MsiEnableLogW) EnableLogW;
+    decltype(&::MsiSetInternalUI) SetInternalUI;
+    decltype(&::MsiSetExternalUIW) SetExternalUIW;
+    decltype(&::MsiInstallProductW) InstallProductW;
+    decltype(&::MsiCloseHandle) CloseHandle;
+};
+
+// The installer's functions, loaded on the first call from the system
+// directory. Raises a WinException (message 129 logged) when msi.dll or one
+// of its functions cannot be loaded.
+const MsiApi& Msi();
+
+} // namespace MSInstaller
+} // namespace QZ

@@ -1,0 +1,23 @@
+// Questions about a package file answered without installing it.
+#pragma once
+#include <windows.h>
+#include <msi.h>
+
+#include <string>
+
+#include "diag/text_conversion.h"
+
+namespace QZ {
+namespace MSInstaller {
+
+// Platform value of a package whose Template names no known platform.
+constexpr DWORD PLATFORM_UNRECOGNISED = 0xFFFF;
+
+void GetPckgProperty(const std::wstring& packagePath, const std::wstring& name, std::wstring& value);
+void _GetPckgSummProp(MSIHANDLE database, const std::wstring& packagePath, UINT propertyId,
+                      smart_buffer<wchar_t, 100>& value);
+// 0 Intel, 9 x64, 6 Intel64, PLATFORM_UNRECOGNISED otherwise.
+DWORD GetPckgPlatform(MSIHANDLE database, const std::wstring& packagePath);
+
+} // namespace MSInstaller
+} // namespace QZ

@@ -1,0 +1,18 @@
+// Finding the package, the machine's processor, and directory listings.
+#pragma once
+#include <windows.h>
+
+#include <list>
+#include <string>
+
+#include "settings/variables.h"
+
+using FileList = std::list<std::wstring>;
+
+// 0 (x86), 6 (Itanium) or 9 (x64): the processor of the machine the 32-bit
+// bootstrapper runs on.
+DWORD GetNativeProcessor();
+
+// Appends the bare names of the entries matching `pattern` (a directory
+// followed by a wildcard), directories included, in listing order.
+FileList& LoadFileList(const std::wstring& pattern, FileList& files);

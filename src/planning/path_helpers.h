@@ -1,0 +1,51 @@
+// Path and file helpers over wide paths. Failures of the file system raise a
+// WinException with the location of the failing step.
+#pragma once
+#include <string>
+
+// The executable's directory, ending in a separator.
+void GetModuleDir(std::wstring& dir);
+inline std::wstring GetModuleDir() {
+    std::wstring dir;
+    GetModuleDir(dir);
+    return dir;
+}
+
+// True for an existing file that can be opened for reading (a directory: false).
+bool FileExists(const std::wstring& path);
+
+// Absolute form of `path` against the current directory, which is unchanged afterwards.
+void _Rel2AbsPath(std::wstring& result, const std::wstring& path);
+// Trims blanks and double quotes, then makes the path absolute.
+void Rel2AbsFilePath(std::wstring& path);
+// The same for a directory; the result always ends in a backslash.
+void Rel2AbsDirPath(std::wstring& path);
+
+void TrimSpacesAndQuotes(std::wstring& text);
+void TrimSpaces(std::wstring& text);
+
+// Creates every missing directory along `path`.
+void CreateDirPath(const std::wstring& path);
+
+// Owner of one temporary file: deletes it when destroyed.
+class TmpFile {
+public:
+    TmpFile() = default;
+    explicit TmpFile(wchar_t* ownedName) : m_name(ownedName) {}
+    TmpFile(TmpFile&& other) noexcept : m_name(other.m_name) { other.m_name = nullptr; }
+    TmpFile& operator=(TmpFile&& other) noexcept;
+    TmpFile(const TmpFile&) = delete;
+    TmpFile& operator=(const TmpFile&) = delete;
+    ~TmpFile();
+
+    // Full name of the file, or null.
+    const wchar_t* name() const { return m_name; }
+    explicit operator bool() const { return m_name != nullptr; }
+
+private:
+    void reset() noexcept;
+    wchar_t* m_name = nullptr; // 260 characters, allocated with new[]
+};
+
+// An empty file with a unique name in the user's temporary directory.
+TmpFile CreateTmpFile();

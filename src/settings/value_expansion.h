@@ -1,0 +1,15 @@
+// Environment references (%NAME%) in setting values.
+#pragma once
+#include <string>
+
+#include "settings/variables.h"
+
+std::wstring ExpandEnvironmentVars(const wchar_t* text);
+inline std::wstring ExpandEnvironmentVars(const std::wstring& text) { return ExpandEnvironmentVars(text.c_str()); }
+
+// Expands the values of the first 11 control variables in place.
+void ExpandControlVariables(VariableMap& variables);
+
+// Expands every other value in place, pointing program-files references at the
+// 64-bit folders first, unless the package (QZ_SETUP_PACKAGE_FILE) is for Intel.
+void ExpandPassThroughVariables(VariableMap& variables);

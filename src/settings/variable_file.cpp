@@ -1,0 +1,68 @@
+#include "settings/variable_file.h"
+
+#include <cwctype>
+#include <fstream>
+#include <ios>
+#include <iterator>
+#include <locale>
+#include <system_error>
+
+#include "diag/errors.h"
+#include "diag/text_conversion.h"
+
+namespace {
+
+bool IsBlankLine(const std::wstring& text, std::wstring::size_type first, std::wstring::size_type last) {
+    for (auto i = first; i < last; ++i) {
+        const wint_t c = text[i];
+        if (!std::iswspace(c) && !std::iswblank(c))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int LoadPIFRspFile(const std::wstring& path, VariableMap& variables, std::wstring& offending) {
+    // Text mode: the runtime turns CR LF into LF and stops at CTRL+Z.
+    std::wifstream file;
+    file.imbue(std::locale(std::locale(), new UTF8cvt<wchar_t>));
+    file.open(path.c_str(), std::ios_base::in);
+    if (!file.is_open()) {
+        const std::unique_ptr<char[]> narrowPath = _Uni2Mb(path.c_str());
+        const std::string description = std::string("Failed to open ") + narrowPath.get() + " file.";
+        ThrowIosFailure(std::ios_base::failure(description, std::make_error_code(std::io_errc::stream)),
+                        L" Fnc : LoadPIFRspFile; Line : 117; ");
+    }
+
+    std::wstring text{std::istreambuf_iterator<wchar_t>(file), std::istreambuf_iterator<wchar_t>()};
+    if (!text.empty() && text[0] == L'\xFEFF')
+        text.erase(0, 1);
+
+    return ParseVariableFile(text, variables, offending);
+}
+
+int ParseVariableFile(const std::wstring& text, VariableMap& variables, std::wstring& offending) {
+    VariableMap collected;
+    std::wstring::size_type start = 0;
+    while (start <= text.size()) {
+        std::wstring::size_type end = text.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        const std::wstring::size_type next = end + 1;
+
+        if (!IsBlankLine(text, start, end) && text[start] != L'#') {
+            const std::wstring::size_type equals = text.find(L'=', start);
+            if (equals == std::wstring::npos || equals >= end) {
+                offending.assign(text, start, end - start);
+                return 1;
+            }
+            if (equals > start)
+                collected[text.substr(start, equals - start)] = text.substr(equals + 1, end - equals - 1);
+        }
+        start = next;
+    }
+
+    variables.swap(collected);
+    return 0;
+}

@@ -1,0 +1,89 @@
+#include "settings/variables.h"
+
+#include <windows.h>
+
+#include "planning/path_helpers.h"
+
+const wchar_t* const QZ_SETUP_LOG_FILE = L"QZ_SETUP_LOG_FILE";
+const wchar_t* const QZ_SETUP_EXIT_FILE = L"QZ_SETUP_EXIT_FILE";
+const wchar_t* const QZ_SETUP_HELP_FILE = L"QZ_SETUP_HELP_FILE";
+const wchar_t* const QZ_SETUP_PACKAGE_FILE = L"QZ_SETUP_PACKAGE_FILE";
+const wchar_t* const QZ_SETUP_TRACE = L"QZ_SETUP_TRACE";
+const wchar_t* const QZ_SETUP_VERBOSE = L"QZ_SETUP_VERBOSE";
+const wchar_t* const QZ_SETUP_PACKAGE_NAME = L"QZ_SETUP_PACKAGE_NAME";
+const wchar_t* const QZ_SETUP_RESPONSE_FILE = L"QZ_SETUP_RESPONSE_FILE";
+const wchar_t* const QZ_SETUP_PACKAGE_DIR = L"QZ_SETUP_PACKAGE_DIR";
+const wchar_t* const QZ_SETUP_MODE = L"QZ_SETUP_MODE";
+const wchar_t* const QZ_SUPPRESS_REBOOT = L"QZ_SUPPRESS_REBOOT";
+const wchar_t* const QZ_SETUP_LANG_TRANSFORM = L"QZ_SETUP_LANG_TRANSFORM";
+const wchar_t* const QZ_SETUP_LANG_TRANSFORM_DIR = L"QZ_SETUP_LANG_TRANSFORM_DIR";
+const wchar_t* const QZ_SETUP_HELP = L"QZ_SETUP_HELP";
+
+// Literals rather than the constants above keep these tables statically
+// initialised, so they are ready before any other unit's initialisers run.
+const wchar_t* const g_controlVariableNames[13] = {
+    L"QZ_SETUP_LOG_FILE",      L"QZ_SETUP_EXIT_FILE",     L"QZ_SETUP_HELP_FILE",   L"QZ_SETUP_PACKAGE_FILE",
+    L"QZ_SETUP_TRACE",         L"QZ_SETUP_VERBOSE",       L"QZ_SETUP_PACKAGE_NAME", L"QZ_SETUP_RESPONSE_FILE",
+    L"QZ_SETUP_PACKAGE_DIR",   L"QZ_SETUP_MODE",          L"QZ_SUPPRESS_REBOOT",   L"QZ_SETUP_LANG_TRANSFORM",
+    L"QZ_SETUP_LANG_TRANSFORM_DIR"};
+
+const wchar_t* const g_expandedVariableNames[11] = {
+    L"QZ_SETUP_LOG_FILE",      L"QZ_SETUP_EXIT_FILE",   L"QZ_SETUP_HELP_FILE",     L"QZ_SETUP_PACKAGE_FILE",
+    L"QZ_SETUP_TRACE",         L"QZ_SETUP_VERBOSE",     L"QZ_SETUP_PACKAGE_NAME",  L"QZ_SETUP_RESPONSE_FILE",
+    L"QZ_SETUP_PACKAGE_DIR",   L"QZ_SETUP_MODE",        L"QZ_SUPPRESS_REBOOT"};
+
+const wchar_t* const g_setupModeNames[4] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};
+
+const VariableMap* g_variables = nullptr;
+
+namespace {
+
+bool EqualsIgnoringCase(const std::wstring& value, const wchar_t* word) {
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, value.c_str(), static_cast<int>(value.size()), word,
+                          -1) == CSTR_EQUAL;
+}
+
+} // namespace
+
+bool IsTrueValue(const std::wstring& value) {
+    if (value.empty())
+        return false;
+    if (value == L"1")
+        return true;
+    return EqualsIgnoringCase(value, L"yes") || EqualsIgnoringCase(value, L"true");
+}
+
+std::wstring GetControlFilePath() { return GetModuleDir() + L"qz-setup.dat"; }
+
+void MergeVariables(VariableMap& target, const VariableMap& source) {
+    for (const auto& entry : source)
+        target.insert(entry); // an existing name keeps its value
+}
+
+bool GetVariable(const std::wstring& name, std::wstring& value) {
+    if (!g_variables)
+        return false;
+    const auto found = g_variables->find(name);
+    if (found == g_variables->end() || found->second.empty())
+        return false;
+    value = found->second;
+    return true;
+}
+
+bool IsVariableTrue(bool& truth, const std::wstring& name) {
+    std::wstring value;
+    const bool set = GetVariable(name, value);
+    truth = set && IsTrueValue(value);
+    return set;
+}
+
+SetupMode GetSetupMode() {
+    std::wstring value;
+    if (GetVariable(QZ_SETUP_MODE, value)) {
+        for (int mode = 0; mode < 4; ++mode) {
+            if (value == g_setupModeNames[mode])
+                return static_cast<SetupMode>(mode);
+        }
+    }
+    return INSTALL;
+}

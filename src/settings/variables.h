@@ -1,0 +1,51 @@
+// The settings store: one ordered map of named text values, the control
+// variables the bootstrapper consumes itself, setup modes and the readers
+// used once the map is published.
+#pragma once
+#include <map>
+#include <string>
+
+// Names compare by 16-bit code unit, case-sensitively.
+using VariableMap = std::map<std::wstring, std::wstring>;
+
+enum SetupMode { INSTALL = 0, UNINSTALL = 1, UNATTENDED = 2, UNATTENDED_UNINSTALL = 3 };
+
+extern const wchar_t* const QZ_SETUP_LOG_FILE;
+extern const wchar_t* const QZ_SETUP_EXIT_FILE;
+extern const wchar_t* const QZ_SETUP_HELP_FILE;
+extern const wchar_t* const QZ_SETUP_PACKAGE_FILE;
+extern const wchar_t* const QZ_SETUP_TRACE;
+extern const wchar_t* const QZ_SETUP_VERBOSE;
+extern const wchar_t* const QZ_SETUP_PACKAGE_NAME;
+extern const wchar_t* const QZ_SETUP_RESPONSE_FILE;
+extern const wchar_t* const QZ_SETUP_PACKAGE_DIR;
+extern const wchar_t* const QZ_SETUP_MODE;
+extern const wchar_t* const QZ_SUPPRESS_REBOOT;
+extern const wchar_t* const QZ_SETUP_LANG_TRANSFORM;
+extern const wchar_t* const QZ_SETUP_LANG_TRANSFORM_DIR;
+extern const wchar_t* const QZ_SETUP_HELP;
+
+// The 13 control variables, in their fixed order; left out of the installer's properties.
+extern const wchar_t* const g_controlVariableNames[13];
+// The first 11 of them: expanded once the settings are gathered.
+extern const wchar_t* const g_expandedVariableNames[11];
+
+// The mode values, by SetupMode number.
+extern const wchar_t* const g_setupModeNames[4];
+
+// The run's map once published (null before).
+extern const VariableMap* g_variables;
+
+// True for "1", or "yes"/"true" in any letter case.
+bool IsTrueValue(const std::wstring& value);
+
+// The executable's directory followed by "qz-setup.dat".
+std::wstring GetControlFilePath();
+
+// Adds each entry of `source` whose name `target` lacks.
+void MergeVariables(VariableMap& target, const VariableMap& source);
+
+// Readers through g_variables: true when the name is present with a non-empty value.
+bool GetVariable(const std::wstring& name, std::wstring& value);
+bool IsVariableTrue(bool& truth, const std::wstring& name);
+SetupMode GetSetupMode();

@@ -1,0 +1,53 @@
+// Small helpers shared by the tests: scratch directories, file contents,
+// text conversion for assertions, and where the built programs are.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qztest {
+
+// A fresh directory under %TEMP%, removed with its contents when destroyed.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // Ends in a backslash.
+    const std::wstring& path() const { return m_path; }
+    std::wstring operator/(const std::wstring& name) const { return m_path + name; }
+
+private:
+    std::wstring m_path;
+};
+
+// Removes a directory tree (best effort).
+void RemoveTree(const std::wstring& path);
+
+// The directory of the running test program (the build's bin folder), ending in a backslash.
+std::wstring BinDir();
+// Full path of the built qz-setup.exe.
+std::wstring SetupExePath();
+
+// Whole-file access, byte-exact.
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool PathExists(const std::wstring& path);
+void CopyFileOrThrow(const std::wstring& from, const std::wstring& to);
+
+// A UTF-16LE file (such as the bootstrap log) decoded to wide text; a leading
+// byte-order mark is kept so tests can check it.
+std::wstring ReadUtf16File(const std::wstring& path);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// Splits at "\r\n" (the log's line end); the text after the last one is the last element.
+std::vector<std::wstring> SplitLines(const std::wstring& text, const std::wstring& separator = L"\r\n");
+
+// The system text of an error number, as FormatMessageW gives it.
+std::wstring SystemText(DWORD error);
+
+} // namespace qztest
