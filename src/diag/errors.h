@@ -26,6 +26,8 @@ protected:
     // The system text of the error number, in the ANSI code page.
     const char* SystemText() const noexcept;
     void CacheText(char* owned) const noexcept;
+    // The text built so far, or null.
+    const char* CachedText() const noexcept { return m_text; }
 
 private:
     mutable char* m_text = nullptr;

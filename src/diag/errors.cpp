@@ -1,0 +1,224 @@
+#include "diag/errors.h"
+
+#include <msiquery.h>
+
+#include "diag/bootstrap_log.h"
+#include "diag/messages.h"
+#include "diag/text_conversion.h"
+#include "msi/msi_api.h"
+
+namespace {
+
+const char kUntranslatedError[] = "Failed to translate the windows error code to text.";
+
+// Owner of a block from LocalAlloc (or one the system allocated that way).
+class LocalMemory {
+public:
+    LocalMemory() = default;
+    explicit LocalMemory(HLOCAL block) : m_block(block) {}
+    LocalMemory(const LocalMemory&) = delete;
+    LocalMemory& operator=(const LocalMemory&) = delete;
+    ~LocalMemory() {
+        if (m_block)
+            LocalFree(m_block);
+    }
+
+    HLOCAL* put() { return &m_block; }
+    HLOCAL get() const { return m_block; }
+    HLOCAL release() {
+        HLOCAL block = m_block;
+        m_block = nullptr;
+        return block;
+    }
+
+private:
+    HLOCAL m_block = nullptr;
+};
+
+// The system's message for `error` in a system-allocated block; the length in
+// characters, 0 when there is none. Inserts are left as they are: these texts
+// come with no arguments.
+DWORD FormatSystemMessage(DWORD error, LocalMemory& text) {
+    return FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(text.put()), 0, nullptr);
+}
+
+// `length` wide characters in the ANSI code page, in a LocalAlloc block with
+// `spare` bytes beyond the text (the first of them the terminator); null when
+// nothing converts.
+char* ToAnsiLocal(const wchar_t* text, int length, std::size_t spare) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return nullptr;
+    LocalMemory block(LocalAlloc(LMEM_FIXED, static_cast<SIZE_T>(size) + spare));
+    char* const ansi = static_cast<char*>(block.get());
+    if (!ansi || WideCharToMultiByte(CP_ACP, 0, text, length, ansi, size, nullptr, nullptr) != size)
+        return nullptr;
+    ansi[size] = '\0';
+    return static_cast<char*>(block.release());
+}
+
+// The installer's formatted text of `record`, in the ANSI code page; null
+// when the record cannot be formatted or formats to nothing.
+char* FormatRecordAnsi(MSIHANDLE record) {
+    if (!record)
+        return nullptr;
+    const QZ::MSInstaller::MsiApi& msi = QZ::MSInstaller::Msi();
+    wchar_t none[1] = {L'\0'};
+    DWORD length = 0;
+    if (msi.FormatRecordW(0, record, none, &length) != ERROR_MORE_DATA)
+        return nullptr;
+    DWORD size = length + 1;
+    smart_buffer<wchar_t, 100> text(size);
+    if (msi.FormatRecordW(0, record, text.data(), &size) != ERROR_SUCCESS || size == 0)
+        return nullptr;
+    return ToAnsiLocal(text.data(), static_cast<int>(size), 2);
+}
+
+// Message 129 for a raised error, as an error line.
+void LogRaisedError(const wchar_t* location, const std::wstring& description, const DWORD* code) {
+    std::wstring line;
+    FormatResourceMessage(IDS_ERROR_AT, line, location, description);
+    if (code)
+        WriteLogLine(*code, line, LOG_ERROR);
+    else
+        WriteLogLine(line, LOG_ERROR);
+}
+
+void LogRaisedError(const wchar_t* location, const char* what) {
+    const std::unique_ptr<wchar_t[]> description = _Mb2Uni(what ? what : "");
+    LogRaisedError(location, std::wstring(description.get()), nullptr);
+}
+
+// The copy thrown for a stream failure: the given failure's code, and its
+// text exactly as the given one describes itself.
+class IosFailureCopy : public std::ios_base::failure {
+public:
+    explicit IosFailureCopy(const std::ios_base::failure& failure)
+        : std::ios_base::failure(failure), m_text(failure.what()) {}
+    const char* what() const noexcept override { return m_text.c_str(); }
+
+private:
+    std::string m_text;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- WinException
+
+WinException::WinException(DWORD error) : std::runtime_error(""), m_error(error) {}
+
+WinException::WinException(const WinException& other) : std::runtime_error(""), m_error(other.m_error) {}
+
+WinException::~WinException() {
+    if (m_text && m_text != kUntranslatedError)
+        LocalFree(m_text);
+}
+
+const char* WinException::what() const noexcept {
+    return SystemText();
+}
+
+const char* WinException::SystemText() const noexcept {
+    if (m_text)
+        return m_text;
+    LocalMemory text;
+    const DWORD length = FormatSystemMessage(m_error, text);
+    CacheText(length ? ToAnsiLocal(static_cast<const wchar_t*>(text.get()), static_cast<int>(length), 1)
+                     : nullptr);
+    return m_text;
+}
+
+void WinException::CacheText(char* owned) const noexcept {
+    m_text = owned ? owned : const_cast<char*>(kUntranslatedError);
+}
+
+// ---------------------------------------------------------------- MSIException
+
+struct MSIException::Record {
+    explicit Record(MSIHANDLE record) : handle(record) {}
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+    ~Record() {
+        if (!handle)
+            return;
+        try {
+            QZ::MSInstaller::Msi().CloseHandle(handle);
+        } catch (...) {
+            // The installer library is gone; so is the handle.
+        }
+    }
+
+    MSIHANDLE handle;
+};
+
+MSIException::MSIException(DWORD error, MSIHANDLE record) : WinException(error) {
+    try {
+        m_record = std::make_shared<Record>(record);
+    } catch (...) {
+        const Record closer(record); // the exception never came to own it
+        throw;
+    }
+}
+
+MSIException::MSIException(const MSIException& other) : WinException(other), m_record(other.m_record) {}
+
+MSIException::~MSIException() = default;
+
+const char* MSIException::what() const noexcept {
+    if (const char* cached = CachedText())
+        return cached;
+    char* text = nullptr;
+    try {
+        text = FormatRecordAnsi(GetRecord());
+    } catch (...) {
+        text = nullptr;
+    }
+    if (!text)
+        return SystemText();
+    CacheText(text);
+    return text;
+}
+
+MSIHANDLE MSIException::GetRecord() const noexcept {
+    return m_record ? m_record->handle : 0;
+}
+
+// ---------------------------------------------------------------- raising
+
+bool GetSystemErrorText(DWORD error, std::wstring& text) {
+    LocalMemory buffer;
+    const DWORD length = FormatSystemMessage(error, buffer);
+    if (length)
+        text.assign(static_cast<const wchar_t*>(buffer.get()), length);
+    else
+        text.clear();
+    return length != 0;
+}
+
+void ThrowWinException(DWORD error, const wchar_t* location) {
+    std::wstring description;
+    GetSystemErrorText(error, description);
+    LogRaisedError(location, description, &error);
+    throw WinException(error);
+}
+
+void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t*) {
+    throw MSIException(error, record);
+}
+
+void ThrowIosFailure(const std::ios_base::failure& failure, const wchar_t* location) {
+    LogRaisedError(location, failure.what());
+    throw IosFailureCopy(failure);
+}
+
+void ThrowBadAlloc(const std::bad_alloc& failure, const wchar_t* location) {
+    LogRaisedError(location, failure.what());
+    throw failure;
+}
+
+void ThrowRuntimeError(const std::runtime_error& failure) {
+    LogRaisedError(L" Fnc : DisplayHelp; Line : 120; ", failure.what());
+    throw failure;
+}

@@ -1,0 +1,254 @@
+#include "diag/bootstrap_log.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "diag/errors.h"
+#include "diag/messages.h"
+#include "diag/text_conversion.h"
+#include "support/test_env.h"
+#include "child_process.h"
+
+namespace {
+
+const wchar_t kLogVariable[] = L"QZ_DIAG_LOG";
+
+// What the logging child writes, up to the closing line at its exit: the
+// lines written before the log opened, then (when there is one) the report of
+// a resource module that failed to load at the first lookup, in SetLogFile.
+const std::wstring kChildEarly = L"\xFEFF"
+                                 L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.\r\n"
+                                 L"QZSETUP:BOOTSTRAP:INFO::early info\r\n"
+                                 L"QZSETUP:BOOTSTRAP:ERR:5:early error\r\n"
+                                 L"QZSETUP:BOOTSTRAP:INFO::second info\r\n";
+const std::wstring kModuleFailedLine = L"QZSETUP:BOOTSTRAP:INFO::Failed to load qz-setup.rsc resource file. "
+                                       L"Defaulting to inner resource messages.\r\n";
+const std::wstring kChildLater = L"QZSETUP:BOOTSTRAP:INFO:0:after\r\n"
+                                 L"QZSETUP:BOOTSTRAP:ERR::line1\nline2\r\n";
+const std::wstring kClosingLine = L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
+
+TEST(LogLine, FormatsPrefixCodeAndTextUnchanged) {
+    const DWORD zero = 0;
+    const DWORD topBit = 0x80070005;
+    const DWORD installFailure = 1603;
+    struct Case {
+        const DWORD* code;
+        std::wstring text;
+        LogKind kind;
+        std::wstring line;
+    };
+    const Case cases[] = {
+        {nullptr, L"Bootstrapper logging initiated.", LOG_INFO,
+         L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.\r\n"},
+        {&zero, L"done", LOG_ERROR, L"QZSETUP:BOOTSTRAP:ERR:0:done\r\n"},
+        {&installFailure, L"failed", LOG_ERROR, L"QZSETUP:BOOTSTRAP:ERR:1603:failed\r\n"},
+        {&topBit, L"denied", LOG_ERROR, L"QZSETUP:BOOTSTRAP:ERR:2147942405:denied\r\n"},
+        {nullptr, L"\nfirst\nsecond\n", LOG_INFO, L"QZSETUP:BOOTSTRAP:INFO::\nfirst\nsecond\n\r\n"},
+        {nullptr, L"", LOG_ERROR, L"QZSETUP:BOOTSTRAP:ERR::\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(qztest::ToUtf8(c.line));
+        EXPECT_EQ(c.line, FormatLogLine(c.code, c.text, c.kind));
+
+        std::wstringbuf log;
+        LogStreamCapture capture(log);
+        if (c.code)
+            WriteLogLine(*c.code, c.text, c.kind);
+        else
+            WriteLogLine(c.text, c.kind);
+        EXPECT_EQ(c.line, log.str());
+    }
+}
+
+// Points the two streams at two different buffers, to see which one a line takes.
+class SeparateStreams {
+public:
+    SeparateStreams() : m_out(std::wcout.rdbuf(&info)), m_err(std::wcerr.rdbuf(&error)) {}
+    ~SeparateStreams() {
+        std::wcout.rdbuf(m_out);
+        std::wcerr.rdbuf(m_err);
+    }
+    std::wstringbuf info;
+    std::wstringbuf error;
+
+private:
+    std::wstreambuf* m_out;
+    std::wstreambuf* m_err;
+};
+
+TEST(LogLine, KindChoosesTheStreamAndStreamFormattingDoesNotApply) {
+    SeparateStreams streams;
+    std::wcout.width(80);
+    std::wcout.fill(L'*');
+    std::wcerr.width(80);
+    WriteLogLine(L"to information", LOG_INFO);
+    WriteLogLine(7, L"to error", LOG_ERROR);
+    std::wcout.width(0);
+    std::wcout.fill(L' ');
+    std::wcerr.width(0);
+    EXPECT_EQ(L"QZSETUP:BOOTSTRAP:INFO::to information\r\n", streams.info.str());
+    EXPECT_EQ(L"QZSETUP:BOOTSTRAP:ERR:7:to error\r\n", streams.error.str());
+}
+
+TEST(SetLogFile, UnopenableFileRaisesMessage112AndLogsIntoTheEarlyBuffer) {
+    qztest::TempDir dir;
+    const std::wstring directoryAsLog = dir / L"taken";
+    ASSERT_TRUE(CreateDirectoryW(directoryAsLog.c_str(), nullptr));
+
+    std::wstringbuf early(std::ios_base::in | std::ios_base::out);
+    LogStreamCapture capture(early);
+    std::string message;
+    ASSERT_TRUE(LoadResourceMessageA(IDS_LOG_OPEN_FAILED, message));
+    try {
+        SetLogFile(directoryAsLog, early);
+        ADD_FAILURE() << "did not throw";
+    } catch (const std::ios_base::failure& e) {
+        EXPECT_EQ(message, e.what());
+        EXPECT_EQ(std::make_error_code(std::io_errc::stream), e.code());
+        EXPECT_EQ(
+            L"QZSETUP:BOOTSTRAP:ERR::Error occured at  Fnc : SetLogFile; Line : 55; .\nError description: " +
+                std::wstring(_Mb2Uni(e.what()).get()) + L".\r\n",
+            early.str());
+    }
+    EXPECT_FALSE(IsLogFileOpen());
+
+    // A directory chain that cannot be made stops before any file is opened.
+    qztest::WriteFileBytes(dir / L"plain", "a file, not a directory");
+    early.str(std::wstring());
+    EXPECT_THROW(SetLogFile(dir / L"plain\\sub\\log.txt", early), WinException);
+    EXPECT_FALSE(IsLogFileOpen());
+    EXPECT_FALSE(qztest::PathExists(dir / L"plain\\sub"));
+}
+
+// ------------------------------------------------ in processes of their own
+
+TEST(DiagChild, DISABLED_WritesLog) {
+    const std::wstring path = diagtest::ChildSetting(kLogVariable);
+    ASSERT_FALSE(path.empty());
+    std::wstringbuf early(std::ios_base::in | std::ios_base::out);
+    LogStreamCapture capture(early);
+    WriteLogLine(L"early info", LOG_INFO);
+    WriteLogLine(5, L"early error", LOG_ERROR);
+    WriteLogLine(L"second info", LOG_INFO);
+    ASSERT_FALSE(IsLogFileOpen());
+
+    SetLogFile(path, early);
+    EXPECT_TRUE(IsLogFileOpen());
+    EXPECT_EQ(L"", early.str());
+    WriteLogLine(0, L"after", LOG_INFO);
+    WriteLogLine(L"line1\nline2", LOG_ERROR);
+    // An error line reaches the file at once, with every line before it.
+    const std::wstring log = qztest::ReadUtf16File(path);
+    EXPECT_TRUE(log == kChildEarly + kChildLater || log == kChildEarly + kModuleFailedLine + kChildLater)
+        << qztest::ToUtf8(log);
+    diagtest::MarkChildDone();
+}
+
+TEST(DiagChild, DISABLED_OpensLogWithModule) {
+    const std::wstring path = diagtest::ChildSetting(kLogVariable);
+    ASSERT_FALSE(path.empty());
+    std::wstringbuf early(std::ios_base::in | std::ios_base::out);
+    LogStreamCapture capture(early);
+    SetLogFile(path, early);
+    diagtest::MarkChildDone();
+}
+
+TEST(BootstrapLog, HoldsTheWholeRunInOrderAndClosesAtExit) {
+    struct Case {
+        const char* name;
+        std::wstring relativePath;
+        std::string previousContent; // empty: no file before
+        bool brokenModule;           // a qz-setup.rsc that is no module in the working directory
+    };
+    const Case cases[] = {
+        {"directories created", L"not\\there\\yet\\setup.log", "", false},
+        {"earlier log emptied", L"setup.log", std::string(20000, 'Z'), false},
+        {"module report after the opening line", L"setup.log", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qztest::TempDir dir;
+        const std::wstring path = dir / c.relativePath;
+        if (!c.previousContent.empty())
+            qztest::WriteFileBytes(path, c.previousContent);
+        if (c.brokenModule)
+            qztest::WriteFileBytes(dir / L"qz-setup.rsc", "not a module");
+        qztest::ProcessOptions options;
+        options.setEnv[kLogVariable] = path;
+        options.workingDir = dir.path();
+        ASSERT_TRUE(diagtest::RunChild(L"WritesLog", options).passed());
+
+        const std::string bytes = qztest::ReadFileBytes(path);
+        ASSERT_GE(bytes.size(), 2u);
+        EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
+        EXPECT_EQ(kChildEarly + (c.brokenModule ? kModuleFailedLine : L"") + kChildLater + kClosingLine,
+                  qztest::ReadUtf16File(path));
+    }
+}
+
+// Owner of a resource update: discarded unless committed.
+class ResourceUpdate {
+public:
+    explicit ResourceUpdate(const std::wstring& module)
+        : m_handle(BeginUpdateResourceW(module.c_str(), FALSE)) {}
+    ~ResourceUpdate() {
+        if (m_handle)
+            EndUpdateResourceW(m_handle, TRUE);
+    }
+    ResourceUpdate(const ResourceUpdate&) = delete;
+    ResourceUpdate& operator=(const ResourceUpdate&) = delete;
+
+    // Replaces the string-table block that holds `texts` (all in one block of 16 ids).
+    bool SetStrings(const std::map<WORD, std::wstring>& texts) {
+        const WORD block = static_cast<WORD>(texts.begin()->first / 16 + 1);
+        std::wstring data;
+        for (WORD id = static_cast<WORD>((block - 1) * 16); id < block * 16; ++id) {
+            const auto text = texts.find(id);
+            const std::wstring value = text == texts.end() ? std::wstring() : text->second;
+            data += static_cast<wchar_t>(value.size());
+            data += value;
+        }
+        return m_handle && UpdateResourceW(m_handle, RT_STRING, MAKEINTRESOURCEW(block),
+                                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), &data[0],
+                                           static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+    }
+    bool Commit() {
+        const bool committed = m_handle && EndUpdateResourceW(m_handle, FALSE);
+        m_handle = nullptr;
+        return committed;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+// The opening line may come from the resource module, the closing line never
+// does: the module is released before the log closes.
+TEST(BootstrapLog, ClosingLineComesFromTheBuiltInTable) {
+    if (PRIMARYLANGID(GetUserDefaultUILanguage()) != LANG_ENGLISH)
+        GTEST_SKIP() << "expectations are the English table's";
+    qztest::TempDir dir;
+    const std::wstring module = dir / L"qz-setup.rsc";
+    qztest::CopyFileOrThrow(qztest::BinDir() + L"test-module.rsc", module);
+    {
+        ResourceUpdate update(module);
+        ASSERT_TRUE(update.SetStrings(
+            {{IDS_LOG_COMPLETED, L"MODULE: closed."}, {IDS_LOG_INITIATED, L"MODULE: opened."}}));
+        ASSERT_TRUE(update.Commit());
+    }
+    const std::wstring path = dir / L"setup.log";
+    qztest::ProcessOptions options;
+    options.setEnv[kLogVariable] = path;
+    options.workingDir = dir.path();
+    ASSERT_TRUE(diagtest::RunChild(L"OpensLogWithModule", options).passed());
+    EXPECT_EQ(L"\xFEFF"
+              L"QZSETUP:BOOTSTRAP:INFO::MODULE: opened.\r\n" +
+                  kClosingLine,
+              qztest::ReadUtf16File(path));
+}
+
+} // namespace
