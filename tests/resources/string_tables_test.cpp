@@ -1,0 +1,352 @@
+// The message tables: which ids exist in which language, the English texts,
+// the translations' placeholders and layout, and the resource module used by
+// the tests.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "support/test_env.h"
+
+namespace {
+
+constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+constexpr LANGID kFrench = MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);
+constexpr LANGID kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+constexpr LANGID kChinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+
+// The English catalogue, character for character.
+const std::map<UINT, std::wstring> kEnglishTexts = {
+    {109, L"Unexpected exception caught."},
+    {110, L"Bootstrapper logging completed."},
+    {111, L"Bootstrapper logging initiated."},
+    {112, L"Failed to open log file."},
+    {113, L"Usage: qz-setup[.exe|.sh] /p package-name [/x]\n"
+          L"    [/d package-dir] [/r response-file] [/e exit-file] [/j path-to-jre]\n"
+          L"    [/l log-file] [/t] [/v] [/V version-string] [VAR=\"VALUE\" ...]\n"
+          L"\n"
+          L"The parameters can be specified on the command line with /option or as\n"
+          L"variable=value. The variable name is specified below in parenthesis.\n"
+          L"\n"
+          L"/p package_name (QZ_SETUP_PACKAGE_NAME) - Name of the package to install.\n"
+          L"    The available packages are scanned to contain the package of this name.\n"
+          L"    Default value: QZ_Vantor_Sealwork\n"
+          L"\n"
+          L"/x (QZ_SETUP_MODE=UNINSTALL) - Uninstall the package.\n"
+          L"    On UNIX the package-name to uninstall is passed to vpk, on Windows the\n"
+          L"    package file to uninstall must be available as on installation.\n"
+          L"\n"
+          L"/d package_dir (QZ_SETUP_PACKAGE_DIR) - Location to search for the package\n"
+          L"    files.\n"
+          L"\n"
+          L"/r response-file (QZ_SETUP_RESPONSE_FILE) - Response file with product\n"
+          L"    specific installation parameters.\n"
+          L"\n"
+          L"/e exit-file (QZ_SETUP_EXIT_FILE) - File to record the installation\n"
+          L"    result in.\n"
+          L"    Turns the installation to unattended mode.\n"
+          L"\n"
+          L"/j path-to-jre (QZ_SETUP_JRE_DIR) - Location to include in PATH to allow\n"
+          L"    vpk installer to display Java-based installation dialogs. If Java is\n"
+          L"    not available the dialogs are displayed in the console in text mode.\n"
+          L"    UNIX/Linux only.\n"
+          L"\n"
+          L"/l log-file (QZ_SETUP_LOG_FILE) - File to log installation messages in.\n"
+          L"\n"
+          L"/v (QZ_SETUP_VERBOSE) - Turns verbose mode of the installer on. Changes\n"
+          L"    what gets logged into the log file.\n"
+          L"\n"
+          L"/t (QZ_SETUP_TRACE) - Turns additional tracing of the installer progress\n"
+          L"    on.\n"
+          L"\n"
+          L"/V (QZ_SETUP_PACKAGE_VERSION) - Version of the package to install.\n"
+          L"    The available packages are scanned to contain the package with\n"
+          L"    this version.\n"
+          L"\n"
+          L"/H help-file (QZ_SETUP_HELP_FILE) - Help file to display (this file)\n"
+          L"    for /h. "},
+    {114, L"QZ Setup"},
+    {115, L"Invalid command-line string. \n"
+          L"Erroneous string: %s.\n"
+          L"Error description:%s."},
+    {116, L"Failed to load %s resource file. Defaulting to inner resource messages."},
+    {117, L"An error occured while loading %s control file. Erroneous string: %s."},
+    {118, L"Response file %s does not exist!"},
+    {119, L"An error occured while loading %s response file. Erroneous string: %s."},
+    {120, L"MS redistributables file %s not found. It is required!."},
+    {121, L"MS redistributables file %s not found. Skipping installation of MSVS2005SP1 redistributables."},
+    {122, L"Unexpected error message format. Delimiter no. %i encountered when delimiter no. %i is already "
+          L"in effect."},
+    {123, L"Missing argument."},
+    {124, L"Package named %s for processor %s not found in %s directory."},
+    {125, L"Package file %s does not exist!"},
+    {126, L"Help file %s does not exist. Cannot display package help!"},
+    {127, L"Parameter %s contains unexpected value %s."},
+    {128, L"Package name and package file name are missing. Either is required."},
+    {129, L"Error occured at %s.\nError description: %s."},
+    {130, L"Failed to find the installation package."},
+    {132, L"QZ_SETUP_LOG_FILE not set and bootstrapper failed to retrieve environment variables to deduce "
+          L"the default logging path. Logging is off !"},
+    {135, L"\n"
+          L"*******************************************************************************\n"
+          L"Commencing installation of %s package.\n"
+          L"Product name: %s.\n"
+          L"Product version: %s.\n"
+          L"*******************************************************************************"},
+    {136, L"Failed to determine the language transform file."},
+    {137, L"File \"%s\" is not language transform."},
+    {139, L"Language Selection"},
+    {140, L"Select installation language:"},
+    {141, L"Found \"%s\" language transfrom with %u id."},
+    {143, L"Failed to apply %s language transform file. \n"
+          L"Error number: %u. \n"
+          L"Error message: %s."},
+};
+
+// Owns a module loaded with LoadLibraryExW.
+class LoadedModule {
+public:
+    explicit LoadedModule(HMODULE module) : m_module(module) {}
+    ~LoadedModule() {
+        if (m_module)
+            FreeLibrary(m_module);
+    }
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+    HMODULE get() const { return m_module; }
+
+private:
+    HMODULE m_module;
+};
+
+// What the enumeration callbacks collect; they never throw across the system.
+template <typename T> struct Collected {
+    std::vector<T> items;
+    bool failed = false;
+};
+
+BOOL CALLBACK CollectName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
+    auto* out = reinterpret_cast<Collected<WORD>*>(param);
+    try {
+        if (!IS_INTRESOURCE(name))
+            throw std::runtime_error("named string block");
+        out->items.push_back(static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
+        return TRUE;
+    } catch (...) {
+        out->failed = true;
+        return FALSE;
+    }
+}
+
+BOOL CALLBACK CollectType(HMODULE, LPWSTR type, LONG_PTR param) {
+    auto* out = reinterpret_cast<Collected<std::wstring>*>(param);
+    try {
+        out->items.push_back(IS_INTRESOURCE(type) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(type))
+                                                  : std::wstring(type));
+        return TRUE;
+    } catch (...) {
+        out->failed = true;
+        return FALSE;
+    }
+}
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
+    auto* out = reinterpret_cast<Collected<LANGID>*>(param);
+    try {
+        out->items.push_back(language);
+        return TRUE;
+    } catch (...) {
+        out->failed = true;
+        return FALSE;
+    }
+}
+
+std::vector<WORD> StringBlocks(HMODULE module) {
+    Collected<WORD> blocks;
+    EnumResourceNamesW(module, RT_STRING, CollectName, reinterpret_cast<LONG_PTR>(&blocks));
+    EXPECT_FALSE(blocks.failed);
+    return blocks.items;
+}
+
+std::set<LANGID> BlockLanguages(HMODULE module, WORD block) {
+    Collected<LANGID> languages;
+    EnumResourceLanguagesW(module, RT_STRING, MAKEINTRESOURCEW(block), CollectLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    EXPECT_FALSE(languages.failed);
+    return std::set<LANGID>(languages.items.begin(), languages.items.end());
+}
+
+// Every non-empty string of one language, read straight from the string-table
+// blocks so that no loader fallback to another language can hide a gap.
+std::map<UINT, std::wstring> StringsOf(HMODULE module, LANGID language) {
+    std::map<UINT, std::wstring> strings;
+    for (WORD block : StringBlocks(module)) {
+        if (!BlockLanguages(module, block).count(language))
+            continue;
+        HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
+        if (!found) {
+            ADD_FAILURE() << "block " << block << " not found for language " << language;
+            continue;
+        }
+        const auto* data = static_cast<const WCHAR*>(LockResource(LoadResource(module, found)));
+        const DWORD size = SizeofResource(module, found) / sizeof(WCHAR);
+        DWORD pos = 0;
+        for (UINT index = 0; index < 16; ++index) {
+            if (pos >= size) {
+                ADD_FAILURE() << "block " << block << " is truncated";
+                break;
+            }
+            const DWORD length = data[pos++];
+            if (pos + length > size) {
+                ADD_FAILURE() << "string " << index << " of block " << block << " overruns it";
+                break;
+            }
+            if (length)
+                strings[(block - 1u) * 16u + index] = std::wstring(data + pos, length);
+            pos += length;
+        }
+    }
+    return strings;
+}
+
+std::set<LANGID> LanguagesOf(HMODULE module) {
+    std::set<LANGID> languages;
+    for (WORD block : StringBlocks(module)) {
+        const std::set<LANGID> found = BlockLanguages(module, block);
+        languages.insert(found.begin(), found.end());
+    }
+    return languages;
+}
+
+// The conversions of a wvsprintfW format in order, e.g. "su" for "%s ... %u";
+// "%%" is a literal percent sign and converts nothing.
+std::wstring Placeholders(const std::wstring& format) {
+    std::wstring kinds;
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != L'%')
+            continue;
+        ++i;
+        while (i < format.size() && wcschr(L"-#0123456789.lhLH", format[i]) != nullptr)
+            ++i;
+        if (i < format.size() && format[i] != L'%')
+            kinds += format[i];
+    }
+    return kinds;
+}
+
+size_t LineFeeds(const std::wstring& text) {
+    size_t count = 0;
+    for (wchar_t c : text)
+        count += c == L'\n';
+    return count;
+}
+
+std::set<UINT> Ids(const std::map<UINT, std::wstring>& strings) {
+    std::set<UINT> ids;
+    for (const auto& entry : strings)
+        ids.insert(entry.first);
+    return ids;
+}
+
+std::string Narrow(const std::wstring& text) {
+    return qztest::ToUtf8(text);
+}
+
+} // namespace
+
+TEST(StringTables, EveryLanguageHoldsExactlyTheCatalogue) {
+    const HMODULE self = GetModuleHandleW(nullptr);
+    EXPECT_EQ(LanguagesOf(self), (std::set<LANGID>{kEnglish, kFrench, kJapanese, kChinese}));
+    const std::set<UINT> catalogue = Ids(kEnglishTexts);
+    for (LANGID language : {kEnglish, kFrench, kJapanese, kChinese}) {
+        SCOPED_TRACE("language " + std::to_string(language));
+        EXPECT_EQ(Ids(StringsOf(self, language)), catalogue);
+    }
+}
+
+TEST(StringTables, EnglishTextsAreExact) {
+    const std::map<UINT, std::wstring> english = StringsOf(GetModuleHandleW(nullptr), kEnglish);
+    for (const auto& expected : kEnglishTexts) {
+        SCOPED_TRACE("message " + std::to_string(expected.first));
+        const auto found = english.find(expected.first);
+        ASSERT_NE(found, english.end());
+        EXPECT_EQ(Narrow(found->second), Narrow(expected.second));
+    }
+    // The usage text is far beyond the 1,024 characters of a formatted message.
+    EXPECT_GT(english.at(IDS_USAGE).size(), 1700u);
+}
+
+TEST(StringTables, TranslationsKeepPlaceholdersAndLayout) {
+    const HMODULE self = GetModuleHandleW(nullptr);
+    const std::map<UINT, std::wstring> english = StringsOf(self, kEnglish);
+    const std::wstring& usage = kEnglishTexts.at(IDS_USAGE);
+    const std::wstring usageOptions = usage.substr(usage.find(L"/p package_name"));
+    for (LANGID language : {kFrench, kJapanese, kChinese}) {
+        const std::map<UINT, std::wstring> translated = StringsOf(self, language);
+        for (const auto& source : english) {
+            SCOPED_TRACE("language " + std::to_string(language) + ", message " +
+                         std::to_string(source.first));
+            const auto found = translated.find(source.first);
+            ASSERT_NE(found, translated.end());
+            const std::wstring& text = found->second;
+            // wvsprintfW takes its arguments in order: the same conversions in
+            // the same order, or the arguments land in the wrong place.
+            EXPECT_EQ(Narrow(Placeholders(text)), Narrow(Placeholders(source.second)));
+            // A backslash or a carriage return would be a mistyped escape.
+            EXPECT_EQ(text.find_first_of(L"\\\r"), std::wstring::npos) << Narrow(text);
+            if (source.first == IDS_VIEWER_TITLE)
+                continue; // the product name is the same everywhere
+            EXPECT_NE(text, source.second) << "not translated";
+            if (source.first == IDS_USAGE) {
+                // Only the opening lines are translated; the option list stays English.
+                ASSERT_GE(text.size(), usageOptions.size());
+                EXPECT_EQ(Narrow(text.substr(text.size() - usageOptions.size())), Narrow(usageOptions));
+            } else {
+                // Log lines and the banner keep their line structure.
+                EXPECT_EQ(LineFeeds(text), LineFeeds(source.second)) << Narrow(text);
+            }
+        }
+    }
+}
+
+TEST(StringTables, LoadStringServesTheWholeUsageText) {
+    const HMODULE self = GetModuleHandleW(nullptr);
+    const WCHAR* text = nullptr;
+    const int length = LoadStringW(self, IDS_USAGE, reinterpret_cast<LPWSTR>(&text), 0);
+    ASSERT_GT(length, 1024);
+    const std::wstring loaded(text, static_cast<size_t>(length));
+    bool matches = false;
+    for (LANGID language : {kEnglish, kFrench, kJapanese, kChinese})
+        matches = matches || StringsOf(self, language).at(IDS_USAGE) == loaded;
+    EXPECT_TRUE(matches) << Narrow(loaded);
+}
+
+TEST(TestModule, HoldsOnlyItsMarkedSubset) {
+    const std::wstring path = qztest::BinDir() + L"test-module.rsc";
+    LoadedModule module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_NE(module.get(), nullptr) << "error " << GetLastError();
+
+    Collected<std::wstring> types;
+    EnumResourceTypesW(module.get(), CollectType, reinterpret_cast<LONG_PTR>(&types));
+    EXPECT_FALSE(types.failed);
+    EXPECT_EQ(types.items, std::vector<std::wstring>{L"#6"}) << "only a string table";
+    EXPECT_EQ(LanguagesOf(module.get()), std::set<LANGID>{kEnglish});
+
+    // Each text is the built-in English one behind a marker, so a test sees
+    // where a message came from and the placeholders still line up.
+    const std::map<UINT, std::wstring> strings = StringsOf(module.get(), kEnglish);
+    const std::set<UINT> subset = {IDS_LOG_INITIATED,        IDS_VIEWER_TITLE, IDS_BAD_COMMAND_LINE,
+                                   IDS_MISSING_ARGUMENT,     IDS_ERROR_AT,     IDS_LANGUAGE_DIALOG_TITLE,
+                                   IDS_LANGUAGE_DIALOG_LABEL};
+    EXPECT_EQ(Ids(strings), subset);
+    for (const auto& entry : strings) {
+        SCOPED_TRACE("message " + std::to_string(entry.first));
+        ASSERT_TRUE(kEnglishTexts.count(entry.first));
+        EXPECT_EQ(Narrow(entry.second), Narrow(L"TEST MODULE: " + kEnglishTexts.at(entry.first)));
+    }
+}
