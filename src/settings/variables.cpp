@@ -21,16 +21,24 @@ const wchar_t* const QZ_SETUP_HELP = L"QZ_SETUP_HELP";
 
 // Literals rather than the constants above keep these tables statically
 // initialised, so they are ready before any other unit's initialisers run.
-const wchar_t* const g_controlVariableNames[13] = {
-    L"QZ_SETUP_LOG_FILE",      L"QZ_SETUP_EXIT_FILE",     L"QZ_SETUP_HELP_FILE",   L"QZ_SETUP_PACKAGE_FILE",
-    L"QZ_SETUP_TRACE",         L"QZ_SETUP_VERBOSE",       L"QZ_SETUP_PACKAGE_NAME", L"QZ_SETUP_RESPONSE_FILE",
-    L"QZ_SETUP_PACKAGE_DIR",   L"QZ_SETUP_MODE",          L"QZ_SUPPRESS_REBOOT",   L"QZ_SETUP_LANG_TRANSFORM",
-    L"QZ_SETUP_LANG_TRANSFORM_DIR"};
+const wchar_t* const g_controlVariableNames[13] = {L"QZ_SETUP_LOG_FILE",
+                                                   L"QZ_SETUP_EXIT_FILE",
+                                                   L"QZ_SETUP_HELP_FILE",
+                                                   L"QZ_SETUP_PACKAGE_FILE",
+                                                   L"QZ_SETUP_TRACE",
+                                                   L"QZ_SETUP_VERBOSE",
+                                                   L"QZ_SETUP_PACKAGE_NAME",
+                                                   L"QZ_SETUP_RESPONSE_FILE",
+                                                   L"QZ_SETUP_PACKAGE_DIR",
+                                                   L"QZ_SETUP_MODE",
+                                                   L"QZ_SUPPRESS_REBOOT",
+                                                   L"QZ_SETUP_LANG_TRANSFORM",
+                                                   L"QZ_SETUP_LANG_TRANSFORM_DIR"};
 
 const wchar_t* const g_expandedVariableNames[11] = {
-    L"QZ_SETUP_LOG_FILE",      L"QZ_SETUP_EXIT_FILE",   L"QZ_SETUP_HELP_FILE",     L"QZ_SETUP_PACKAGE_FILE",
-    L"QZ_SETUP_TRACE",         L"QZ_SETUP_VERBOSE",     L"QZ_SETUP_PACKAGE_NAME",  L"QZ_SETUP_RESPONSE_FILE",
-    L"QZ_SETUP_PACKAGE_DIR",   L"QZ_SETUP_MODE",        L"QZ_SUPPRESS_REBOOT"};
+    L"QZ_SETUP_LOG_FILE",    L"QZ_SETUP_EXIT_FILE", L"QZ_SETUP_HELP_FILE",    L"QZ_SETUP_PACKAGE_FILE",
+    L"QZ_SETUP_TRACE",       L"QZ_SETUP_VERBOSE",   L"QZ_SETUP_PACKAGE_NAME", L"QZ_SETUP_RESPONSE_FILE",
+    L"QZ_SETUP_PACKAGE_DIR", L"QZ_SETUP_MODE",      L"QZ_SUPPRESS_REBOOT"};
 
 const wchar_t* const g_setupModeNames[4] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};
 
@@ -39,8 +47,8 @@ const VariableMap* g_variables = nullptr;
 namespace {
 
 bool EqualsIgnoringCase(const std::wstring& value, const wchar_t* word) {
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, value.c_str(), static_cast<int>(value.size()), word,
-                          -1) == CSTR_EQUAL;
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, value.c_str(), static_cast<int>(value.size()),
+                          word, -1) == CSTR_EQUAL;
 }
 
 } // namespace
@@ -53,7 +61,9 @@ bool IsTrueValue(const std::wstring& value) {
     return EqualsIgnoringCase(value, L"yes") || EqualsIgnoringCase(value, L"true");
 }
 
-std::wstring GetControlFilePath() { return GetModuleDir() + L"qz-setup.dat"; }
+std::wstring GetControlFilePath() {
+    return GetModuleDir() + L"qz-setup.dat";
+}
 
 void MergeVariables(VariableMap& target, const VariableMap& source) {
     for (const auto& entry : source)

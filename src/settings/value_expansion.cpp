@@ -1,0 +1,81 @@
+#include "settings/value_expansion.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "diag/errors.h"
+#include "diag/text_conversion.h"
+#include "msi/package_properties.h"
+
+namespace {
+
+struct FolderRewrite {
+    const wchar_t* reference;
+    const wchar_t* replacement;
+};
+
+// A 32-bit process sees the 32-bit folders under these names; a 64-bit
+// package wants the native ones.
+const FolderRewrite g_folderRewrites[] = {
+    {L"%ProgramFiles%", L"%ProgramW6432%"},
+    {L"%CommonProgramFiles%", L"%CommonProgramW6432%"},
+};
+
+bool IsExpandedVariable(const std::wstring& name) {
+    for (const wchar_t* expanded : g_expandedVariableNames) {
+        if (name == expanded)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::wstring ExpandEnvironmentVars(const wchar_t* text) {
+    DWORD size = ExpandEnvironmentStringsW(text, nullptr, 0);
+    if (size == 0)
+        ThrowWinException(GetLastError(), L" Fnc : ExpandEnvironmentVars; Line : 21; ");
+
+    smart_buffer<wchar_t, 100> buffer(size);
+    DWORD written = ExpandEnvironmentStringsW(text, buffer.data(), size);
+    // The environment may have grown between the two calls: ask again with the new size.
+    while (written > size) {
+        size = written;
+        buffer.resize(size);
+        written = ExpandEnvironmentStringsW(text, buffer.data(), size);
+    }
+    if (written == 0)
+        ThrowWinException(GetLastError(), L" Fnc : ExpandEnvironmentVars; Line : 26; ");
+
+    return std::wstring(buffer.data(), wcsnlen(buffer.data(), size));
+}
+
+void ExpandControlVariables(VariableMap& variables) {
+    for (auto& entry : variables) {
+        if (IsExpandedVariable(entry.first))
+            entry.second = ExpandEnvironmentVars(entry.second);
+    }
+}
+
+void ExpandPassThroughVariables(VariableMap& variables) {
+    std::wstring packageFile;
+    const auto package = variables.find(QZ_SETUP_PACKAGE_FILE);
+    if (package != variables.end())
+        packageFile = package->second;
+    if (QZ::MSInstaller::GetPckgPlatform(0, packageFile) == PROCESSOR_ARCHITECTURE_INTEL)
+        return;
+
+    for (auto& entry : variables) {
+        if (IsExpandedVariable(entry.first))
+            continue;
+        std::wstring value = entry.second;
+        for (const FolderRewrite& rewrite : g_folderRewrites) {
+            const std::wstring reference = rewrite.reference;
+            const std::wstring::size_type found = value.find(reference);
+            if (found != std::wstring::npos)
+                value.replace(found, reference.size(), rewrite.replacement);
+        }
+        entry.second = ExpandEnvironmentVars(value);
+    }
+}

@@ -1,0 +1,181 @@
+#include "settings/variable_file.h"
+
+#include <gtest/gtest.h>
+
+#include <ios>
+#include <sstream>
+#include <string>
+
+#include "diag/bootstrap_log.h"
+#include "diag/errors.h"
+#include "support/test_env.h"
+
+namespace {
+
+struct FileCase {
+    const char* name;
+    std::wstring text;
+    int result;
+    VariableMap expected;   // on success
+    std::wstring offending; // on failure
+};
+
+const VariableMap kSentinel{{L"SENTINEL", L"kept"}};
+const std::wstring kUntouched = L"untouched";
+
+TEST(ParseVariableFile, LineRules) {
+    const FileCase cases[] = {
+        {"empty", L"", 0, {}, L""},
+        {"blank lines and comments", L"\n  \n\t\r\n#comment\n#x\n\n", 0, {}, L""},
+        {"comment may hold anything", L"#A=1\n# no equals here\nB=2", 0, {{L"B", L"2"}}, L""},
+        {"later line wins", L"FOO=1\nFOO=2\n", 0, {{L"FOO", L"2"}}, L""},
+        {"value keeps further equals", L"FOO=x=y\nBAR=\n", 0, {{L"FOO", L"x=y"}, {L"BAR", L""}}, L""},
+        {"spaces belong to name and value", L" NAME = value \n", 0, {{L" NAME ", L" value "}}, L""},
+        {"tab in the name", L"\tNAME=v", 0, {{L"\tNAME", L"v"}}, L""},
+        {"quotes kept", L"DIR=\"C:\\Program Files\\X\"", 0, {{L"DIR", L"\"C:\\Program Files\\X\""}}, L""},
+        {"empty name ignored", L"=x\nA=1\n", 0, {{L"A", L"1"}}, L""},
+        {"last line without line feed", L"A=1\nB=2", 0, {{L"A", L"1"}, {L"B", L"2"}}, L""},
+        {"case-sensitive names", L"a=1\nA=2", 0, {{L"a", L"1"}, {L"A", L"2"}}, L""},
+        {"line without equals", L"A=1\nx\nB=2\n", 1, {}, L"x"},
+        {"indented comment", L"A=1\n #comment\n", 1, {}, L" #comment"},
+        {"refused last line", L"A=1\nlast", 1, {}, L"last"},
+        {"blank-padded line without equals", L"  word  \n", 1, {}, L"  word  "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VariableMap variables = kSentinel;
+        std::wstring offending = kUntouched;
+        ASSERT_EQ(c.result, ParseVariableFile(c.text, variables, offending));
+        if (c.result == 0) {
+            EXPECT_EQ(c.expected, variables);
+            EXPECT_EQ(kUntouched, offending);
+        } else {
+            EXPECT_EQ(c.offending, offending);
+            EXPECT_EQ(kSentinel, variables);
+        }
+    }
+}
+
+TEST(ParseVariableFile, ManyLines) {
+    std::wstring text;
+    for (int i = 0; i < 3000; ++i)
+        text += L"NAME" + std::to_wstring(i) + L"=value " + std::to_wstring(i) + L"\n";
+    VariableMap variables;
+    std::wstring offending;
+    ASSERT_EQ(0, ParseVariableFile(text, variables, offending));
+    EXPECT_EQ(3000u, variables.size());
+    EXPECT_EQ(L"value 2999", variables[L"NAME2999"]);
+}
+
+class LoadPIFRspFileTest : public ::testing::Test {
+protected:
+    int Load(const std::string& bytes, VariableMap& variables, std::wstring& offending) {
+        const std::wstring path = m_dir / L"settings.dat";
+        qztest::WriteFileBytes(path, bytes);
+        return LoadPIFRspFile(path, variables, offending);
+    }
+
+    qztest::TempDir m_dir;
+};
+
+TEST_F(LoadPIFRspFileTest, WindowsTextFiles) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        int result;
+        VariableMap expected;
+        std::wstring offending;
+    } cases[] = {
+        {"byte-order mark and comment first",
+         "\xEF\xBB\xBF#settings for this distribution\r\nQZ_SETUP_PACKAGE_NAME=Agent\r\n"
+         "INSTALLDIR=%ProgramFiles%\\Agent",
+         0,
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"INSTALLDIR", L"%ProgramFiles%\\Agent"}},
+         L""},
+        {"byte-order mark and assignment first",
+         "\xEF\xBB\xBF"
+         "A=1\r\n",
+         0,
+         {{L"A", L"1"}},
+         L""},
+        {"empty file", "", 0, {}, L""},
+        {"only a byte-order mark", "\xEF\xBB\xBF", 0, {}, L""},
+        {"CR LF line ends", "A=1\r\nB=\r\nC=3\r\n", 0, {{L"A", L"1"}, {L"B", L""}, {L"C", L"3"}}, L""},
+        {"LF line ends", "A=1\nB=2", 0, {{L"A", L"1"}, {L"B", L"2"}}, L""},
+        {"UTF-8 text",
+         "NAME=Gr\xC3\xBC\xC3\x9F"
+         "e \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80\r\n",
+         0,
+         {{L"NAME", L"Gr\u00FC\u00DFe \u65E5\u672C \U0001F600"}},
+         L""},
+        {"CTRL+Z ends the data",
+         "A=1\r\n\x1A"
+         "B=2\r\nnot an assignment\r\n",
+         0,
+         {{L"A", L"1"}},
+         L""},
+        {"refused line comes without CR", "A=1\r\njunk\r\nB=2\r\n", 1, {}, L"junk"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VariableMap variables = kSentinel;
+        std::wstring offending = kUntouched;
+        ASSERT_EQ(c.result, Load(c.bytes, variables, offending));
+        if (c.result == 0) {
+            EXPECT_EQ(c.expected, variables);
+            EXPECT_EQ(kUntouched, offending);
+        } else {
+            EXPECT_EQ(c.offending, offending);
+            EXPECT_EQ(kSentinel, variables);
+        }
+    }
+}
+
+TEST_F(LoadPIFRspFileTest, LargeFileAcrossReadBuffers) {
+    // Multi-byte characters and CR LF pairs land on every possible buffer boundary.
+    std::string bytes = "\xEF\xBB\xBF";
+    std::wstring expectedValue;
+    for (int i = 0; i < 40; ++i) {
+        expectedValue += L"\u00E9\u65E5x";
+    }
+    const std::string utf8Value = qztest::ToUtf8(expectedValue);
+    for (int i = 0; i < 500; ++i)
+        bytes += "N" + std::to_string(i) + "=" + utf8Value + "\r\n";
+    VariableMap variables;
+    std::wstring offending;
+    ASSERT_EQ(0, Load(bytes, variables, offending));
+    ASSERT_EQ(500u, variables.size());
+    for (const auto& entry : variables)
+        ASSERT_EQ(expectedValue, entry.second) << qztest::ToUtf8(entry.first);
+}
+
+TEST_F(LoadPIFRspFileTest, UnopenableFileRaisesAfterLogging) {
+    for (const std::wstring& path : {m_dir / L"missing.dat", m_dir / L"no-dir\\missing.dat", m_dir.path()}) {
+        SCOPED_TRACE(qztest::ToUtf8(path));
+        std::wstringbuf log;
+        VariableMap variables = kSentinel;
+        std::wstring offending = kUntouched;
+        std::string what;
+        {
+            LogStreamCapture capture(log);
+            try {
+                LoadPIFRspFile(path, variables, offending);
+                ADD_FAILURE() << "no exception";
+            } catch (const std::ios_base::failure& failure) {
+                what = failure.what();
+                EXPECT_EQ(std::make_error_code(std::io_errc::stream), failure.code());
+            }
+        }
+        const std::string description = "Failed to open " + qztest::ToUtf8(path) + " file.";
+        EXPECT_NE(std::string::npos, what.find(description)) << what;
+        const std::wstring expectedStart = L"QZSETUP:BOOTSTRAP:ERR::Error occured at  Fnc : LoadPIFRspFile; "
+                                           L"Line : 117; .\nError description: "
+                                           L"Failed to open " +
+                                           path + L" file.";
+        EXPECT_EQ(0u, log.str().find(expectedStart)) << qztest::ToUtf8(log.str());
+        EXPECT_EQ(kSentinel, variables);
+        EXPECT_EQ(kUntouched, offending);
+    }
+}
+
+} // namespace

@@ -1,0 +1,166 @@
+#include "settings/variables.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "planning/path_helpers.h"
+#include "support/test_env.h"
+
+namespace {
+
+// Publishes a map through g_variables for the readers, and withdraws it afterwards.
+class PublishedVariables : public ::testing::Test {
+protected:
+    void Publish(VariableMap map) {
+        m_map = std::move(map);
+        g_variables = &m_map;
+    }
+    void TearDown() override { g_variables = nullptr; }
+
+private:
+    VariableMap m_map;
+};
+
+TEST(IsTrueValue, BooleanRule) {
+    const struct {
+        const wchar_t* value;
+        bool truth;
+    } cases[] = {
+        {L"1", true},   {L"TRUE", true},  {L"true", true},   {L"tRuE", true},  {L"Yes", true},
+        {L"YES", true}, {L"yes", true},   {L"01", false},    {L"on", false},   {L"", false},
+        {L"0", false},  {L"no", false},   {L" 1", false},    {L"yes ", false}, {L"1 ", false},
+        {L"ye", false}, {L"yess", false}, {L"truex", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.truth, IsTrueValue(c.value)) << qztest::ToUtf8(c.value);
+}
+
+TEST_F(PublishedVariables, GetVariableReportsOnlySetValues) {
+    Publish({{L"SET", L"value"}, {L"EMPTY", L""}});
+
+    std::wstring value = L"before";
+    EXPECT_TRUE(GetVariable(L"SET", value));
+    EXPECT_EQ(L"value", value);
+
+    for (const wchar_t* name : {L"EMPTY", L"MISSING", L"set"}) {
+        value = L"before";
+        EXPECT_FALSE(GetVariable(name, value)) << qztest::ToUtf8(name);
+        EXPECT_EQ(L"before", value) << qztest::ToUtf8(name);
+    }
+}
+
+TEST(GetVariable, NothingBeforePublication) {
+    ASSERT_EQ(nullptr, g_variables);
+    std::wstring value = L"before";
+    EXPECT_FALSE(GetVariable(QZ_SETUP_MODE, value));
+    EXPECT_EQ(L"before", value);
+    EXPECT_EQ(INSTALL, GetSetupMode());
+}
+
+TEST_F(PublishedVariables, IsVariableTrue) {
+    Publish({{L"QZ_SETUP_VERBOSE", L"Yes"}, {L"QZ_SETUP_TRACE", L"01"}, {L"QZ_SUPPRESS_REBOOT", L""}});
+    const struct {
+        const wchar_t* name;
+        bool present;
+        bool truth;
+    } cases[] = {
+        {L"QZ_SETUP_VERBOSE", true, true},
+        {L"QZ_SETUP_TRACE", true, false},
+        {L"QZ_SUPPRESS_REBOOT", false, false},
+        {L"QZ_SETUP_HELP", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qztest::ToUtf8(c.name));
+        bool truth = !c.truth;
+        EXPECT_EQ(c.present, IsVariableTrue(truth, c.name));
+        EXPECT_EQ(c.truth, truth);
+    }
+}
+
+TEST_F(PublishedVariables, GetSetupModeComparesExactly) {
+    const struct {
+        const wchar_t* value; // null: not present
+        SetupMode mode;
+    } cases[] = {
+        {L"INSTALL", INSTALL},       {L"UNINSTALL", UNINSTALL},
+        {L"UNATTENDED", UNATTENDED}, {L"UNATTENDED_UNINSTALL", UNATTENDED_UNINSTALL},
+        {L"unattended", INSTALL},    {L"UNATTENDED ", INSTALL},
+        {L"Uninstall", INSTALL},     {L"", INSTALL},
+        {nullptr, INSTALL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? qztest::ToUtf8(c.value) : "(absent)");
+        VariableMap map{{L"OTHER", L"UNINSTALL"}};
+        if (c.value)
+            map[L"QZ_SETUP_MODE"] = c.value;
+        Publish(map);
+        EXPECT_EQ(c.mode, GetSetupMode());
+    }
+}
+
+TEST(MergeVariables, EarlierSourcesWin) {
+    VariableMap run{{L"QZ_SETUP_PACKAGE_NAME", L"FromCommandLine"}, {L"EMPTY", L""}};
+    const VariableMap controlFile{{L"QZ_SETUP_PACKAGE_NAME", L"FromControlFile"},
+                                  {L"INSTALLDIR", L"FromControlFile"},
+                                  {L"EMPTY", L"x"}};
+    const VariableMap responseFile{{L"INSTALLDIR", L"FromResponseFile"},
+                                   {L"COMPANY", L"FromResponseFile"},
+                                   {L"qz_setup_package_name", L"lower"}};
+
+    MergeVariables(run, controlFile);
+    MergeVariables(run, responseFile);
+
+    const VariableMap expected{{L"QZ_SETUP_PACKAGE_NAME", L"FromCommandLine"},
+                               {L"EMPTY", L""}, // present, though empty: keeps its value
+                               {L"INSTALLDIR", L"FromControlFile"},
+                               {L"COMPANY", L"FromResponseFile"},
+                               {L"qz_setup_package_name", L"lower"}};
+    EXPECT_EQ(expected, run);
+}
+
+bool IsControlVariable(const std::wstring& name) {
+    for (const wchar_t* control : g_controlVariableNames) {
+        if (name == control)
+            return true;
+    }
+    return false;
+}
+
+TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
+    const wchar_t* const order[] = {QZ_SETUP_LOG_FILE,
+                                    QZ_SETUP_EXIT_FILE,
+                                    QZ_SETUP_HELP_FILE,
+                                    QZ_SETUP_PACKAGE_FILE,
+                                    QZ_SETUP_TRACE,
+                                    QZ_SETUP_VERBOSE,
+                                    QZ_SETUP_PACKAGE_NAME,
+                                    QZ_SETUP_RESPONSE_FILE,
+                                    QZ_SETUP_PACKAGE_DIR,
+                                    QZ_SETUP_MODE,
+                                    QZ_SUPPRESS_REBOOT,
+                                    QZ_SETUP_LANG_TRANSFORM,
+                                    QZ_SETUP_LANG_TRANSFORM_DIR};
+    for (int i = 0; i < 13; ++i) {
+        EXPECT_STREQ(order[i], g_controlVariableNames[i]) << i;
+        if (i < 11) {
+            EXPECT_STREQ(order[i], g_expandedVariableNames[i]) << i;
+        }
+    }
+    EXPECT_STREQ(L"QZ_SETUP_LOG_FILE", QZ_SETUP_LOG_FILE);
+    EXPECT_STREQ(L"QZ_SETUP_LANG_TRANSFORM_DIR", QZ_SETUP_LANG_TRANSFORM_DIR);
+
+    EXPECT_TRUE(IsControlVariable(L"QZ_SETUP_PACKAGE_NAME"));
+    EXPECT_FALSE(IsControlVariable(L"qz_setup_package_name"));
+    EXPECT_FALSE(IsControlVariable(QZ_SETUP_HELP)) << "help is a pass-through variable";
+
+    const wchar_t* const modes[] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_STREQ(modes[i], g_setupModeNames[i]) << i;
+}
+
+TEST(GetControlFilePath, BesideTheExecutable) {
+    EXPECT_EQ(qztest::BinDir() + L"qz-setup.dat", GetControlFilePath());
+}
+
+} // namespace
