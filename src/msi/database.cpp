@@ -65,7 +65,9 @@ SQLParam::SQLParam(const SQLParam& other)
                                          : nullptr),
       lengthOrValue(other.lengthOrValue), kind(other.kind) {}
 
-SQLParam::~SQLParam() { delete[] text; }
+SQLParam::~SQLParam() {
+    delete[] text;
+}
 
 // ---------------------------------------------------------------- SQLView
 

@@ -40,7 +40,8 @@ void GetPckgProperty(const std::wstring& packagePath, const std::wstring& name, 
 
     // Declared after the database, so the view is closed first.
     MsiSQL::SQLView view(
-        MsiSQL::SQLView::Create(database.get(), L"SELECT Property.Value FROM Property WHERE Property=?"), true);
+        MsiSQL::SQLView::Create(database.get(), L"SELECT Property.Value FROM Property WHERE Property=?"),
+        true);
     const MsiSQL::SQLParam param(name);
     view.Execute(&param, 1);
     // With no row for the name, reading the field raises ERROR_INVALID_HANDLE.
@@ -72,7 +73,8 @@ void _GetPckgSummProp(MSIHANDLE database, const std::wstring& packagePath, UINT 
 
     size += 1;
     value.resize(size);
-    result = msi.SummaryInfoGetPropertyW(summary.get(), propertyId, &dataType, &number, &time, value.data(), &size);
+    result = msi.SummaryInfoGetPropertyW(summary.get(), propertyId, &dataType, &number, &time, value.data(),
+                                         &size);
     if (result != ERROR_SUCCESS)
         ThrowWinException(result, L" Fnc : QZ::MSInstaller::_GetPckgSummProp; Line : 35; ");
 }

@@ -15,8 +15,9 @@ using QZ::MSInstaller::Msi;
 namespace {
 
 // The table a transform's property changes are listed against.
-constexpr const wchar_t* kCreatePropertyTable = L"CREATE TABLE Property(Property CHAR(72) NOT NULL, Value CHAR(255) "
-                                                L"NOT NULL LOCALIZABLE PRIMARY KEY Property)";
+constexpr const wchar_t* kCreatePropertyTable =
+    L"CREATE TABLE Property(Property CHAR(72) NOT NULL, Value CHAR(255) "
+    L"NOT NULL LOCALIZABLE PRIMARY KEY Property)";
 
 // List the transform's changes in _TransformView instead of merging them, and
 // accept updates of rows the scratch database does not have.
