@@ -28,7 +28,8 @@
 namespace qztest {
 namespace {
 
-const CLSID kTransformClassId = {0x000C1082, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const CLSID kTransformClassId = {
+    0x000C1082, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const FMTID kSummaryFormatId = {0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9}};
 
 const uint16_t kMaskUpdateValue = 0x0002;
@@ -154,8 +155,8 @@ std::string ToCodepage(const std::wstring& text, UINT codepage) {
     const bool utf8 = codepage == CP_UTF8;
     const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
-    const int size = WideCharToMultiByte(codepage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, utf8 ? nullptr : &usedDefault);
+    const int size = WideCharToMultiByte(codepage, flags, text.data(), static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, utf8 ? nullptr : &usedDefault);
     if (size <= 0 || usedDefault)
         throw std::runtime_error("transform writer: \"" + Narrow(text) + "\" cannot be written in codepage " +
                                  std::to_string(codepage));
@@ -309,7 +310,8 @@ void WriteStream(IStorage* storage, const std::wstring& name, const std::string&
     }
 }
 
-std::wstring FindValue(const std::vector<std::pair<std::wstring, std::wstring>>& rows, const std::wstring& name) {
+std::wstring FindValue(const std::vector<std::pair<std::wstring, std::wstring>>& rows,
+                       const std::wstring& name) {
     for (const auto& row : rows)
         if (row.first == name)
             return row.second;
@@ -328,8 +330,8 @@ void WriteTransform(const TransformSpec& spec, const std::wstring& path) {
     // Declared before the storage, so the storage is closed before a partial file is removed.
     PartialFileRemover remover(path);
     ComRef<IStorage> storage;
-    HRESULT hr = StgCreateDocfile(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
-                                  0, storage.put());
+    HRESULT hr = StgCreateDocfile(
+        path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT, 0, storage.put());
     if (FAILED(hr))
         Fail("StgCreateDocfile", hr);
     remover.Arm();

@@ -1,0 +1,9 @@
+# The custom-action DLL that test packages carry in their Binary table: it
+# reports an installer error and fails the installation.
+add_library(qz-failing-action SHARED ${CMAKE_CURRENT_LIST_DIR}/customaction/failing_action.cpp)
+set_target_properties(qz-failing-action PROPERTIES PREFIX "" OUTPUT_NAME "qz-failing-action")
+target_compile_options(qz-failing-action PRIVATE ${QZ_WARNINGS})
+# Plain export names (no @4 decoration), as the CustomAction table names them.
+target_link_options(qz-failing-action PRIVATE -Wl,--kill-at -s)
+target_link_libraries(qz-failing-action PRIVATE msi)
+list(APPEND QZ_SUPPORT_EXTRA_TARGETS qz-failing-action)
