@@ -1,9 +1,185 @@
 #include "install/package_run.h"
 
 #include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <objbase.h>
 
-// Provisional until the package run is in place: nothing is installed and the
-// run reports that the function is not available.
-unsigned RunPackage() { return ERROR_CALL_NOT_IMPLEMENTED; }
+#include "diag/bootstrap_log.h"
+#include "diag/errors.h"
+#include "diag/messages.h"
+#include "install/message_handler.h"
+#include "msi/database.h"
+#include "msi/msi_api.h"
+#include "msi/package_properties.h"
+#include "settings/variables.h"
 
-std::wstring BuildPropertyString() { return std::wstring(); }
+using QZ::MSInstaller::Msi;
+
+namespace {
+
+const wchar_t* const REMOVAL_PIECE = L" REMOVE=\"ALL\"";
+const wchar_t* const REPAIR_PIECES =
+    L" REINSTALL=\"ALL\" REINSTALLMODE=\"vomus\" MSIENFORCEUPGRADECOMPONENTRULES=\"1\"";
+const wchar_t* const REBOOT_PIECE = L" REBOOT=\"ReallySuppress\"";
+
+// Installer log modes: errors, warnings and the essentials; with tracing the
+// progress of the actions as well; verbose adds the property dump and debug output.
+constexpr DWORD LOG_MODE_BASE = 0xD7;
+constexpr DWORD LOG_MODE_TRACE = 0xBDF;
+constexpr DWORD LOG_MODE_VERBOSE_BITS = 0x3400;
+
+// Length of a product or package code with its terminating null.
+constexpr DWORD GUID_BUFFER_LENGTH = 39;
+
+// COM on the calling thread for as long as the installation runs.
+class ComInitialization {
+public:
+    ComInitialization() : m_initialized(SUCCEEDED(CoInitialize(nullptr))) {}
+    ComInitialization(const ComInitialization&) = delete;
+    ComInitialization& operator=(const ComInitialization&) = delete;
+    ~ComInitialization() { reset(); }
+
+    void reset() noexcept {
+        // Only a successful initialisation is balanced: the thread may already
+        // run COM in another mode, which is not ours to end.
+        if (m_initialized)
+            CoUninitialize();
+        m_initialized = false;
+    }
+
+private:
+    bool m_initialized;
+};
+
+std::wstring ReadVariable(const wchar_t* name) {
+    std::wstring value;
+    GetVariable(name, value);
+    return value;
+}
+
+bool IsTrue(const wchar_t* name) {
+    bool truth = false;
+    IsVariableTrue(truth, name);
+    return truth;
+}
+
+DWORD InstallerLogMode() {
+    DWORD mode = IsTrue(QZ_SETUP_TRACE) ? LOG_MODE_TRACE : LOG_MODE_BASE;
+    if (IsTrue(QZ_SETUP_VERBOSE))
+        mode |= LOG_MODE_VERBOSE_BITS;
+    return mode;
+}
+
+// A property value the way the installer reads its command line: always in
+// double quotes, a double quote inside written as two. A backslash is no
+// escape character to the installer, so "\"" would reach it as a backslash
+// and an unbalanced quote.
+std::wstring QuotePropertyValue(const std::wstring& value) {
+    std::wstring quoted(1, L'"');
+    for (const wchar_t c : value) {
+        if (c == L'"')
+            quoted += L'"';
+        quoted += c;
+    }
+    quoted += L'"';
+    return quoted;
+}
+
+// Whether the package's product is already on the machine.
+bool IsProductRegistered(const std::wstring& packagePath) {
+    std::wstring productCode;
+    QZ::MSInstaller::GetPckgProperty(packagePath, L"ProductCode", productCode);
+    wchar_t packageCode[GUID_BUFFER_LENGTH] = L"";
+    DWORD length = GUID_BUFFER_LENGTH;
+    const UINT result = Msi().GetProductInfoW(productCode.c_str(), L"PackageCode", packageCode, &length);
+    if (result == ERROR_SUCCESS)
+        return true;
+    if (result == ERROR_UNKNOWN_PRODUCT)
+        return false;
+    ThrowWinException(result, L" Fnc : RunPackage; Line : 229; ");
+}
+
+} // namespace
+
+std::wstring BuildPropertyString() {
+    VariableMap passThrough;
+    if (g_variables)
+        passThrough = *g_variables;
+    for (const wchar_t* name : g_controlVariableNames)
+        passThrough.erase(name);
+
+    std::wstring properties;
+    for (const auto& entry : passThrough) {
+        properties += L' ';
+        properties += entry.first;
+        properties += L'=';
+        properties += QuotePropertyValue(entry.second);
+    }
+    return properties;
+}
+
+std::wstring BuildInstallProperties(bool productRegistered) {
+    std::wstring properties = BuildPropertyString();
+    const SetupMode mode = GetSetupMode();
+    if (mode == UNINSTALL || mode == UNATTENDED_UNINSTALL)
+        properties += REMOVAL_PIECE;
+    else if (productRegistered)
+        properties += REPAIR_PIECES;
+
+    if (IsTrue(QZ_SUPPRESS_REBOOT))
+        properties += REBOOT_PIECE;
+
+    // The transform path goes in as it is.
+    std::wstring transform;
+    if (GetVariable(QZ_SETUP_LANG_TRANSFORM, transform)) {
+        properties += L" TRANSFORMS=\"";
+        properties += transform;
+        properties += L'"';
+    }
+    return properties;
+}
+
+unsigned RunPackage() {
+    const auto& msi = Msi();
+    const std::wstring packagePath = ReadVariable(QZ_SETUP_PACKAGE_FILE);
+    const std::wstring packageName = ReadVariable(QZ_SETUP_PACKAGE_NAME);
+
+    std::wstring productVersion;
+    QZ::MSInstaller::GetPckgProperty(packagePath, L"ProductVersion", productVersion);
+    std::wstring banner;
+    FormatResourceMessage(IDS_INSTALL_BANNER, banner, packagePath, packageName, productVersion);
+    WriteLogLine(banner, LOG_INFO);
+
+    // The installer's own log goes behind the bootstrapper's lines in the same file.
+    const std::wstring logPath = ReadVariable(QZ_SETUP_LOG_FILE);
+    UINT result = msi.EnableLogW(InstallerLogMode(), logPath.c_str(), INSTALLLOGATTRIBUTES_APPEND);
+    if (result != ERROR_SUCCESS)
+        ThrowWinException(result, L" Fnc : RunPackage; Line : 187; ");
+
+    const SetupMode mode = GetSetupMode();
+    const bool unattended = mode == UNATTENDED || mode == UNATTENDED_UNINSTALL;
+    msi.SetInternalUI(unattended ? INSTALLUILEVEL_NONE : INSTALLUILEVEL_FULL, nullptr);
+
+    ComInitialization com;
+
+    MsiHandle database;
+    result = msi.OpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, database.put());
+    if (result != ERROR_SUCCESS)
+        ThrowWinException(result, L" Fnc : RunPackage; Line : 200; ");
+
+    // The handler looks error texts up in this database; it stays open until
+    // the installation call has returned.
+    msi.SetExternalUIW(InstallerMessageHandler, INSTALLLOGMODE_ERROR,
+                       reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(database.get())));
+
+    const bool removal = mode == UNINSTALL || mode == UNATTENDED_UNINSTALL;
+    const std::wstring properties = BuildInstallProperties(!removal && IsProductRegistered(packagePath));
+
+    FlushLogStreams();
+    const UINT installResult = msi.InstallProductW(packagePath.c_str(), properties.c_str());
+
+    com.reset();
+    database.reset();
+    return installResult;
+}

@@ -1,0 +1,416 @@
+// The package run: the property string handed to the installer, and real
+// installations, repairs and removals through the installer under Wine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "diag/bootstrap_log.h"
+#include "install/message_handler.h"
+#include "install/package_run.h"
+#include "settings/variables.h"
+#include "support/package_builder.h"
+#include "support/setup_runner.h"
+#include "support/test_env.h"
+#include "support/transform_writer.h"
+
+using namespace qztest;
+
+namespace {
+
+const std::wstring kRepair =
+    L" REINSTALL=\"ALL\" REINSTALLMODE=\"vomus\" MSIENFORCEUPGRADECOMPONENTRULES=\"1\"";
+const std::wstring kRemoval = L" REMOVE=\"ALL\"";
+const std::wstring kReboot = L" REBOOT=\"ReallySuppress\"";
+
+// Publishes a map for the readers of the settings while it lives.
+class PublishedVariables {
+public:
+    explicit PublishedVariables(VariableMap variables) : m_variables(std::move(variables)) {
+        g_variables = &m_variables;
+    }
+    ~PublishedVariables() { g_variables = nullptr; }
+    PublishedVariables(const PublishedVariables&) = delete;
+    PublishedVariables& operator=(const PublishedVariables&) = delete;
+
+private:
+    VariableMap m_variables;
+};
+
+// Removes the product (and what its folder held) however the test ends.
+class InstalledProduct {
+public:
+    InstalledProduct(std::wstring productCode, std::wstring folder)
+        : m_productCode(std::move(productCode)), m_folder(std::move(folder)) {}
+    ~InstalledProduct() {
+        RemoveProduct(m_productCode);
+        if (!m_folder.empty())
+            RemoveTree(m_folder);
+    }
+    InstalledProduct(const InstalledProduct&) = delete;
+    InstalledProduct& operator=(const InstalledProduct&) = delete;
+
+private:
+    std::wstring m_productCode;
+    std::wstring m_folder;
+};
+
+// A package description with its own product code and install folder.
+PackageSpec UniquePackage(const std::wstring& platform) {
+    PackageSpec product;
+    product.productCode = NewGuid();
+    product.platform = platform;
+    product.productName = L"QZ Install Test " + product.productCode.substr(1, 8);
+    product.installFolder = L"QZ Install Test " + product.productCode.substr(1, 8);
+    return product;
+}
+
+std::string LittleEndianBytes(const std::wstring& text) {
+    std::string bytes;
+    for (const wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The exit file as the completion report writes it: text mode turns each LF into CR LF.
+std::string ExpectedExitFile(int normalised, int code, const std::wstring& text) {
+    std::string content = std::to_string(normalised) + "\n" + std::to_string(code) + "\n" + ToUtf8(text);
+    std::string onDisk;
+    for (const char c : content) {
+        if (c == '\n')
+            onDisk += '\r';
+        onDisk += c;
+    }
+    return onDisk;
+}
+
+std::wstring ResultLine(DWORD code, const std::wstring& text) {
+    return std::wstring(code == 0 ? L"QZSETUP:BOOTSTRAP:INFO:" : L"QZSETUP:BOOTSTRAP:ERR:") +
+           std::to_wstring(code) + L":" + text + L"\r\n";
+}
+
+const std::wstring kClosingLine = L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
+
+} // namespace
+
+TEST(PropertyStringTest, PiecesFollowTheSettingsInTheirFixedOrder) {
+    // Every control variable, so each case shows that all of them stay out.
+    const VariableMap controls = {
+        {L"QZ_SETUP_LOG_FILE", L"C:\\l.log"},
+        {L"QZ_SETUP_EXIT_FILE", L"e.txt"},
+        {L"QZ_SETUP_HELP_FILE", L"h.txt"},
+        {L"QZ_SETUP_PACKAGE_FILE", L"p.msi"},
+        {L"QZ_SETUP_TRACE", L"1"},
+        {L"QZ_SETUP_VERBOSE", L"1"},
+        {L"QZ_SETUP_PACKAGE_NAME", L"Agent"},
+        {L"QZ_SETUP_RESPONSE_FILE", L"r.txt"},
+        {L"QZ_SETUP_PACKAGE_DIR", L"C:\\p\\"},
+        {L"QZ_SETUP_LANG_TRANSFORM_DIR", L"C:\\t\\"},
+    };
+    const struct {
+        const char* name;
+        VariableMap variables; // added to the control variables above
+        bool registered;
+        std::wstring expected;
+    } cases[] = {
+        {"nothing to pass", {}, false, L""},
+        {"the documented example",
+         {{L"FOO", L"bar"},
+          {L"INSTALLDIR", L"C:\\Program Files\\App"},
+          {L"QZ_SETUP_MODE", L"INSTALL"},
+          {L"QZ_SUPPRESS_REBOOT", L"1"},
+          {L"QZ_SETUP_LANG_TRANSFORM", L"1036.mst"}},
+         true,
+         L" FOO=\"bar\" INSTALLDIR=\"C:\\Program Files\\App\" REINSTALL=\"ALL\" REINSTALLMODE=\"vomus\" "
+         L"MSIENFORCEUPGRADECOMPONENTRULES=\"1\" REBOOT=\"ReallySuppress\" TRANSFORMS=\"1036.mst\""},
+        {"names in code-unit order",
+         {{L"b", L"2"}, {L"B", L"1"}, {L"_A", L"3"}},
+         false,
+         L" B=\"1\" _A=\"3\" b=\"2\""},
+        {"empty value", {{L"EMPTY", L""}}, false, L" EMPTY=\"\""},
+        {"tab is no space", {{L"T", L"a\tb"}}, false, L" T=\"a\tb\""},
+        // A double quote inside a value is written twice, the installer's own escape.
+        {"double quote without space", {{L"Q", L"a\"b"}}, false, L" Q=\"a\"\"b\""},
+        {"double quotes and a space", {{L"Q", L"say \"hi\" now"}}, false, L" Q=\"say \"\"hi\"\" now\""},
+        {"only a double quote", {{L"Q", L"\""}}, false, L" Q=\"\"\"\""},
+        {"backslash stays", {{L"D", L"C:\\dir\\"}}, false, L" D=\"C:\\dir\\\""},
+        {"control names in other case and help pass through",
+         {{L"qz_setup_log_file", L"x"}, {L"QZ_SETUP_HELP", L"1"}},
+         false,
+         L" QZ_SETUP_HELP=\"1\" qz_setup_log_file=\"x\""},
+        {"install, registered", {{L"QZ_SETUP_MODE", L"INSTALL"}, {L"A", L"1"}}, true, L" A=\"1\"" + kRepair},
+        {"unattended, registered", {{L"QZ_SETUP_MODE", L"UNATTENDED"}}, true, kRepair},
+        {"unattended, first installation", {{L"QZ_SETUP_MODE", L"UNATTENDED"}}, false, L""},
+        {"uninstall", {{L"QZ_SETUP_MODE", L"UNINSTALL"}, {L"A", L"1"}}, true, L" A=\"1\"" + kRemoval},
+        {"unattended uninstall", {{L"QZ_SETUP_MODE", L"UNATTENDED_UNINSTALL"}}, false, kRemoval},
+        {"mode in lower case is an installation", {{L"QZ_SETUP_MODE", L"uninstall"}}, true, kRepair},
+        {"reboot suppression yes", {{L"QZ_SUPPRESS_REBOOT", L"Yes"}}, false, kReboot},
+        {"reboot suppression 0", {{L"QZ_SUPPRESS_REBOOT", L"0"}}, false, L""},
+        {"removal, reboot and transform",
+         {{L"QZ_SETUP_MODE", L"UNATTENDED_UNINSTALL"},
+          {L"QZ_SUPPRESS_REBOOT", L"true"},
+          {L"QZ_SETUP_LANG_TRANSFORM", L"C:\\t\\1031.mst"}},
+         true,
+         kRemoval + kReboot + L" TRANSFORMS=\"C:\\t\\1031.mst\""},
+        {"empty transform is not set", {{L"QZ_SETUP_LANG_TRANSFORM", L""}}, false, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VariableMap variables = controls;
+        for (const auto& entry : c.variables)
+            variables[entry.first] = entry.second;
+        const PublishedVariables published(variables);
+        EXPECT_EQ(BuildInstallProperties(c.registered), c.expected);
+        // The pass-through part on its own is where the whole string starts.
+        EXPECT_EQ(c.expected.rfind(BuildPropertyString(), 0), 0u);
+    }
+}
+
+// What the installer actually receives: the failing custom action reports an
+// error whose template shows the property values. A backslash before a double
+// quote made the installer refuse the whole command line (1639), and a value
+// left with its own quotes inside wrapping quotes lost them. (Wine's parser
+// also mishandles quotes at the very start or end of a value, or two in a
+// row, even doubled; the installer's documented rule is used all the same.)
+TEST(PackageRunTest, InstallerReceivesValuesWithQuotesUnchanged) {
+    TempDir dir;
+    PackageSpec product = UniquePackage(L"Intel");
+    product.errors = {{25000, L"Error [1]. A<[QZA]> B<[QZB]> C<[QZC]> D<[QZD]>"}};
+    product.failWithError = 25000;
+    const std::wstring package = dir / L"quotes.msi";
+    BuildPackage(product, package);
+    const InstalledProduct guard(product.productCode, L"");
+
+    const PublishedVariables variables(VariableMap{
+        {L"QZ_SETUP_PACKAGE_FILE", package},
+        {L"QZ_SETUP_PACKAGE_NAME", L"Quotes"},
+        {L"QZ_SETUP_LOG_FILE", dir / L"quotes.log"},
+        {L"QZ_SETUP_MODE", L"UNATTENDED"},
+        {L"QZ_SUPPRESS_REBOOT", L"1"},
+        {L"QZA", L"a\"b"},
+        {L"QZB", L"say \"hi\" now"},
+        {L"QZC", L"C:\\Path With Space\\"},
+        {L"QZD", L"a\"b c"},
+    });
+    g_lastInstallerError = 0;
+    g_lastInstallerMessage.clear();
+    std::wstringbuf log;
+    unsigned result = 0;
+    {
+        LogStreamCapture capture(log);
+        result = RunPackage();
+    }
+    EXPECT_EQ(result, 1603u);
+    EXPECT_EQ(g_lastInstallerError, 25000u);
+    EXPECT_EQ(g_lastInstallerMessage,
+              L"Error 25000. A<a\"b> B<say \"hi\" now> C<C:\\Path With Space\\> D<a\"b c>");
+    // The banner is the only line: nothing went wrong on the way.
+    const std::wstring rule(79, L'*');
+    EXPECT_EQ(log.str(), L"QZSETUP:BOOTSTRAP:INFO::\n" + rule + L"\nCommencing installation of " + package +
+                             L" package.\nProduct name: Quotes.\nProduct version: 1.0.0.\n" + rule + L"\r\n");
+    EXPECT_FALSE(IsProductRegistered(product.productCode));
+    g_lastInstallerError = 0;
+    g_lastInstallerMessage.clear();
+}
+
+class SetupInstallTest : public ::testing::Test {
+protected:
+    std::vector<std::wstring> Arguments(std::vector<std::wstring> extra = {}) const {
+        std::vector<std::wstring> arguments = {
+            L"/f", L"package.msi", L"/l", L"logs\\run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
+    }
+    std::string Log() const { return ReadFileBytes(dir / L"logs\\run.log"); }
+    std::string ExitFile() const { return ReadFileBytes(dir / L"exit.txt"); }
+
+    // Wine's installer writes its log from the start of the file, over the
+    // bootstrapper's lines (on Windows it appends). What survives is the
+    // installer's text and everything the bootstrapper wrote after the call.
+    void ExpectLogEndsAfterInstaller(DWORD code, const std::wstring& text) const {
+        const std::string log = Log();
+        EXPECT_NE(log.find("=== Logging started"), std::string::npos) << "the installer's own log";
+        EXPECT_TRUE(EndsWith(log, LittleEndianBytes(ResultLine(code, text) + kClosingLine)));
+    }
+
+    TempDir dir;
+};
+
+TEST_F(SetupInstallTest, InstallsRepairsAndRemovesAProduct) {
+    PackageSpec product = UniquePackage(L"Intel");
+    product.errors = {{25000, L"Error [1]. [2]"}};
+    BuildPackage(product, dir / L"package.msi");
+    const std::wstring folder = ProgramFilesFolderFor(L"Intel") + L"\\" + product.installFolder;
+    const std::wstring file = folder + L"\\readme.txt";
+    const InstalledProduct guard(product.productCode, folder);
+
+    {
+        SCOPED_TRACE("first run installs");
+        const SetupRun run = RunSetup(dir.path(), Arguments());
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_TRUE(run.dialogs.empty());
+        EXPECT_TRUE(IsProductRegistered(product.productCode));
+        EXPECT_EQ(ReadFileBytes(file), "installed by a test\r\n");
+        EXPECT_EQ(ExitFile(), ExpectedExitFile(0, 0, SystemText(0)));
+        ExpectLogEndsAfterInstaller(0, SystemText(0));
+    }
+    {
+        SCOPED_TRACE("second run repairs");
+        DeleteFileW(file.c_str());
+        const SetupRun run = RunSetup(dir.path(), Arguments({L"/v"}));
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_TRUE(IsProductRegistered(product.productCode));
+        EXPECT_EQ(ReadFileBytes(file), "installed by a test\r\n") << "the repair brings the file back";
+        // The verbose installer log lists the properties it was given.
+        const std::string log = Log();
+        EXPECT_NE(log.find("Property(S): REINSTALL = ALL"), std::string::npos);
+        EXPECT_NE(log.find("Property(S): REINSTALLMODE = vomus"), std::string::npos);
+        EXPECT_NE(log.find("Property(S): MSIENFORCEUPGRADECOMPONENTRULES = 1"), std::string::npos);
+        EXPECT_EQ(ExitFile(), ExpectedExitFile(0, 0, SystemText(0)));
+    }
+    {
+        SCOPED_TRACE("/x removes");
+        const SetupRun run = RunSetup(dir.path(), Arguments({L"/x"}));
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_FALSE(IsProductRegistered(product.productCode));
+        EXPECT_FALSE(PathExists(file));
+        EXPECT_EQ(ExitFile(), ExpectedExitFile(0, 0, SystemText(0)));
+        ExpectLogEndsAfterInstaller(0, SystemText(0));
+    }
+}
+
+TEST_F(SetupInstallTest, UnattendedUninstallModeRemovesTheProduct) {
+    PackageSpec product = UniquePackage(L"Intel");
+    BuildPackage(product, dir / L"package.msi");
+    const std::wstring folder = ProgramFilesFolderFor(L"Intel") + L"\\" + product.installFolder;
+    const InstalledProduct guard(product.productCode, folder);
+
+    const SetupRun install = RunSetup(dir.path(), Arguments());
+    ASSERT_EQ(install.exitCode, 0u);
+    ASSERT_TRUE(IsProductRegistered(product.productCode));
+
+    const SetupRun removal = RunSetup(
+        dir.path(), {L"/f", L"package.msi", L"/l", L"logs\\run.log", L"QZ_SETUP_MODE=UNATTENDED_UNINSTALL"});
+    EXPECT_EQ(removal.exitCode, 0u);
+    EXPECT_TRUE(removal.dialogs.empty());
+    EXPECT_FALSE(IsProductRegistered(product.productCode));
+    EXPECT_FALSE(PathExists(folder + L"\\readme.txt"));
+}
+
+TEST_F(SetupInstallTest, FailingPackageReportsTheInstallerErrorAndItsText) {
+    PackageSpec product = UniquePackage(L"Intel");
+    product.errors = {{25001, L"Error [1]. Not this one"},
+                      {25000, L"Error [1]. Custom failure: [2] (code [3]) in [QZVALUE]"}};
+    product.failWithError = 25000;
+    product.failArguments = {L"disk on fire", L"42"};
+    BuildPackage(product, dir / L"package.msi");
+    const InstalledProduct guard(product.productCode, L"");
+
+    // The error texts are looked up with the language transform applied.
+    const std::wstring transform = dir / L"1036.mst";
+    WriteLanguageTransform(transform, 1036);
+
+    // An Intel package gets its values as given: no environment expansion.
+    const SetupRun run = RunSetup(
+        dir.path(), Arguments({L"QZVALUE=%ProgramFiles%\\Vendor", L"QZ_SETUP_LANG_TRANSFORM=" + transform}));
+    const std::wstring text =
+        L"Error 25000. Custom failure: disk on fire (code 42) in %ProgramFiles%\\Vendor";
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(run.dialogs.empty());
+    EXPECT_FALSE(IsProductRegistered(product.productCode));
+    EXPECT_EQ(ExitFile(), ExpectedExitFile(25000, 25000, text));
+    ExpectLogEndsAfterInstaller(25000, text);
+}
+
+TEST_F(SetupInstallTest, X64PackageGetsProgramFilesExpandedAndTheTransform) {
+    PackageSpec product = UniquePackage(L"x64");
+    BuildPackage(product, dir / L"package.msi");
+    const std::wstring vendor = L"QZ Vendor " + product.productCode.substr(1, 8);
+    const std::wstring folder = ProgramFilesFolderFor(L"x64") + L"\\" + vendor;
+    const InstalledProduct guard(product.productCode, folder);
+
+    // The transform reaches the installer too: the product is registered in its language.
+    const std::wstring transform = dir / L"1036.mst";
+    WriteLanguageTransform(transform, 1036, {{L"ProductName", L"Produit QZ"}});
+
+    const SetupRun run = RunSetup(dir.path(), Arguments({L"INSTALLDIR=%ProgramFiles%\\" + vendor,
+                                                         L"QZ_SETUP_LANG_TRANSFORM=" + transform}));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(IsProductRegistered(product.productCode));
+    EXPECT_EQ(ProductInfo(product.productCode, L"Language"), L"1036");
+    EXPECT_EQ(ProductInfo(product.productCode, L"InstalledProductName"), L"Produit QZ");
+    EXPECT_EQ(ReadFileBytes(folder + L"\\readme.txt"), "installed by a test\r\n");
+    EXPECT_EQ(ExitFile(), ExpectedExitFile(0, 0, SystemText(0)));
+}
+
+// A package without a product version stops the run before the banner and
+// before the installation call, so the whole log is the bootstrapper's.
+TEST_F(SetupInstallTest, MissingProductVersionStopsBeforeTheInstaller) {
+    PackageSpec product = UniquePackage(L"Intel");
+    const std::wstring package = dir / L"package.msi";
+    BuildPackage(product, package);
+    {
+        MSIHANDLE database = 0;
+        ASSERT_EQ(MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_TRANSACT, &database), 0u);
+        MSIHANDLE view = 0;
+        EXPECT_EQ(MsiDatabaseOpenViewW(database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'",
+                                       &view),
+                  0u);
+        EXPECT_EQ(MsiViewExecute(view, 0), 0u);
+        MsiCloseHandle(view);
+        EXPECT_EQ(MsiDatabaseCommit(database), 0u);
+        MsiCloseHandle(database);
+    }
+    const InstalledProduct guard(product.productCode, L"");
+    // An attended installation looks for language transforms before the log
+    // opens: the line about this one waits in the early-message buffer. (Its
+    // language is not the user's, so no language dialog comes up.)
+    WriteLanguageTransform(dir / L"1049.mst", 1049);
+
+    const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"logs\\run.log",
+                                               L"QZ_SETUP_MODE=INSTALL", L"/e", L"exit.txt"});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_FALSE(IsProductRegistered(product.productCode));
+    bool byteOrderMark = false;
+    const std::vector<std::wstring> lines = ReadLogLines(dir / L"logs\\run.log", &byteOrderMark);
+    EXPECT_TRUE(byteOrderMark);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.");
+    EXPECT_EQ(lines[1], L"QZSETUP:BOOTSTRAP:INFO::Found \"" + dir.path() +
+                            L"1049.mst\" language transfrom with 1049 id.");
+    EXPECT_EQ(lines.back() + L"\r\n", kClosingLine);
+    EXPECT_TRUE(EndsWith(Log(), LittleEndianBytes(kClosingLine)));
+
+    // The failure is logged where it happened, then the result line follows it.
+    const std::string exitFile = ExitFile();
+    const std::size_t codeEnd = exitFile.find("\r\n");
+    ASSERT_NE(codeEnd, std::string::npos) << exitFile;
+    const std::wstring code = FromUtf8(exitFile.substr(0, codeEnd));
+    EXPECT_NE(code, L"0");
+    std::size_t failureAt = lines.size();
+    std::size_t resultAt = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (failureAt == lines.size() && lines[i].find(L" Fnc : ") != std::wstring::npos)
+            failureAt = i;
+        if (lines[i].rfind(L"QZSETUP:BOOTSTRAP:ERR:" + code + L":", 0) == 0)
+            resultAt = i;
+    }
+    EXPECT_LT(failureAt, resultAt);
+    EXPECT_EQ(resultAt, lines.size() - 3);
+    std::wstring log;
+    for (const auto& line : lines)
+        log += line + L"\r\n";
+    EXPECT_EQ(log.find(L"Commencing installation"), std::wstring::npos);
+    EXPECT_EQ(log.find(L"=== Logging started"), std::wstring::npos) << "the installer was never called";
+}
