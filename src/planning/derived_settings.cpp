@@ -4,6 +4,7 @@
 
 #include "diag/bootstrap_log.h"
 #include "diag/messages.h"
+#include "language/language_choice.h"
 #include "planning/path_helpers.h"
 
 // Provisional: only what the run needs today is derived (the log file when it
@@ -18,6 +19,27 @@ bool DeriveSettings(VariableMap& variables) {
         return false;
     }
     TrimSpacesAndQuotes(log->second);
+
+    if (!variables.count(QZ_SETUP_MODE))
+        variables[QZ_SETUP_MODE] =
+            variables.count(QZ_SETUP_EXIT_FILE) || variables.count(QZ_SETUP_RESPONSE_FILE) ? L"UNATTENDED"
+                                                                                           : L"INSTALL";
+    auto transformDir = variables.find(QZ_SETUP_LANG_TRANSFORM_DIR);
+    if (transformDir == variables.end())
+        transformDir = variables.emplace(QZ_SETUP_LANG_TRANSFORM_DIR, GetModuleDir()).first;
+    Rel2AbsDirPath(transformDir->second);
+    // Until the package is located by name, only a package given by its file
+    // gets a language transform.
+    const auto package = variables.find(QZ_SETUP_PACKAGE_FILE);
+    if (package != variables.end()) {
+        Rel2AbsFilePath(package->second);
+        if (!SetLanguageTransform(variables)) {
+            std::wstring text;
+            FormatResourceMessage(IDS_NO_LANGUAGE_TRANSFORM, text);
+            WriteLogLine(text, LOG_ERROR);
+            return false;
+        }
+    }
     if (!variables.count(QZ_SUPPRESS_REBOOT))
         variables[QZ_SUPPRESS_REBOOT] = L"1";
     return true;

@@ -1,0 +1,38 @@
+#include "language/lang_catalogue.h"
+
+#include <cwchar>
+
+#include "diag/bootstrap_log.h"
+#include "diag/messages.h"
+#include "msi/transform_reader.h"
+#include "planning/package_location.h"
+
+WORD ParseLanguageValue(const std::wstring& text) {
+    // Leading blanks are skipped and reading stops at the first non-digit;
+    // a value without digits is 0.
+    return static_cast<WORD>(std::wcstoul(text.c_str(), nullptr, 10) & 0xFFFF);
+}
+
+LangItems LoadLangTransforms(const std::wstring& directory) {
+    FileList names;
+    LoadFileList(directory + L"*.mst", names);
+
+    LangItems catalogue;
+    for (const auto& name : names) {
+        const std::wstring path = directory + name;
+        std::wstring value;
+        _GetTranPropVal(path, L"ProductLanguage", value);
+
+        std::wstring text;
+        if (value.empty()) {
+            FormatResourceMessage(IDS_NOT_LANGUAGE_TRANSFORM, text, path);
+            WriteLogLine(text, LOG_INFO);
+            continue;
+        }
+        const WORD langId = ParseLanguageValue(value);
+        FormatResourceMessage(IDS_FOUND_LANGUAGE_TRANSFORM, text, path, static_cast<unsigned>(langId));
+        WriteLogLine(text, LOG_INFO);
+        catalogue.push_back(LangItem{path, langId});
+    }
+    return catalogue;
+}

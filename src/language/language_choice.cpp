@@ -1,0 +1,181 @@
+#include "language/language_choice.h"
+
+#include <windows.h>
+#include <msi.h>
+
+#include <exception>
+#include <utility>
+
+#include "diag/errors.h"
+#include "diag/messages.h"
+#include "msi/msi_api.h"
+#include "msi/package_properties.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+// Three-letter language codes by primary language, in the order the help
+// file candidates are tried.
+const std::pair<WORD, const wchar_t*> g_langCodes[10] = {
+    {LANG_FRENCH, L"fra"},     {LANG_SPANISH, L"esp"}, {LANG_JAPANESE, L"jpn"}, {LANG_GERMAN, L"ger"},
+    {LANG_PORTUGUESE, L"ptb"}, {LANG_ITALIAN, L"ita"}, {LANG_CZECH, L"ces"},    {LANG_KOREAN, L"kor"},
+    {LANG_CHINESE, L"chs"},    {LANG_ENGLISH, L"enu"},
+};
+
+// Display names of the languages the dialog can name.
+const std::pair<WORD, const wchar_t*> g_langNames[] = {
+    {LANG_CHINESE, L"中国"},    {LANG_CZECH, L"Český"},     {LANG_GERMAN, L"Deutsch"},
+    {LANG_ENGLISH, L"English"}, {LANG_SPANISH, L"Español"}, {LANG_FRENCH, L"Française"},
+    {LANG_JAPANESE, L"日本"},
+};
+
+// The dialog being shown; one language dialog at a time.
+LangDlg* g_langDlg = nullptr;
+// An exception caught inside the dialog procedure, raised again once the
+// dialog has ended: nothing may unwind through the window manager.
+std::exception_ptr g_langDlgFailure;
+
+std::wstring ValueOf(const VariableMap& variables, const wchar_t* name) {
+    const auto found = variables.find(name);
+    return found != variables.end() ? found->second : std::wstring();
+}
+
+// Whether the product is registered with the installer on this machine.
+bool IsProductRegistered(const std::wstring& productCode) {
+    wchar_t packageCode[39] = {};
+    DWORD size = 39;
+    const UINT result = QZ::MSInstaller::Msi().GetProductInfoW(
+        productCode.c_str(), INSTALLPROPERTY_PACKAGECODE, packageCode, &size);
+    if (result == ERROR_SUCCESS)
+        return true;
+    if (result == ERROR_UNKNOWN_PRODUCT)
+        return false;
+    ThrowWinException(result, L" Fnc : SetLanguageTransform; Line : 449; ");
+}
+
+void FillDialog(HWND dialog, const LangDlg& state) {
+    SetWindowTextW(dialog, LoadBuiltInMessage(IDS_LANGUAGE_DIALOG_TITLE).c_str());
+    SetDlgItemTextW(dialog, -1, LoadBuiltInMessage(IDS_LANGUAGE_DIALOG_LABEL).c_str());
+
+    const HWND combo = GetDlgItem(dialog, IDC_LANGUAGE_COMBO);
+    for (const auto& choice : state.choices()) {
+        const LRESULT index = SendMessageW(combo, CB_INSERTSTRING, static_cast<WPARAM>(-1),
+                                           reinterpret_cast<LPARAM>(choice.text.c_str()));
+        if (index >= 0)
+            SendMessageW(combo, CB_SETITEMDATA, static_cast<WPARAM>(index), choice.langId);
+    }
+    // The first item starts selected, by position: a search by its text would
+    // find nothing for a language without a display name, and OK would then
+    // end the dialog without a language.
+    if (!state.choices().empty())
+        SendMessageW(combo, CB_SETCURSEL, 0, 0);
+}
+
+} // namespace
+
+INT_PTR LangDlg::Show() {
+    g_langDlgFailure = nullptr;
+    const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_LANGUAGE), nullptr,
+                                           DialogProc, reinterpret_cast<LPARAM>(this));
+    const DWORD error = GetLastError();
+    g_langDlg = nullptr;
+    if (g_langDlgFailure)
+        std::rethrow_exception(std::exchange(g_langDlgFailure, nullptr));
+    if (result == -1)
+        // A failure must never be reported with the number of success.
+        ThrowWinException(error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE),
+                          L" Fnc : LangDlg::Show; Line : 23; ");
+    return result;
+}
+
+INT_PTR CALLBACK LangDlg::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        g_langDlg = reinterpret_cast<LangDlg*>(lParam);
+        try {
+            FillDialog(dialog, *g_langDlg);
+        } catch (...) {
+            g_langDlgFailure = std::current_exception();
+            EndDialog(dialog, IDCANCEL);
+        }
+        return TRUE;
+    case WM_COMMAND: {
+        const WORD command = LOWORD(wParam);
+        if ((command != IDOK && command != IDCANCEL) || !g_langDlg)
+            return FALSE;
+        const LRESULT index = SendDlgItemMessageW(dialog, IDC_LANGUAGE_COMBO, CB_GETCURSEL, 0, 0);
+        g_langDlg->m_selected = static_cast<DWORD>(
+            SendDlgItemMessageW(dialog, IDC_LANGUAGE_COMBO, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+        EndDialog(dialog, command);
+        return TRUE;
+    }
+    default:
+        return FALSE;
+    }
+}
+
+std::wstring GetLanguageName(WORD langId) {
+    const WORD primary = PrimaryLanguage(langId);
+    for (const auto& name : g_langNames)
+        if (name.first == primary)
+            return name.second;
+    return std::wstring();
+}
+
+std::vector<std::wstring> GetUserLangCodes() {
+    const WORD primary = PrimaryLanguage(GetUserDefaultLangID());
+    std::vector<std::wstring> codes;
+    for (const auto& code : g_langCodes)
+        if (code.first == primary)
+            codes.push_back(code.second);
+    codes.push_back(L"enu");
+    return codes;
+}
+
+int SetLanguageTransform(VariableMap& variables) {
+    const std::wstring packageFile = ValueOf(variables, QZ_SETUP_PACKAGE_FILE);
+    const std::wstring mode = ValueOf(variables, QZ_SETUP_MODE);
+    const std::wstring transformDir = ValueOf(variables, QZ_SETUP_LANG_TRANSFORM_DIR);
+
+    std::wstring productCode;
+    QZ::MSInstaller::GetPckgProperty(packageFile, L"ProductCode", productCode);
+    const bool registered = IsProductRegistered(productCode);
+
+    // Only a fresh attended installation without a transform of the user's own gets one chosen.
+    if (mode != g_setupModeNames[INSTALL] || registered || variables.count(QZ_SETUP_LANG_TRANSFORM))
+        return 1;
+
+    std::wstring productLanguageText;
+    QZ::MSInstaller::GetPckgProperty(packageFile, L"ProductLanguage", productLanguageText);
+    const WORD productLanguage = ParseLanguageValue(productLanguageText);
+
+    const WORD userPrimary = PrimaryLanguage(LOWORD(GetUserDefaultLCID()));
+    LangItems transforms;
+    for (auto& item : LoadLangTransforms(transformDir))
+        if (PrimaryLanguage(item.langId) == userPrimary)
+            transforms.push_back(std::move(item));
+
+    LangItems choices;
+    for (const auto& item : transforms)
+        choices.push_back(LangItem{GetLanguageName(item.langId), item.langId});
+    choices.push_back(LangItem{GetLanguageName(productLanguage), productLanguage});
+    if (choices.size() <= 1)
+        return 1;
+
+    LangDlg dialog(std::move(choices));
+    if (dialog.Show() != IDOK)
+        // The user walked away from the installation: the run ends as a user
+        // exit, without installing anything.
+        throw WinException(ERROR_INSTALL_USEREXIT);
+
+    const WORD selectedPrimary = PrimaryLanguage(static_cast<WORD>(dialog.selected()));
+    if (selectedPrimary == PrimaryLanguage(productLanguage))
+        return 1;
+    for (const auto& item : transforms) {
+        if (PrimaryLanguage(item.langId) == selectedPrimary) {
+            variables[QZ_SETUP_LANG_TRANSFORM] = item.text;
+            return 1;
+        }
+    }
+    return 0;
+}

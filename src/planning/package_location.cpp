@@ -1,0 +1,80 @@
+#include "planning/package_location.h"
+
+#include <windows.h>
+
+#include "diag/errors.h"
+
+namespace {
+
+// Owner of one directory listing: FindClose on every way out.
+class FindHandle {
+public:
+    FindHandle() = default;
+    explicit FindHandle(HANDLE handle) : m_handle(handle) {}
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    ~FindHandle() {
+        if (valid())
+            FindClose(m_handle);
+    }
+
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+    HANDLE get() const { return m_handle; }
+
+private:
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
+using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
+
+template <class Fn> Fn KernelFunction(HMODULE kernel, const char* name) {
+    // The documented way to reach an optional export: the cast goes through
+    // the generic procedure type.
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
+}
+
+} // namespace
+
+DWORD GetNativeProcessor() {
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (!kernel)
+        return PROCESSOR_ARCHITECTURE_INTEL;
+    const auto isWow64Process = KernelFunction<IsWow64ProcessFn>(kernel, "IsWow64Process");
+    const auto getNativeSystemInfo = KernelFunction<GetNativeSystemInfoFn>(kernel, "GetNativeSystemInfo");
+    if (!isWow64Process || !getNativeSystemInfo)
+        return PROCESSOR_ARCHITECTURE_INTEL;
+
+    BOOL wow64 = FALSE;
+    if (!isWow64Process(GetCurrentProcess(), &wow64) || !wow64)
+        return PROCESSOR_ARCHITECTURE_INTEL;
+
+    SYSTEM_INFO info{};
+    getNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return PROCESSOR_ARCHITECTURE_AMD64;
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return PROCESSOR_ARCHITECTURE_IA64;
+    default:
+        return PROCESSOR_ARCHITECTURE_INTEL;
+    }
+}
+
+FileList& LoadFileList(const std::wstring& pattern, FileList& files) {
+    WIN32_FIND_DATAW data;
+    const FindHandle find(FindFirstFileW(pattern.c_str(), &data));
+    if (!find.valid()) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return files;
+        ThrowWinException(error, L" Fnc : LoadFileList; Line : 54; ");
+    }
+    do
+        files.push_back(data.cFileName);
+    while (FindNextFileW(find.get(), &data));
+    const DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES)
+        ThrowWinException(error, L" Fnc : LoadFileList; Line : 44; ");
+    return files;
+}

@@ -1,0 +1,118 @@
+// The machine's processor and directory listings.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "diag/bootstrap_log.h"
+#include "diag/errors.h"
+#include "planning/package_location.h"
+#include "support/test_env.h"
+
+namespace {
+
+TEST(NativeProcessor, MatchesTheMachineTheBootstrapperRunsOn) {
+    // The test platform is a 64-bit Windows (a 64-bit Wine prefix) running
+    // this 32-bit program under WOW64, or a plain 32-bit Windows.
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    const DWORD expected = wow64 ? PROCESSOR_ARCHITECTURE_AMD64 : PROCESSOR_ARCHITECTURE_INTEL;
+    EXPECT_EQ(expected, GetNativeProcessor());
+    EXPECT_EQ(GetNativeProcessor(), GetNativeProcessor());
+}
+
+// A directory with files and sub-directories, some named like transforms.
+class FileListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const wchar_t* name : {L"a.mst", L"b.mst", L"readme.txt", L"c.MST"})
+            qztest::WriteFileBytes(m_dir / name, "x");
+        ASSERT_TRUE(CreateDirectoryW((m_dir / L"folder.mst").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW((m_dir / L"other").c_str(), nullptr));
+    }
+
+    static std::vector<std::wstring> Sorted(const FileList& files) {
+        std::vector<std::wstring> sorted(files.begin(), files.end());
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    }
+
+    qztest::TempDir m_dir;
+};
+
+TEST_F(FileListTest, AppendsTheBareNamesOfEveryMatchingEntry) {
+    struct Case {
+        const char* what;
+        std::wstring pattern;
+        std::vector<std::wstring> names; // sorted
+    };
+    const Case cases[] = {
+        {"transforms, directories included, any letter case",
+         L"*.mst",
+         {L"a.mst", L"b.mst", L"c.MST", L"folder.mst"}},
+        {"one file", L"readme.txt", {L"readme.txt"}},
+        {"nothing matches", L"*.msi", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FileList files{L"kept.first", L"kept.second"};
+        FileList& result = LoadFileList(m_dir.path() + c.pattern, files);
+        EXPECT_EQ(&files, &result);
+        ASSERT_EQ(c.names.size() + 2, files.size());
+        // What the list held stays in front; the new names follow it.
+        EXPECT_EQ(L"kept.first", files.front());
+        EXPECT_EQ(L"kept.second", *std::next(files.begin()));
+        const FileList added(std::next(files.begin(), 2), files.end());
+        EXPECT_EQ(c.names, Sorted(added));
+    }
+}
+
+TEST_F(FileListTest, KeepsTheSystemsListingOrder) {
+    FileList expected;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((m_dir.path() + L"*").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    do
+        expected.push_back(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+
+    FileList files;
+    LoadFileList(m_dir.path() + L"*", files);
+    EXPECT_EQ(expected, files);
+}
+
+TEST_F(FileListTest, AMissingDirectoryRaisesWithItsError) {
+    std::wstringbuf log;
+    FileList files{L"kept"};
+    {
+        LogStreamCapture capture(log);
+        try {
+            LoadFileList(m_dir.path() + L"missing\\*.mst", files);
+            ADD_FAILURE() << "no exception";
+        } catch (const WinException& e) {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), e.GetError());
+        }
+    }
+    EXPECT_EQ(FileList{L"kept"}, files);
+    // The error line names the raising point.
+    EXPECT_NE(std::wstring::npos, log.str().find(L" Fnc : LoadFileList; Line : 54; "))
+        << qztest::ToUtf8(log.str());
+}
+
+TEST_F(FileListTest, TheListingIsClosedAfterwards) {
+    const std::wstring folder = m_dir / L"other\\";
+    qztest::WriteFileBytes(folder + L"one.mst", "x");
+    FileList files;
+    LoadFileList(folder + L"*.mst", files);
+    EXPECT_EQ(FileList{L"one.mst"}, files);
+    // An open listing keeps the directory from being removed.
+    ASSERT_TRUE(DeleteFileW((folder + L"one.mst").c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << GetLastError();
+}
+
+} // namespace
