@@ -24,14 +24,14 @@ flock 9
 display_no="${QZ_DISPLAY#:}"
 if ! [ -e "/tmp/.X11-unix/X$display_no" ]; then
     rm -f "/tmp/.X$display_no-lock"
-    setsid Xvfb "$QZ_DISPLAY" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    setsid Xvfb "$QZ_DISPLAY" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
     echo $! >"$QZ_BUILD_DIR/xvfb.pid"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display_no" ] && break; sleep 0.1; done
 fi
 
 if [ ! -f "$WINEPREFIX/.qz-ready" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -i </dev/null >/dev/null 2>&1
+    wineboot -i </dev/null >/dev/null 2>&1 9>&-
     wineserver -w
     # No window manager: unmanaged windows, or every hidden window stalls.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
@@ -40,6 +40,7 @@ if [ ! -f "$WINEPREFIX/.qz-ready" ]; then
     fonts="$WINEPREFIX/drive_c/windows/Fonts"
     mkdir -p "$fonts"
     for f in /usr/share/wine/fonts/*.tt[fc]; do
+        [ -e "$f" ] || continue
         case "$(basename "$f")" in tahoma*) ;; *) cp -f "$f" "$fonts/" ;; esac
     done
     if [ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ]; then
@@ -54,4 +55,8 @@ if [ ! -f "$WINEPREFIX/.qz-ready" ]; then
 fi
 
 # One wineserver for the whole run: each Wine process then starts in ~50 ms.
-setsid wineserver -p </dev/null >/dev/null 2>&1 || true
+setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+# Start Wine's own services now, detached from any caller's pipes: a program
+# whose output is captured (CTest) would otherwise hand its pipe to them, and
+# the reader would wait for them forever.
+wine cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true

@@ -1,0 +1,103 @@
+// The completion report: the exit file another program reads, the rule that
+// decides whether a user is there to see a dialog, and the text viewer.
+#include <gtest/gtest.h>
+
+#include "bootstrapper/completion_report.h"
+#include "diag/bootstrap_log.h"
+#include "resources/resource_ids.h"
+#include "support/dialog_driver.h"
+#include "support/test_env.h"
+
+using namespace qztest;
+
+TEST(ExitFileTest, ThreePartsInUtf8WithCrLf) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        int code;
+        std::wstring text;
+        std::string bytes;
+    } cases[] = {
+        {"success", 0, L"The operation completed successfully.\r\n",
+         "0\r\n0\r\nThe operation completed successfully.\r\r\n"},
+        {"reboot required counts as success", 3010, L"reboot", "0\r\n3010\r\nreboot"},
+        {"reboot initiated counts as success", 1641, L"", "0\r\n1641\r\n"},
+        {"failure keeps its code", 1603, L"failed", "1603\r\n1603\r\nfailed"},
+        {"negative code, no grouping", -2147024891, L"x", "-2147024891\r\n-2147024891\r\nx"},
+        {"large code, no grouping", 30665, L"a\nb", "30665\r\n30665\r\na\r\nb"},
+        {"non-ASCII text in UTF-8", 1, L"\u00e9t\u00e9 \u65e5\u672c", "1\r\n1\r\n\xc3\xa9t\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring path = dir / L"exit.txt";
+        WriteFileBytes(path, "previous content that is longer than the new one, and must go");
+        WriteExitFile(path, c.code, c.text);
+        EXPECT_EQ(ReadFileBytes(path), c.bytes);
+    }
+}
+
+TEST(CompletionReportTest, OnlyTheTwoUnattendedModesSuppressTheDialog) {
+    const struct {
+        const wchar_t* mode; // null: absent
+        bool attended;
+    } cases[] = {{nullptr, true},           {L"INSTALL", true},      {L"UNINSTALL", true},
+                 {L"UNATTENDED", false},    {L"UNATTENDED_UNINSTALL", false},
+                 {L"unattended", true},     {L"UNATTENDED ", true},  {L"", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode ? testing::PrintToString(ToUtf8(c.mode)) : "absent");
+        VariableMap variables;
+        if (c.mode)
+            variables[QZ_SETUP_MODE] = c.mode;
+        EXPECT_EQ(IsAttendedRun(variables), c.attended);
+    }
+}
+
+TEST(CompletionReportTest, UnattendedRunLogsResultAndWritesExitFileWithoutDialog) {
+    TempDir dir;
+    std::wstringbuf buffer;
+    VariableMap variables{{QZ_SETUP_MODE, L"UNATTENDED"}, {QZ_SETUP_EXIT_FILE, dir / L"exit.txt"}};
+    RunResult result{L"Fatal error during installation.\r\n", 1603, buffer, variables};
+    {
+        LogStreamCapture capture(buffer);
+        ReportCompletion(result);
+    }
+    EXPECT_EQ(buffer.str(), L"QZSETUP:BOOTSTRAP:ERR:1603:Fatal error during installation.\r\n\r\n");
+    EXPECT_EQ(ReadFileBytes(dir / L"exit.txt"), "1603\r\n1603\r\nFatal error during installation.\r\r\n");
+}
+
+namespace {
+
+struct ViewerSeen {
+    std::wstring title;
+    std::wstring text;
+    RECT rect{};
+};
+
+void ReadAndClose(HWND dialog, void* context) {
+    auto* seen = static_cast<ViewerSeen*>(context);
+    Sleep(50);
+    seen->title = WindowText(dialog);
+    seen->text = ControlText(dialog, IDC_VIEWER_TEXT);
+    GetWindowRect(dialog, &seen->rect);
+    PressOk(dialog);
+}
+
+} // namespace
+
+TEST(TextViewerTest, ShowsTextWithBuiltInTitleCentredUntilOk) {
+    ViewerSeen seen;
+    {
+        InProcessDialogDriver driver(IDC_VIEWER_TEXT, ReadAndClose, &seen);
+        ShowTextViewer(L"first line\r\nsecond line");
+        ASSERT_TRUE(driver.found()) << "the text viewer did not appear";
+    }
+    EXPECT_EQ(seen.title, L"QZ Setup");
+    EXPECT_NE(seen.text.find(L"first line"), std::wstring::npos);
+    EXPECT_NE(seen.text.find(L"second line"), std::wstring::npos);
+    RECT desktop{};
+    GetClientRect(GetDesktopWindow(), &desktop);
+    const int width = seen.rect.right - seen.rect.left;
+    const int height = seen.rect.bottom - seen.rect.top;
+    EXPECT_NEAR(seen.rect.left, (desktop.right - width) / 2, 1);
+    EXPECT_NEAR(seen.rect.top, (desktop.bottom - height) / 2, 1);
+}

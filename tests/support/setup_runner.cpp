@@ -1,0 +1,74 @@
+#include "support/setup_runner.h"
+
+#include "resources/resource_ids.h"
+#include "support/dialog_driver.h"
+#include "support/test_env.h"
+
+namespace qztest {
+
+std::wstring InstallSetupExe(const std::wstring& dir) {
+    const std::wstring target = dir + L"qz-setup.exe";
+    if (!PathExists(target))
+        CopyFileOrThrow(SetupExePath(), target);
+    return target;
+}
+
+SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& arguments, const SetupOptions& options) {
+    const std::wstring exe = InstallSetupExe(dir);
+    ProcessOptions processOptions = options.process;
+    if (processOptions.workingDir.empty())
+        processOptions.workingDir = dir;
+    std::wstring tail;
+    for (const auto& argument : arguments) {
+        if (!tail.empty())
+            tail += L" ";
+        tail += QuoteArgument(argument);
+    }
+
+    SetupRun run;
+    RunningProcess process(exe, tail, processOptions);
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(process.handle(), 0) == WAIT_TIMEOUT) {
+        if (GetTickCount() - start > processOptions.timeoutMs)
+            break;
+        if (options.onLanguageDialog) {
+            if (HWND language = WaitForDialog(IDC_LANGUAGE_COMBO, process.id(), 50)) {
+                options.onLanguageDialog(language);
+                Sleep(200);
+                continue;
+            }
+        }
+        HWND viewer = WaitForDialog(IDC_VIEWER_TEXT, process.id(), 50);
+        if (!viewer)
+            continue;
+        Sleep(50); // let WM_INITDIALOG finish filling the control
+        run.dialogs.push_back(ControlText(viewer, IDC_VIEWER_TEXT));
+        run.exitFileWhileDialog.push_back(!options.exitFileToWatch.empty() && PathExists(options.exitFileToWatch));
+        PressOk(viewer);
+        // Wait for this dialog to go before looking for the next one.
+        for (int i = 0; i < 100 && IsWindow(viewer); ++i)
+            Sleep(20);
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    const DWORD left = elapsed < processOptions.timeoutMs ? processOptions.timeoutMs - elapsed : 0;
+    const ProcessResult result = process.Wait(left);
+    run.exitCode = result.exitCode;
+    run.timedOut = result.timedOut;
+    return run;
+}
+
+std::vector<std::wstring> ReadLogLines(const std::wstring& path, bool* hadByteOrderMark) {
+    std::wstring text = ReadUtf16File(path);
+    const bool bom = !text.empty() && text[0] == 0xFEFF;
+    if (hadByteOrderMark)
+        *hadByteOrderMark = bom;
+    if (!bom)
+        return {};
+    text.erase(0, 1);
+    std::vector<std::wstring> lines = SplitLines(text);
+    if (!lines.empty() && lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
+} // namespace qztest
