@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds qz-setup.exe and shows what it does today
-# under Wine: a refused command line, and a run that opens a bootstrap log.
+# Installs what is missing, builds qz-setup.exe and shows what it does under
+# Wine: a refused command line, a run that opens its log but has no package,
+# and a real installation, repair and removal of a sample package.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${QZ_BUILD_DIR:-$root/build}"
 
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target qz-setup qz-run >/dev/null
+cmake --build "$build" -j"$(nproc)" --target qz-setup qz-run qz-make-package >/dev/null
 
 "$root/tests/support/wine-prefix.sh" "$build"
 trap '"$root/tests/support/wine-prefix.sh" "$build" stop' EXIT
@@ -18,16 +19,38 @@ demo="$build/demo"
 rm -rf "$demo"
 mkdir -p "$demo"
 cp "$build/bin/qz-setup.exe" "$demo/"
-run() { wine "$build/bin/qz-run.exe" "$@" 2>/dev/null | tr -d '\r'; }
 winpath() { winepath -w "$1" 2>/dev/null; }
+setup="$(winpath "$demo/qz-setup.exe")"
+# qz-run prints the text viewer dialogs (and closes them) and the exit code as Windows sees it.
+run() { wine "$build/bin/qz-run.exe" --cwd "$(winpath "$demo")" "$setup" "$@" 2>/dev/null | tr -d '\r'; }
+show_exit_file() { echo "-- exit file $1:"; tr -d '\r' <"$demo/$1"; echo; }
+show_log() {
+    echo "-- bootstrap log $1 (first and last lines):"
+    python3 "$root/tests/support/show-log.py" "$demo/$1" >"$demo/log.txt"
+    head -n 8 "$demo/log.txt"
+    echo "   [...]"
+    tail -n 3 "$demo/log.txt"
+}
 
-echo "== qz-setup.exe /p   (a value is missing: the command line is refused)"
-run "$(winpath "$demo/qz-setup.exe")" /p
+echo "== qz-setup.exe /p            (the value of /p is missing: the command line is refused)"
+run /p
 echo
 
-echo "== qz-setup.exe /l logs\\demo.log QZ_SETUP_MODE=UNATTENDED /e result.txt"
-run "$(winpath "$demo/qz-setup.exe")" /l 'logs\demo.log' QZ_SETUP_MODE=UNATTENDED /e result.txt
-echo "-- exit file result.txt:"
-tr -d '\r' <"$demo/result.txt"; echo
-echo "-- bootstrap log logs/demo.log (UTF-16LE):"
-iconv -f UTF-16LE -t UTF-8 "$demo/logs/demo.log" | tr -d '\r'
+echo "== qz-setup.exe /l logs\\first.log QZ_SETUP_MODE=UNATTENDED /e first.txt   (no package named)"
+run /l 'logs\first.log' QZ_SETUP_MODE=UNATTENDED /e first.txt
+show_exit_file first.txt
+show_log logs/first.log
+echo
+
+wine "$build/bin/qz-make-package.exe" "$(winpath "$demo/QZ Sample.msi")" "QZ Sample" x64 2>/dev/null | tr -d '\r'
+for step in install repair remove; do
+    mode=UNATTENDED
+    [ "$step" = remove ] && mode=UNATTENDED_UNINSTALL
+    echo "== $step: qz-setup.exe /f \"QZ Sample.msi\" /l logs\\$step.log /e $step.txt QZ_SETUP_MODE=$mode"
+    run /f "QZ Sample.msi" /l "logs\\$step.log" /e "$step.txt" QZ_SETUP_MODE=$mode
+    show_exit_file "$step.txt"
+    show_log "logs/$step.log"
+    echo
+done
+echo "Note: Wine's installer writes its own log from the start of the shared log file (Windows appends),"
+echo "so after an installation the log begins with the installer's lines."

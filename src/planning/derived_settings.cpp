@@ -7,10 +7,13 @@
 #include "language/language_choice.h"
 #include "planning/path_helpers.h"
 
-// Provisional: only what the run needs today is derived (the log file when it
-// is given, the reboot flag); locating the package, the default log file, the
-// mode and the language transform come with the planning work.
+// Provisional: the plan is completed for a package given by its file and a
+// log file given by the user (mode, transform directory, language transform,
+// reboot flag). Locating the package by name, the default log file and the
+// help file come with the rest of the planning work.
 bool DeriveSettings(VariableMap& variables) {
+    if (variables.count(QZ_SETUP_HELP))
+        return true;
     const auto log = variables.find(QZ_SETUP_LOG_FILE);
     if (log == variables.end()) {
         std::wstring text;

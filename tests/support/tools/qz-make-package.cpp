@@ -1,0 +1,33 @@
+// Makes a sample installer package for the demo.
+// Usage: qz-make-package.exe OUTPUT.msi PRODUCT-NAME [PLATFORM]
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+
+#include "support/package_builder.h"
+#include "support/test_env.h"
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        std::fwprintf(stderr, L"usage: qz-make-package.exe OUTPUT.msi PRODUCT-NAME [PLATFORM]\n");
+        return 2;
+    }
+    qztest::PackageSpec spec;
+    spec.productName = argv[2];
+    spec.installFolder = argv[2];
+    if (argc > 3)
+        spec.platform = argv[3];
+    spec.files = {{L"readme.txt", "Installed by the qz-setup demo.\r\n"}};
+    spec.productCode = qztest::NewGuid();
+    try {
+        qztest::BuildPackage(spec, argv[1]);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot make the package: %s\n", e.what());
+        return 1;
+    }
+    std::printf("made %s: product %s, code %s, platform %s\n", qztest::ToUtf8(argv[1]).c_str(),
+                qztest::ToUtf8(spec.productName).c_str(), qztest::ToUtf8(spec.productCode).c_str(),
+                qztest::ToUtf8(spec.platform).c_str());
+    return 0;
+}
