@@ -52,13 +52,15 @@ void CentreOnDesktop(HWND dialog) {
 } // namespace
 
 int NormalisedResult(int code) {
-    return (code == 0 || code == ERROR_SUCCESS_REBOOT_INITIATED || code == ERROR_SUCCESS_REBOOT_REQUIRED) ? 0 : code;
+    return (code == 0 || code == ERROR_SUCCESS_REBOOT_INITIATED || code == ERROR_SUCCESS_REBOOT_REQUIRED)
+               ? 0
+               : code;
 }
 
 bool IsAttendedRun(const VariableMap& variables) {
     const auto mode = variables.find(QZ_SETUP_MODE);
-    return mode == variables.end() ||
-           (mode->second != g_setupModeNames[UNATTENDED] && mode->second != g_setupModeNames[UNATTENDED_UNINSTALL]);
+    return mode == variables.end() || (mode->second != g_setupModeNames[UNATTENDED] &&
+                                       mode->second != g_setupModeNames[UNATTENDED_UNINSTALL]);
 }
 
 void WriteExitFile(const std::wstring& path, int code, const std::wstring& text) {
@@ -80,7 +82,8 @@ INT_PTR CALLBACK TextViewerDialog(HWND dialog, UINT message, WPARAM wParam, LPAR
     switch (message) {
     case WM_INITDIALOG: {
         SETTEXTEX settings{ST_DEFAULT, 1200};
-        SendDlgItemMessageW(dialog, IDC_VIEWER_TEXT, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings), lParam);
+        SendDlgItemMessageW(dialog, IDC_VIEWER_TEXT, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&settings),
+                            lParam);
         wchar_t title[256] = {};
         LoadStringW(GetModuleHandleW(nullptr), IDS_VIEWER_TITLE, title, 256);
         SetWindowTextW(dialog, title);

@@ -3,4 +3,6 @@
 
 #include "bootstrapper/run_sequence.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return RunBootstrapper(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    return RunBootstrapper();
+}

@@ -9,8 +9,8 @@
 
 // The result of the run, handed to the completion report.
 struct RunResult {
-    std::wstring text;   // result text
-    int code = 0;        // result code
+    std::wstring text;       // result text
+    int code = 0;            // result code
     std::wstringbuf& buffer; // the early-message buffer
     VariableMap& variables;  // the run's settings
 };

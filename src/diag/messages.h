@@ -13,7 +13,9 @@ namespace detail {
 bool FormatResourceMessageImpl(WORD id, std::wstring* out, ...);
 bool FormatModuleMessageImpl(HMODULE module, WORD id, std::wstring* out, ...);
 
-inline const wchar_t* MessageArg(const std::wstring& s) { return s.c_str(); }
+inline const wchar_t* MessageArg(const std::wstring& s) {
+    return s.c_str();
+}
 template <class T> T MessageArg(T value) {
     static_assert(std::is_arithmetic<T>::value || std::is_pointer<T>::value, "unsupported message argument");
     return value;

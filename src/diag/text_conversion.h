@@ -79,8 +79,8 @@ template <> struct UTF8cvt<wchar_t> : std::codecvt<wchar_t, char, std::mbstate_t
 protected:
     int do_max_length() const noexcept override { return 4; }
     int do_encoding() const noexcept override { return 0; }
-    result do_in(state_type& state, const char* from, const char* from_end, const char*& from_next, wchar_t* to,
-                 wchar_t* to_end, wchar_t*& to_next) const override;
+    result do_in(state_type& state, const char* from, const char* from_end, const char*& from_next,
+                 wchar_t* to, wchar_t* to_end, wchar_t*& to_next) const override;
     result do_out(state_type& state, const wchar_t* from, const wchar_t* from_end, const wchar_t*& from_next,
                   char* to, char* to_end, char*& to_next) const override;
     result do_unshift(state_type&, char*, char*, char*& to_next) const override;

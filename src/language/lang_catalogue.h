@@ -15,7 +15,9 @@ struct LangItem {
 using LangItems = std::vector<LangItem>;
 
 // The primary language of a language id.
-inline WORD PrimaryLanguage(WORD langId) { return static_cast<WORD>(langId & 0x3FF); }
+inline WORD PrimaryLanguage(WORD langId) {
+    return static_cast<WORD>(langId & 0x3FF);
+}
 
 // A decimal language value read like wcstoul (base 10), low 16 bits.
 WORD ParseLanguageValue(const std::wstring& text);

@@ -89,7 +89,9 @@ InstallerLibrary& Library() {
 
 } // namespace
 
-const MsiApi& Msi() { return Library().Get(); }
+const MsiApi& Msi() {
+    return Library().Get();
+}
 
 } // namespace MSInstaller
 } // namespace QZ

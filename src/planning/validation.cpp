@@ -2,4 +2,6 @@
 
 // Provisional: every gathered setting is accepted until the checks of the
 // settings (package named, files present, known mode) are in place.
-bool ValidateSettings(const VariableMap&) { return true; }
+bool ValidateSettings(const VariableMap&) {
+    return true;
+}

@@ -5,7 +5,9 @@
 #include "settings/variables.h"
 
 std::wstring ExpandEnvironmentVars(const wchar_t* text);
-inline std::wstring ExpandEnvironmentVars(const std::wstring& text) { return ExpandEnvironmentVars(text.c_str()); }
+inline std::wstring ExpandEnvironmentVars(const std::wstring& text) {
+    return ExpandEnvironmentVars(text.c_str());
+}
 
 // Expands the values of the first 11 control variables in place.
 void ExpandControlVariables(VariableMap& variables);

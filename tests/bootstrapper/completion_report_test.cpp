@@ -25,7 +25,8 @@ TEST(ExitFileTest, ThreePartsInUtf8WithCrLf) {
         {"failure keeps its code", 1603, L"failed", "1603\r\n1603\r\nfailed"},
         {"negative code, no grouping", -2147024891, L"x", "-2147024891\r\n-2147024891\r\nx"},
         {"large code, no grouping", 30665, L"a\nb", "30665\r\n30665\r\na\r\nb"},
-        {"non-ASCII text in UTF-8", 1, L"\u00e9t\u00e9 \u65e5\u672c", "1\r\n1\r\n\xc3\xa9t\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac"},
+        {"non-ASCII text in UTF-8", 1, L"\u00e9t\u00e9 \u65e5\u672c",
+         "1\r\n1\r\n\xc3\xa9t\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -40,9 +41,14 @@ TEST(CompletionReportTest, OnlyTheTwoUnattendedModesSuppressTheDialog) {
     const struct {
         const wchar_t* mode; // null: absent
         bool attended;
-    } cases[] = {{nullptr, true},           {L"INSTALL", true},      {L"UNINSTALL", true},
-                 {L"UNATTENDED", false},    {L"UNATTENDED_UNINSTALL", false},
-                 {L"unattended", true},     {L"UNATTENDED ", true},  {L"", true}};
+    } cases[] = {{nullptr, true},
+                 {L"INSTALL", true},
+                 {L"UNINSTALL", true},
+                 {L"UNATTENDED", false},
+                 {L"UNATTENDED_UNINSTALL", false},
+                 {L"unattended", true},
+                 {L"UNATTENDED ", true},
+                 {L"", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode ? testing::PrintToString(ToUtf8(c.mode)) : "absent");
         VariableMap variables;

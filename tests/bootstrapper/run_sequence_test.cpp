@@ -52,7 +52,8 @@ TEST(RunResultTest, EscapingExceptionsBecomeResultCodeAndText) {
          Ansi2Wide(WinException(3010).what())},
         {"runtime_error", [] { throw std::runtime_error("Failed to open help file."); }, 1,
          L"Failed to open help file."},
-        {"ios failure", [] { throw std::ios_base::failure("Failed to open log file.", std::io_errc::stream); }, 1,
+        {"ios failure",
+         [] { throw std::ios_base::failure("Failed to open log file.", std::io_errc::stream); }, 1,
          Ansi2Wide(std::ios_base::failure("Failed to open log file.", std::io_errc::stream).what())},
         {"bad_alloc", [] { throw std::bad_alloc(); }, 1, Ansi2Wide(std::bad_alloc().what())},
         {"an int", [] { throw 42; }, 1, unexpected},
@@ -85,14 +86,16 @@ TEST_F(SetupRunTest, RefusedCommandLineShowsDialogAndExits30665) {
     // command line leaves the settings empty.
     SetupOptions options;
     options.exitFileToWatch = ExitFile();
-    const SetupRun run = RunSetup(dir.path(), {L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt", L"/p"}, options);
+    const SetupRun run =
+        RunSetup(dir.path(), {L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt", L"/p"}, options);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 30665u);
     ASSERT_EQ(run.dialogs.size(), 1u);
     // The description is message 123 ("Missing argument.") inside message 115,
     // which adds its own period.
-    EXPECT_EQ(run.dialogs[0], L"QZSETUP:BOOTSTRAP:ERR:30665:Invalid command-line string. \r\nErroneous string: /p.\r\n"
-                              L"Error description:Missing argument..\r\n");
+    EXPECT_EQ(run.dialogs[0],
+              L"QZSETUP:BOOTSTRAP:ERR:30665:Invalid command-line string. \r\nErroneous string: /p.\r\n"
+              L"Error description:Missing argument..\r\n");
     EXPECT_FALSE(PathExists(ExitFile()));
 }
 
@@ -105,12 +108,29 @@ TEST_F(SetupRunTest, EarlyEndsReturnTheirResultCode) {
         DWORD exitCode;
         std::wstring text; // third part of the exit file; %D stands for the directory
     } cases[] = {
-        {"control file line without =", "# settings\nQZ_SETUP_PACKAGE_NAME=Agent\nbogus line\n", "", {}, 1,
+        {"control file line without =",
+         "# settings\nQZ_SETUP_PACKAGE_NAME=Agent\nbogus line\n",
+         "",
+         {},
+         1,
          L"An error occured while loading %Dqz-setup.dat control file. Erroneous string: bogus line."},
-        {"response file missing", "", "", {L"/r", L"missing.rsp"}, 2, L"Response file %Dmissing.rsp does not exist!"},
-        {"response file named by the control file", "QZ_SETUP_RESPONSE_FILE=\"gone.rsp\"\n", "", {}, 2,
+        {"response file missing",
+         "",
+         "",
+         {L"/r", L"missing.rsp"},
+         2,
+         L"Response file %Dmissing.rsp does not exist!"},
+        {"response file named by the control file",
+         "QZ_SETUP_RESPONSE_FILE=\"gone.rsp\"\n",
+         "",
+         {},
+         2,
          L"Response file %Dgone.rsp does not exist!"},
-        {"response file line without =", "", "A=1\r\nnot a setting\r\n", {L"/r", L"answers.rsp"}, 1,
+        {"response file line without =",
+         "",
+         "A=1\r\nnot a setting\r\n",
+         {L"/r", L"answers.rsp"},
+         1,
          L"An error occured while loading %Danswers.rsp response file. Erroneous string: not a setting."},
     };
     for (const auto& c : cases) {
@@ -151,8 +171,8 @@ TEST_F(SetupRunTest, ExceptionsEndTheRunWithTheirCodes) {
     // made: a WinException whose number becomes the result (Wine reports
     // file-not-found there, Windows path-not-found).
     {
-        const SetupRun run = RunSetup(
-            dir.path(), {L"/l", L"Q:\\no\\such\\dir\\x.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        const SetupRun run = RunSetup(dir.path(), {L"/l", L"Q:\\no\\such\\dir\\x.log",
+                                                   L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         EXPECT_EQ(run.exitCode, 1u);
         const std::string bytes = ExitFileBytes();
         const int code = std::atoi(bytes.substr(bytes.find('\n') + 1).c_str());
@@ -204,13 +224,14 @@ TEST_F(SetupRunTest, LogOpensInNewDirectoryWithBufferedLinesInOrder) {
     ASSERT_NE(code, 0);
 
     const std::wstring text = ReadUtf16File(log);
-    const std::wstring expected = std::wstring(1, wchar_t(0xFEFF)) +
-                                  L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.\r\n"
-                                  L"QZSETUP:BOOTSTRAP:INFO::Failed to load qz-setup.rsc resource file. Defaulting to "
-                                  L"inner resource messages.\r\n"
-                                  L"QZSETUP:BOOTSTRAP:ERR:" +
-                                  std::to_wstring(code) + L":" + SystemText(static_cast<DWORD>(code)) +
-                                  L"\r\nQZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
+    const std::wstring expected =
+        std::wstring(1, wchar_t(0xFEFF)) +
+        L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.\r\n"
+        L"QZSETUP:BOOTSTRAP:INFO::Failed to load qz-setup.rsc resource file. Defaulting to "
+        L"inner resource messages.\r\n"
+        L"QZSETUP:BOOTSTRAP:ERR:" +
+        std::to_wstring(code) + L":" + SystemText(static_cast<DWORD>(code)) +
+        L"\r\nQZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
     EXPECT_EQ(text, expected);
 
     // An existing log is emptied by the next run.
@@ -219,5 +240,7 @@ TEST_F(SetupRunTest, LogOpensInNewDirectoryWithBufferedLinesInOrder) {
     const std::vector<std::wstring> lines = ReadLogLines(log);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.");
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated."), 1);
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated."),
+        1);
 }

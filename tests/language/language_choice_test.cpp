@@ -191,13 +191,13 @@ protected:
     }
 
     std::wstring Package(unsigned language, const std::wstring& productCode = qztest::NewGuid()) {
-        qztest::PackageSpec spec;
-        spec.productName = L"QZ Language Test";
-        spec.productCode = productCode;
-        spec.language = language;
-        spec.installFolder = L"QZ Language Test " + std::to_wstring(m_productCodes.size());
+        qztest::PackageSpec desc;
+        desc.productName = L"QZ Language Test";
+        desc.productCode = productCode;
+        desc.language = language;
+        desc.installFolder = L"QZ Language Test " + std::to_wstring(m_productCodes.size());
         const std::wstring path = m_dir / (L"package" + std::to_wstring(m_productCodes.size()) + L".msi");
-        qztest::BuildPackage(spec, path);
+        qztest::BuildPackage(desc, path);
         m_productCodes.push_back(productCode);
         return path;
     }

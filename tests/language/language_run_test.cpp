@@ -38,12 +38,12 @@ protected:
     }
 
     void Package(unsigned language) {
-        qztest::PackageSpec spec;
-        spec.productName = L"QZ Language Run";
-        spec.productCode = m_productCode = qztest::NewGuid();
-        spec.language = language;
-        spec.installFolder = L"QZ Language Run";
-        qztest::BuildPackage(spec, m_dir / L"package.msi");
+        qztest::PackageSpec desc;
+        desc.productName = L"QZ Language Run";
+        desc.productCode = m_productCode = qztest::NewGuid();
+        desc.language = language;
+        desc.installFolder = L"QZ Language Run";
+        qztest::BuildPackage(desc, m_dir / L"package.msi");
     }
 
     qztest::TempDir m_dir;

@@ -34,7 +34,7 @@ struct ScratchPackage {
 
 // Writes an installer database with a Property table and the given summary
 // information. Nothing is installed: the readers only open the file.
-void WriteScratchPackage(const std::wstring& path, const ScratchPackage& spec) {
+void WriteScratchPackage(const std::wstring& path, const ScratchPackage& desc) {
     MsiHandle db;
     ASSERT_EQ(0u, MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_CREATE, db.put()));
     {
@@ -46,7 +46,7 @@ void WriteScratchPackage(const std::wstring& path, const ScratchPackage& spec) {
                                        view.put()));
         ASSERT_EQ(0u, MsiViewExecute(view.get(), 0));
     }
-    for (const auto& property : spec.properties) {
+    for (const auto& property : desc.properties) {
         MsiHandle view;
         ASSERT_EQ(0u, MsiDatabaseOpenViewW(db.get(), L"INSERT INTO Property (Property, Value) VALUES (?, ?)",
                                            view.put()));
@@ -55,15 +55,15 @@ void WriteScratchPackage(const std::wstring& path, const ScratchPackage& spec) {
         MsiRecordSetStringW(record.get(), 2, property.second.c_str());
         ASSERT_EQ(0u, MsiViewExecute(view.get(), record.get()));
     }
-    if (spec.templateText) {
+    if (desc.templateText) {
         MsiHandle summary;
         ASSERT_EQ(0u, MsiGetSummaryInformationW(db.get(), nullptr, 20, summary.put()));
         ASSERT_EQ(0u, MsiSummaryInfoSetPropertyW(summary.get(), kTemplate, VT_LPSTR, 0, nullptr,
-                                                 spec.templateText));
+                                                 desc.templateText));
         ASSERT_EQ(0u, MsiSummaryInfoSetPropertyW(summary.get(), kPageCount, VT_I4, 200, nullptr, nullptr));
-        if (!spec.subject.empty()) {
+        if (!desc.subject.empty()) {
             ASSERT_EQ(0u, MsiSummaryInfoSetPropertyW(summary.get(), kSubject, VT_LPSTR, 0, nullptr,
-                                                     spec.subject.c_str()));
+                                                     desc.subject.c_str()));
         }
         ASSERT_EQ(0u, MsiSummaryInfoPersist(summary.get()));
     }
@@ -230,19 +230,19 @@ TEST_F(PackagePropertiesTest, BuiltPackage) {
     const Case cases[] = {{L"Intel", 0}, {L"x64", 9}};
     for (const Case& c : cases) {
         SCOPED_TRACE(qztest::ToUtf8(c.platform));
-        qztest::PackageSpec spec;
-        spec.productName = L"QZ Agent for Tests";
-        spec.platform = c.platform;
-        spec.language = 1036;
+        qztest::PackageSpec desc;
+        desc.productName = L"QZ Agent for Tests";
+        desc.platform = c.platform;
+        desc.language = 1036;
         const std::wstring description(140, L'd');
-        spec.properties = {{L"QZ_DESCRIPTION", description}};
+        desc.properties = {{L"QZ_DESCRIPTION", description}};
         const std::wstring path = m_dir / (std::wstring(c.platform) + L".msi");
-        qztest::BuildPackage(spec, path);
+        qztest::BuildPackage(desc, path);
 
         EXPECT_EQ(c.expected, GetPckgPlatform(0, path));
         std::wstring value;
         GetPckgProperty(path, L"ProductName", value);
-        EXPECT_EQ(spec.productName, value);
+        EXPECT_EQ(desc.productName, value);
         GetPckgProperty(path, L"ProductLanguage", value);
         EXPECT_EQ(L"1036", value);
         GetPckgProperty(path, L"QZ_DESCRIPTION", value);

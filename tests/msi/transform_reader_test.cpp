@@ -87,7 +87,7 @@ TEST_F(TransformReaderTest, ValuesOfTheTransformRows) {
     const std::wstring longValue = std::wstring(120, L'x') + L"\x00e9\x00fc";
     struct Case {
         const char* what;
-        qztest::TransformSpec spec;
+        qztest::TransformSpec desc;
         const wchar_t* property;
         int result;
         std::wstring value; // expected output ("untouched" when not set)
@@ -113,7 +113,7 @@ TEST_F(TransformReaderTest, ValuesOfTheTransformRows) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::wstring path = m_dir / (L"case" + std::to_wstring(++n) + L".mst");
-        qztest::WriteTransform(c.spec, path);
+        qztest::WriteTransform(c.desc, path);
         std::wstring value = L"untouched";
         EXPECT_EQ(c.result, _GetTranPropVal(path, c.property, value));
         EXPECT_EQ(c.value, value);

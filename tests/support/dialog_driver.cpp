@@ -50,7 +50,9 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-std::wstring ControlText(HWND dialog, int controlId) { return WindowText(GetDlgItem(dialog, controlId)); }
+std::wstring ControlText(HWND dialog, int controlId) {
+    return WindowText(GetDlgItem(dialog, controlId));
+}
 
 std::vector<std::wstring> ComboItems(HWND dialog, int comboId) {
     std::vector<std::wstring> items;
@@ -69,9 +71,13 @@ int ComboSelection(HWND dialog, int comboId) {
     return static_cast<int>(SendDlgItemMessageW(dialog, comboId, CB_GETCURSEL, 0, 0));
 }
 
-void PressOk(HWND dialog) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
+void PressOk(HWND dialog) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
 
-void PressCancel(HWND dialog) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); }
+void PressCancel(HWND dialog) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
 
 void ChooseComboItem(HWND dialog, int comboId, int index) {
     SendDlgItemMessageW(dialog, comboId, CB_SETCURSEL, static_cast<WPARAM>(index), 0);

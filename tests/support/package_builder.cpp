@@ -319,18 +319,18 @@ std::vector<std::wstring> SplitFolder(const std::wstring& folder) {
     return parts;
 }
 
-void SetSummary(MSIHANDLE database, const PackageSpec& spec, const std::wstring& packageCode) {
+void SetSummary(MSIHANDLE database, const PackageSpec& desc, const std::wstring& packageCode) {
     InstallerHandle summary;
     Check(MsiGetSummaryInformationW(database, nullptr, 20, summary.put()), "MsiGetSummaryInformationW");
     const std::wstring templateText =
-        spec.templateText.empty() ? spec.platform + L";" + std::to_wstring(spec.language) : spec.templateText;
+        desc.templateText.empty() ? desc.platform + L";" + std::to_wstring(desc.language) : desc.templateText;
     struct TextProperty {
         UINT id;
         std::wstring value;
     };
     const TextProperty texts[] = {
-        {PID_TITLE, L"Installation Database"}, {PID_SUBJECT, spec.productName},
-        {PID_AUTHOR, spec.manufacturer},       {PID_TEMPLATE, templateText},
+        {PID_TITLE, L"Installation Database"}, {PID_SUBJECT, desc.productName},
+        {PID_AUTHOR, desc.manufacturer},       {PID_TEMPLATE, templateText},
         {PID_REVNUMBER, packageCode},          {PID_APPNAME, L"qz test package builder"},
     };
     for (const TextProperty& text : texts)
@@ -391,18 +391,18 @@ std::wstring Environment(const wchar_t* name) {
 
 } // namespace
 
-void BuildPackage(const PackageSpec& spec, const std::wstring& path) {
+void BuildPackage(const PackageSpec& desc, const std::wstring& path) {
     const std::wstring packagePath = FullPath(path);
     const std::wstring directory = DirectoryOf(packagePath);
-    const std::wstring productCode = spec.productCode.empty() ? NewGuid() : spec.productCode;
-    const std::wstring packageCode = spec.packageCode.empty() ? NewGuid() : spec.packageCode;
-    const std::wstring upgradeCode = spec.upgradeCode.empty() ? NewGuid() : spec.upgradeCode;
-    const bool x64 = spec.platform == L"x64";
-    if (spec.files.empty())
+    const std::wstring productCode = desc.productCode.empty() ? NewGuid() : desc.productCode;
+    const std::wstring packageCode = desc.packageCode.empty() ? NewGuid() : desc.packageCode;
+    const std::wstring upgradeCode = desc.upgradeCode.empty() ? NewGuid() : desc.upgradeCode;
+    const bool x64 = desc.platform == L"x64";
+    if (desc.files.empty())
         throw std::runtime_error("package builder: a package needs at least one file");
 
     std::wstring dllPath;
-    if (spec.failWithError != 0) {
+    if (desc.failWithError != 0) {
         dllPath = BinDir() + kFailDllName;
         if (GetFileAttributesW(dllPath.c_str()) == INVALID_FILE_ATTRIBUTES)
             throw std::runtime_error("package builder: the custom-action DLL is missing: " + Narrow(dllPath));
@@ -420,30 +420,30 @@ void BuildPackage(const PackageSpec& spec, const std::wstring& path) {
 
     for (const wchar_t* table : kTables)
         Execute(db, table);
-    if (spec.errorTable) {
+    if (desc.errorTable) {
         Execute(db, kErrorTable);
-        for (const auto& error : spec.errors)
+        for (const auto& error : desc.errors)
             Insert(db, L"Error", {L"Error", L"Message"}, {N(error.first), T(error.second)});
     }
 
     // Properties: the built-in ones first; an extra property of the same name replaces one.
     std::vector<std::pair<std::wstring, std::wstring>> properties = {
-        {L"ProductName", spec.productName},
+        {L"ProductName", desc.productName},
         {L"ProductCode", productCode},
-        {L"ProductVersion", spec.version},
-        {L"ProductLanguage", std::to_wstring(spec.language)},
-        {L"Manufacturer", spec.manufacturer},
+        {L"ProductVersion", desc.version},
+        {L"ProductLanguage", std::to_wstring(desc.language)},
+        {L"Manufacturer", desc.manufacturer},
         {L"UpgradeCode", upgradeCode},
         {L"ALLUSERS", L"1"},
     };
-    if (spec.failWithError != 0) {
-        properties.emplace_back(L"QzFailError", std::to_wstring(spec.failWithError));
-        properties.emplace_back(L"QzFailArgCount", std::to_wstring(spec.failArguments.size()));
-        for (size_t i = 0; i < spec.failArguments.size(); ++i)
-            if (!spec.failArguments[i].empty())
-                properties.emplace_back(L"QzFailArg" + std::to_wstring(i + 1), spec.failArguments[i]);
+    if (desc.failWithError != 0) {
+        properties.emplace_back(L"QzFailError", std::to_wstring(desc.failWithError));
+        properties.emplace_back(L"QzFailArgCount", std::to_wstring(desc.failArguments.size()));
+        for (size_t i = 0; i < desc.failArguments.size(); ++i)
+            if (!desc.failArguments[i].empty())
+                properties.emplace_back(L"QzFailArg" + std::to_wstring(i + 1), desc.failArguments[i]);
     }
-    for (const auto& extra : spec.properties) {
+    for (const auto& extra : desc.properties) {
         bool replaced = false;
         for (auto& property : properties)
             if (property.first == extra.first) {
@@ -462,7 +462,7 @@ void BuildPackage(const PackageSpec& spec, const std::wstring& path) {
     Insert(db, L"Directory", columnsDir, {T(L"TARGETDIR"), Null(), T(L"SourceDir")});
     Insert(db, L"Directory", columnsDir, {T(programFiles), T(L"TARGETDIR"), T(L".")});
     std::wstring parent = programFiles;
-    const std::vector<std::wstring> levels = SplitFolder(spec.installFolder);
+    const std::vector<std::wstring> levels = SplitFolder(desc.installFolder);
     for (size_t i = 0; i < levels.size(); ++i) {
         const std::wstring key = i + 1 == levels.size() ? L"INSTALLDIR" : L"QzDir" + std::to_wstring(i + 1);
         Insert(db, L"Directory", columnsDir,
@@ -478,7 +478,7 @@ void BuildPackage(const PackageSpec& spec, const std::wstring& path) {
     // One component per file, the file being its key path.
     std::vector<CabinetEntry> entries;
     const int componentAttributes = x64 ? 256 : 0; // 64-bit component
-    for (size_t i = 0; i < spec.files.size(); ++i) {
+    for (size_t i = 0; i < desc.files.size(); ++i) {
         const std::wstring number = std::to_wstring(i + 1);
         const std::wstring fileKey = L"QzFile" + number;
         const std::wstring componentKey = L"QzComponent" + number;
@@ -489,15 +489,15 @@ void BuildPackage(const PackageSpec& spec, const std::wstring& path) {
         Insert(db, L"File",
                {L"File", L"Component_", L"FileName", L"FileSize", L"Version", L"Language", L"Attributes",
                 L"Sequence"},
-               {T(fileKey), T(componentKey), T(L"QZF" + number + L"|" + spec.files[i].name),
-                N(static_cast<int>(spec.files[i].content.size())), Null(), Null(), N(0),
+               {T(fileKey), T(componentKey), T(L"QZF" + number + L"|" + desc.files[i].name),
+                N(static_cast<int>(desc.files[i].content.size())), Null(), Null(), N(0),
                 N(static_cast<int>(i + 1))});
-        entries.push_back(CabinetEntry{Narrow(fileKey), &spec.files[i].content});
+        entries.push_back(CabinetEntry{Narrow(fileKey), &desc.files[i].content});
     }
     WriteFileBytes(cabinet.path(), BuildCabinet(entries));
     Insert(db, L"_Streams", {L"Name", L"Data"}, {T(kCabinetStream), Stream(cabinet.path())});
     Insert(db, L"Media", {L"DiskId", L"LastSequence", L"DiskPrompt", L"Cabinet", L"VolumeLabel", L"Source"},
-           {N(1), N(static_cast<int>(spec.files.size())), Null(), T(std::wstring(L"#") + kCabinetStream),
+           {N(1), N(static_cast<int>(desc.files.size())), Null(), T(std::wstring(L"#") + kCabinetStream),
             Null(), Null()});
 
     const std::vector<std::wstring> columnsSeq = {L"Action", L"Condition", L"Sequence"};
@@ -506,7 +506,7 @@ void BuildPackage(const PackageSpec& spec, const std::wstring& path) {
     for (const SequenceEntry& entry : kUiSequence)
         Insert(db, L"InstallUISequence", columnsSeq, {T(entry.action), Null(), N(entry.sequence)});
 
-    if (spec.failWithError != 0) {
+    if (desc.failWithError != 0) {
         Execute(db, kBinaryTable);
         Execute(db, kCustomActionTable);
         Insert(db, L"Binary", {L"Name", L"Data"}, {T(L"QzFailDll"), Stream(dllPath)});
@@ -516,7 +516,7 @@ void BuildPackage(const PackageSpec& spec, const std::wstring& path) {
         Insert(db, L"InstallExecuteSequence", columnsSeq, {T(kFailAction), Null(), N(kFailActionSequence)});
     }
 
-    SetSummary(db, spec, packageCode);
+    SetSummary(db, desc, packageCode);
     Check(MsiDatabaseCommit(db), "MsiDatabaseCommit");
 }
 

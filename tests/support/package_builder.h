@@ -16,9 +16,9 @@ struct PackageFile {
 struct PackageSpec {
     std::wstring productName = L"QZ Test Product";
     std::wstring version = L"1.0.0";
-    std::wstring productCode;      // empty: a fresh GUID
-    std::wstring packageCode;      // empty: a fresh GUID
-    std::wstring upgradeCode;      // empty: a fresh GUID
+    std::wstring productCode; // empty: a fresh GUID
+    std::wstring packageCode; // empty: a fresh GUID
+    std::wstring upgradeCode; // empty: a fresh GUID
     std::wstring manufacturer = L"QZ Tests";
     std::wstring platform = L"Intel"; // Template platform: "Intel", "x64", "Intel64" or any text
     std::wstring templateText;        // when not empty, the whole Template summary text
@@ -26,8 +26,8 @@ struct PackageSpec {
     // Folder created under the program-files folder (the 64-bit one for x64 packages).
     std::wstring installFolder = L"QZ Test Product";
     std::vector<PackageFile> files{{L"readme.txt", "installed by a test\r\n"}};
-    bool errorTable = true;                              // false: the package has no Error table
-    std::vector<std::pair<int, std::wstring>> errors;    // Error table rows (number, template)
+    bool errorTable = true;                                        // false: the package has no Error table
+    std::vector<std::pair<int, std::wstring>> errors;              // Error table rows (number, template)
     std::vector<std::pair<std::wstring, std::wstring>> properties; // extra Property rows
     // When not 0: a custom action reports this Error number through the
     // installer's error message (fields 2, 3.. from failArguments) and fails the installation.
@@ -37,7 +37,7 @@ struct PackageSpec {
 
 // Writes the package to `path` (its files beside it as the package needs them).
 // Throws std::runtime_error with a description on any failure.
-void BuildPackage(const PackageSpec& spec, const std::wstring& path);
+void BuildPackage(const PackageSpec& desc, const std::wstring& path);
 
 // A new GUID in registry form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::wstring NewGuid();

@@ -150,32 +150,32 @@ TEST(PackageBuilder, PackageHoldsTheGivenSummaryPropertiesAndTables) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ToUtf8(c.expectedTemplate));
-        PackageSpec spec;
-        spec.productName = L"QZ Pr\u00fcfprodukt";
-        spec.version = L"2.3.4";
-        spec.productCode = NewGuid();
-        spec.packageCode = NewGuid();
-        spec.upgradeCode = NewGuid();
-        spec.manufacturer = L"QZ Makers";
-        spec.platform = c.platform;
-        spec.templateText = c.templateText;
-        spec.language = c.language;
-        spec.errorTable = c.errorTable;
-        spec.errors = {{25000, L"Custom failure: [2] (code [3])"}, {1722, L"Error [1]. [2]"}};
-        spec.properties = {{L"QZ_EXTRA", L"extra value"}, {L"QZ_LONG", longValue}, {L"ALLUSERS", L"2"}};
-        spec.failWithError = c.failWithError;
+        PackageSpec desc;
+        desc.productName = L"QZ Pr\u00fcfprodukt";
+        desc.version = L"2.3.4";
+        desc.productCode = NewGuid();
+        desc.packageCode = NewGuid();
+        desc.upgradeCode = NewGuid();
+        desc.manufacturer = L"QZ Makers";
+        desc.platform = c.platform;
+        desc.templateText = c.templateText;
+        desc.language = c.language;
+        desc.errorTable = c.errorTable;
+        desc.errors = {{25000, L"Custom failure: [2] (code [3])"}, {1722, L"Error [1]. [2]"}};
+        desc.properties = {{L"QZ_EXTRA", L"extra value"}, {L"QZ_LONG", longValue}, {L"ALLUSERS", L"2"}};
+        desc.failWithError = c.failWithError;
         const std::wstring path =
             dir / (std::wstring(c.platform) + std::to_wstring(c.failWithError) + L".msi");
-        ASSERT_NO_THROW(BuildPackage(spec, path));
+        ASSERT_NO_THROW(BuildPackage(desc, path));
 
         Handle db;
         ASSERT_EQ(0u, MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, db.put()));
         EXPECT_EQ(c.expectedTemplate, SummaryText(db.get(), PID_TEMPLATE));
-        EXPECT_EQ(spec.packageCode, SummaryText(db.get(), PID_REVNUMBER));
-        EXPECT_EQ(spec.productName, PropertyOf(db.get(), L"ProductName"));
+        EXPECT_EQ(desc.packageCode, SummaryText(db.get(), PID_REVNUMBER));
+        EXPECT_EQ(desc.productName, PropertyOf(db.get(), L"ProductName"));
         EXPECT_EQ(L"2.3.4", PropertyOf(db.get(), L"ProductVersion"));
-        EXPECT_EQ(spec.productCode, PropertyOf(db.get(), L"ProductCode"));
-        EXPECT_EQ(spec.upgradeCode, PropertyOf(db.get(), L"UpgradeCode"));
+        EXPECT_EQ(desc.productCode, PropertyOf(db.get(), L"ProductCode"));
+        EXPECT_EQ(desc.upgradeCode, PropertyOf(db.get(), L"UpgradeCode"));
         EXPECT_EQ(std::to_wstring(c.language), PropertyOf(db.get(), L"ProductLanguage"));
         EXPECT_EQ(L"QZ Makers", PropertyOf(db.get(), L"Manufacturer"));
         EXPECT_EQ(L"extra value", PropertyOf(db.get(), L"QZ_EXTRA"));
@@ -223,40 +223,40 @@ TEST(PackageBuilder, PackagesInstallIntoTheirProgramFilesFolderAndUninstall) {
     } cases[] = {{L"Intel", 1031}, {L"x64", 1033}};
     for (const Case& c : cases) {
         SCOPED_TRACE(ToUtf8(c.platform));
-        PackageSpec spec;
-        spec.productName = std::wstring(L"QZ Builder Test ") + c.platform;
-        spec.platform = c.platform;
-        spec.language = c.language;
-        spec.installFolder = UniqueFolder(L"QZ Builder");
-        spec.files = {{L"readme.txt", "installed by a test\r\n"},
+        PackageSpec desc;
+        desc.productName = std::wstring(L"QZ Builder Test ") + c.platform;
+        desc.platform = c.platform;
+        desc.language = c.language;
+        desc.installFolder = UniqueFolder(L"QZ Builder");
+        desc.files = {{L"readme.txt", "installed by a test\r\n"},
                       {L"data file.bin", std::string(70000, '\x5a') + std::string("\0end", 4)}};
-        spec.productCode = NewGuid();
+        desc.productCode = NewGuid();
         const std::wstring path = dir / (std::wstring(c.platform) + L".msi");
-        ASSERT_NO_THROW(BuildPackage(spec, path));
-        ProductGuard guard(spec.productCode);
+        ASSERT_NO_THROW(BuildPackage(desc, path));
+        ProductGuard guard(desc.productCode);
 
-        const std::wstring folder = ProgramFilesFolderFor(c.platform) + L"\\" + spec.installFolder + L"\\";
+        const std::wstring folder = ProgramFilesFolderFor(c.platform) + L"\\" + desc.installFolder + L"\\";
         const std::wstring other =
             ProgramFilesFolderFor(c.platform == std::wstring(L"x64") ? L"Intel" : L"x64") + L"\\" +
-            spec.installFolder + L"\\";
-        ASSERT_FALSE(IsProductRegistered(spec.productCode));
+            desc.installFolder + L"\\";
+        ASSERT_FALSE(IsProductRegistered(desc.productCode));
 
         ASSERT_EQ(0u, MsiInstallProductW(path.c_str(), L""));
-        EXPECT_TRUE(IsProductRegistered(spec.productCode));
-        EXPECT_EQ(spec.productName, ProductInfo(spec.productCode, L"ProductName"));
-        EXPECT_EQ(std::to_wstring(c.language), ProductInfo(spec.productCode, L"Language"));
-        EXPECT_EQ(L"1.0.0", ProductInfo(spec.productCode, L"VersionString"));
+        EXPECT_TRUE(IsProductRegistered(desc.productCode));
+        EXPECT_EQ(desc.productName, ProductInfo(desc.productCode, L"ProductName"));
+        EXPECT_EQ(std::to_wstring(c.language), ProductInfo(desc.productCode, L"Language"));
+        EXPECT_EQ(L"1.0.0", ProductInfo(desc.productCode, L"VersionString"));
         ASSERT_TRUE(PathExists(folder + L"readme.txt")) << ToUtf8(folder);
-        EXPECT_EQ(spec.files[0].content, ReadFileBytes(folder + L"readme.txt"));
-        EXPECT_EQ(spec.files[1].content, ReadFileBytes(folder + L"data file.bin"));
+        EXPECT_EQ(desc.files[0].content, ReadFileBytes(folder + L"readme.txt"));
+        EXPECT_EQ(desc.files[1].content, ReadFileBytes(folder + L"data file.bin"));
         EXPECT_FALSE(PathExists(other + L"readme.txt")) << ToUtf8(other);
 
-        EXPECT_EQ(0u, RemoveProduct(spec.productCode));
-        EXPECT_FALSE(IsProductRegistered(spec.productCode));
-        EXPECT_EQ(L"", ProductInfo(spec.productCode, L"ProductName"));
+        EXPECT_EQ(0u, RemoveProduct(desc.productCode));
+        EXPECT_FALSE(IsProductRegistered(desc.productCode));
+        EXPECT_EQ(L"", ProductInfo(desc.productCode, L"ProductName"));
         EXPECT_FALSE(PathExists(folder + L"readme.txt"));
         EXPECT_FALSE(PathExists(folder + L"data file.bin"));
-        EXPECT_EQ(static_cast<UINT>(ERROR_UNKNOWN_PRODUCT), RemoveProduct(spec.productCode));
+        EXPECT_EQ(static_cast<UINT>(ERROR_UNKNOWN_PRODUCT), RemoveProduct(desc.productCode));
     }
 }
 
@@ -276,18 +276,18 @@ TEST(PackageBuilder, FailingPackageReportsItsErrorAndFailsWith1603) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.prefixRow ? "with row 1" : "without row 1");
-        PackageSpec spec;
-        spec.productName = L"QZ Builder Failing";
-        spec.installFolder = UniqueFolder(L"QZ Builder Failing");
-        spec.productCode = NewGuid();
-        spec.errors = {{1722, L"Error [1]. [2]"}, {25000, L"Custom failure: [2] (code [3])"}};
+        PackageSpec desc;
+        desc.productName = L"QZ Builder Failing";
+        desc.installFolder = UniqueFolder(L"QZ Builder Failing");
+        desc.productCode = NewGuid();
+        desc.errors = {{1722, L"Error [1]. [2]"}, {25000, L"Custom failure: [2] (code [3])"}};
         if (c.prefixRow)
-            spec.errors.emplace_back(1, L"Error [1]. ");
-        spec.failWithError = 25000;
-        spec.failArguments = {L"disk on fire", L"42"};
+            desc.errors.emplace_back(1, L"Error [1]. ");
+        desc.failWithError = 25000;
+        desc.failArguments = {L"disk on fire", L"42"};
         const std::wstring path = dir / (c.prefixRow ? L"failing1.msi" : L"failing2.msi");
-        ASSERT_NO_THROW(BuildPackage(spec, path));
-        ProductGuard guard(spec.productCode);
+        ASSERT_NO_THROW(BuildPackage(desc, path));
+        ProductGuard guard(desc.productCode);
 
         ErrorCollector errors;
         EXPECT_EQ(static_cast<UINT>(ERROR_INSTALL_FAILURE), MsiInstallProductW(path.c_str(), L""));
@@ -301,9 +301,9 @@ TEST(PackageBuilder, FailingPackageReportsItsErrorAndFailsWith1603) {
             ASSERT_GE(message.size(), tail.size());
             EXPECT_EQ(tail, message.substr(message.size() - tail.size())) << ToUtf8(message);
         }
-        EXPECT_FALSE(IsProductRegistered(spec.productCode));
+        EXPECT_FALSE(IsProductRegistered(desc.productCode));
         EXPECT_FALSE(
-            PathExists(ProgramFilesFolderFor(L"Intel") + L"\\" + spec.installFolder + L"\\readme.txt"));
+            PathExists(ProgramFilesFolderFor(L"Intel") + L"\\" + desc.installFolder + L"\\readme.txt"));
     }
 }
 
@@ -311,15 +311,15 @@ TEST(PackageBuilder, FailingPackageReportsItsErrorAndFailsWith1603) {
 TEST(PackageBuilder, FailingPackageWithEmptyArguments) {
     TempDir dir;
     QuietUi quiet;
-    PackageSpec spec;
-    spec.installFolder = UniqueFolder(L"QZ Builder Failing");
-    spec.productCode = NewGuid();
-    spec.errors = {{1, L"Error [1]. "}, {25001, L"first=<[2]> second=<[3]>"}};
-    spec.failWithError = 25001;
-    spec.failArguments = {L"", L"b"};
+    PackageSpec desc;
+    desc.installFolder = UniqueFolder(L"QZ Builder Failing");
+    desc.productCode = NewGuid();
+    desc.errors = {{1, L"Error [1]. "}, {25001, L"first=<[2]> second=<[3]>"}};
+    desc.failWithError = 25001;
+    desc.failArguments = {L"", L"b"};
     const std::wstring path = dir / L"failing.msi";
-    ASSERT_NO_THROW(BuildPackage(spec, path));
-    ProductGuard guard(spec.productCode);
+    ASSERT_NO_THROW(BuildPackage(desc, path));
+    ProductGuard guard(desc.productCode);
 
     ErrorCollector errors;
     EXPECT_EQ(static_cast<UINT>(ERROR_INSTALL_FAILURE), MsiInstallProductW(path.c_str(), L""));

@@ -93,8 +93,8 @@ RunningProcess::RunningProcess(const std::wstring& exe, const std::wstring& argu
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        &environment[0], options.workingDir.empty() ? nullptr : options.workingDir.c_str(), &si,
-                        &m_pi))
+                        &environment[0], options.workingDir.empty() ? nullptr : options.workingDir.c_str(),
+                        &si, &m_pi))
         throw std::runtime_error("CreateProcessW failed for " + ToUtf8(exe) + ": error " +
                                  std::to_string(GetLastError()));
 }
@@ -123,7 +123,8 @@ ProcessResult RunningProcess::Wait(DWORD timeoutMs) {
     return result;
 }
 
-ProcessResult RunProgram(const std::wstring& exe, const std::wstring& argumentsTail, const ProcessOptions& options) {
+ProcessResult RunProgram(const std::wstring& exe, const std::wstring& argumentsTail,
+                         const ProcessOptions& options) {
     RunningProcess process(exe, argumentsTail, options);
     return process.Wait(options.timeoutMs);
 }

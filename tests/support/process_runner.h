@@ -10,10 +10,10 @@
 namespace qztest {
 
 struct ProcessOptions {
-    std::wstring workingDir;                       // empty: the test's own
-    std::map<std::wstring, std::wstring> setEnv;   // added to (or replacing in) the inherited environment
-    std::vector<std::wstring> unsetEnv;            // removed from the inherited environment
-    DWORD timeoutMs = 120000;                      // the process is killed after this
+    std::wstring workingDir;                     // empty: the test's own
+    std::map<std::wstring, std::wstring> setEnv; // added to (or replacing in) the inherited environment
+    std::vector<std::wstring> unsetEnv;          // removed from the inherited environment
+    DWORD timeoutMs = 120000;                    // the process is killed after this
 };
 
 struct ProcessResult {
@@ -28,7 +28,8 @@ std::wstring QuoteArgument(const std::wstring& argument);
 // Starts `exe` with the given raw command-line tail (appended after the quoted exe path).
 class RunningProcess {
 public:
-    RunningProcess(const std::wstring& exe, const std::wstring& argumentsTail, const ProcessOptions& options = {});
+    RunningProcess(const std::wstring& exe, const std::wstring& argumentsTail,
+                   const ProcessOptions& options = {});
     ~RunningProcess(); // kills the process if it still runs
     RunningProcess(const RunningProcess&) = delete;
     RunningProcess& operator=(const RunningProcess&) = delete;
@@ -43,7 +44,8 @@ private:
 };
 
 // Runs to completion.
-ProcessResult RunProgram(const std::wstring& exe, const std::wstring& argumentsTail, const ProcessOptions& options = {});
+ProcessResult RunProgram(const std::wstring& exe, const std::wstring& argumentsTail,
+                         const ProcessOptions& options = {});
 // Quotes every argument.
 ProcessResult RunProgramArgs(const std::wstring& exe, const std::vector<std::wstring>& arguments,
                              const ProcessOptions& options = {});

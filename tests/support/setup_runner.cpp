@@ -13,7 +13,8 @@ std::wstring InstallSetupExe(const std::wstring& dir) {
     return target;
 }
 
-SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& arguments, const SetupOptions& options) {
+SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& arguments,
+                  const SetupOptions& options) {
     const std::wstring exe = InstallSetupExe(dir);
     ProcessOptions processOptions = options.process;
     if (processOptions.workingDir.empty())
@@ -43,7 +44,8 @@ SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& argu
             continue;
         Sleep(50); // let WM_INITDIALOG finish filling the control
         run.dialogs.push_back(ControlText(viewer, IDC_VIEWER_TEXT));
-        run.exitFileWhileDialog.push_back(!options.exitFileToWatch.empty() && PathExists(options.exitFileToWatch));
+        run.exitFileWhileDialog.push_back(!options.exitFileToWatch.empty() &&
+                                          PathExists(options.exitFileToWatch));
         PressOk(viewer);
         // Wait for this dialog to go before looking for the next one.
         for (int i = 0; i < 100 && IsWindow(viewer); ++i)

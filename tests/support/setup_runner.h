@@ -22,8 +22,8 @@ struct SetupRun {
 };
 
 struct SetupOptions {
-    ProcessOptions process;        // workingDir defaults to the scratch directory
-    std::wstring exitFileToWatch;  // full path, checked while a dialog is open
+    ProcessOptions process;       // workingDir defaults to the scratch directory
+    std::wstring exitFileToWatch; // full path, checked while a dialog is open
     // Called with each language dialog (instead of the text viewer handling);
     // it must close the dialog.
     std::function<void(HWND)> onLanguageDialog;

@@ -38,7 +38,9 @@ TempDir::TempDir() {
     throw std::runtime_error("cannot create a scratch directory");
 }
 
-TempDir::~TempDir() { RemoveTree(m_path); }
+TempDir::~TempDir() {
+    RemoveTree(m_path);
+}
 
 void RemoveTree(const std::wstring& path) {
     std::wstring dir = path;
@@ -70,7 +72,9 @@ std::wstring BinDir() {
     return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
-std::wstring SetupExePath() { return BinDir() + L"qz-setup.exe"; }
+std::wstring SetupExePath() {
+    return BinDir() + L"qz-setup.exe";
+}
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
@@ -86,7 +90,9 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
         throw std::runtime_error("cannot write " + ToUtf8(path));
 }
 
-bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void CopyFileOrThrow(const std::wstring& from, const std::wstring& to) {
     if (!CopyFileW(from.c_str(), to.c_str(), FALSE))
@@ -108,7 +114,8 @@ std::string ToUtf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                          nullptr, nullptr);
     std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size, nullptr,
+                        nullptr);
     return result;
 }
 
@@ -137,8 +144,8 @@ std::vector<std::wstring> SplitLines(const std::wstring& text, const std::wstrin
 
 std::wstring SystemText(DWORD error) {
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, error,
-                                        0x400, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                                        error, 0x400, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text(buffer ? buffer : L"", length);
     LocalFree(buffer);
     return text;

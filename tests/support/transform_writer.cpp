@@ -221,7 +221,7 @@ private:
     std::map<std::wstring, uint16_t> m_ids;
 };
 
-std::string PropertyRows(const TransformSpec& spec, StringPool& pool) {
+std::string PropertyRows(const TransformSpec& desc, StringPool& pool) {
     std::set<std::wstring> seen;
     std::string out;
     auto addRows = [&](const std::vector<std::pair<std::wstring, std::wstring>>& rows, uint16_t mask) {
@@ -235,8 +235,8 @@ std::string PropertyRows(const TransformSpec& spec, StringPool& pool) {
             AppendWord(out, pool.Reference(row.second));
         }
     };
-    addRows(spec.updateProperties, kMaskUpdateValue);
-    addRows(spec.insertProperties, kMaskWholeRow);
+    addRows(desc.updateProperties, kMaskUpdateValue);
+    addRows(desc.insertProperties, kMaskWholeRow);
     return out;
 }
 
@@ -320,12 +320,12 @@ std::wstring FindValue(const std::vector<std::pair<std::wstring, std::wstring>>&
 
 } // namespace
 
-void WriteTransform(const TransformSpec& spec, const std::wstring& path) {
-    StringPool pool(spec.codepage);
-    const std::string propertyRows = PropertyRows(spec, pool);
-    std::wstring language = FindValue(spec.updateProperties, L"ProductLanguage");
+void WriteTransform(const TransformSpec& desc, const std::wstring& path) {
+    StringPool pool(desc.codepage);
+    const std::string propertyRows = PropertyRows(desc, pool);
+    std::wstring language = FindValue(desc.updateProperties, L"ProductLanguage");
     if (language.empty())
-        language = FindValue(spec.insertProperties, L"ProductLanguage");
+        language = FindValue(desc.insertProperties, L"ProductLanguage");
 
     // Declared before the storage, so the storage is closed before a partial file is removed.
     PartialFileRemover remover(path);
@@ -343,7 +343,7 @@ void WriteTransform(const TransformSpec& spec, const std::wstring& path) {
     WriteStream(storage.get(), TableStreamName(L"_StringData"), pool.DataStream());
     if (!propertyRows.empty())
         WriteStream(storage.get(), TableStreamName(L"Property"), propertyRows);
-    WriteStream(storage.get(), L"\005SummaryInformation", SummaryStream(spec.codepage, language));
+    WriteStream(storage.get(), L"\005SummaryInformation", SummaryStream(desc.codepage, language));
     hr = storage->Commit(STGC_DEFAULT);
     if (FAILED(hr))
         Fail("IStorage::Commit", hr);
@@ -353,10 +353,10 @@ void WriteTransform(const TransformSpec& spec, const std::wstring& path) {
 
 void WriteLanguageTransform(const std::wstring& path, unsigned language,
                             const std::vector<std::pair<std::wstring, std::wstring>>& alsoUpdate) {
-    TransformSpec spec;
-    spec.updateProperties.emplace_back(L"ProductLanguage", std::to_wstring(language));
-    spec.updateProperties.insert(spec.updateProperties.end(), alsoUpdate.begin(), alsoUpdate.end());
-    WriteTransform(spec, path);
+    TransformSpec desc;
+    desc.updateProperties.emplace_back(L"ProductLanguage", std::to_wstring(language));
+    desc.updateProperties.insert(desc.updateProperties.end(), alsoUpdate.begin(), alsoUpdate.end());
+    WriteTransform(desc, path);
 }
 
 } // namespace qztest

@@ -17,7 +17,7 @@ struct TransformSpec {
 };
 
 // Writes the transform to `path`. Throws std::runtime_error on failure.
-void WriteTransform(const TransformSpec& spec, const std::wstring& path);
+void WriteTransform(const TransformSpec& desc, const std::wstring& path);
 
 // A transform that sets ProductLanguage (as an update) to `language`.
 void WriteLanguageTransform(const std::wstring& path, unsigned language,

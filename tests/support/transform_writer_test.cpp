@@ -149,7 +149,7 @@ std::string StreamBytes(IStorage* storage, const std::wstring& name) {
 TEST(TransformWriter, ChangesAreListedInTheTransformView) {
     struct Case {
         const char* name;
-        TransformSpec spec;
+        TransformSpec desc;
     };
     TransformSpec french;
     french.updateProperties = {{L"ProductLanguage", L"1036"}, {L"ProductName", L"Produit fran\u00e7ais"}};
@@ -174,10 +174,10 @@ TEST(TransformWriter, ChangesAreListedInTheTransformView) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::wstring path = dir / L"change.mst";
-        WriteTransform(c.spec, path);
+        WriteTransform(c.desc, path);
         const auto rows = TransformViewRows(path, dir);
-        Rows expected = c.spec.updateProperties;
-        expected.insert(expected.end(), c.spec.insertProperties.begin(), c.spec.insertProperties.end());
+        Rows expected = c.desc.updateProperties;
+        expected.insert(expected.end(), c.desc.insertProperties.begin(), c.desc.insertProperties.end());
         for (const auto& property : expected) {
             SCOPED_TRACE(ToUtf8(property.first));
             const auto viewed = ViewedValue(rows, property.first);
@@ -264,14 +264,14 @@ TEST(TransformWriter, RefusesWhatItCannotWriteFaithfully) {
         SCOPED_TRACE(c.name);
         WriteLanguageTransform(existing, 1033);
         const std::string before = ReadFileBytes(existing);
-        TransformSpec spec;
-        spec.updateProperties = c.update;
-        spec.insertProperties = c.insert;
-        spec.codepage = c.codepage;
-        EXPECT_THROW(WriteTransform(spec, dir / L"refused.mst"), std::runtime_error);
+        TransformSpec desc;
+        desc.updateProperties = c.update;
+        desc.insertProperties = c.insert;
+        desc.codepage = c.codepage;
+        EXPECT_THROW(WriteTransform(desc, dir / L"refused.mst"), std::runtime_error);
         EXPECT_FALSE(PathExists(dir / L"refused.mst"));
         // A refused transform does not damage the file it would have replaced.
-        EXPECT_THROW(WriteTransform(spec, existing), std::runtime_error);
+        EXPECT_THROW(WriteTransform(desc, existing), std::runtime_error);
         EXPECT_EQ(before, ReadFileBytes(existing));
     }
     EXPECT_THROW(WriteLanguageTransform(dir / L"no such folder\\x.mst", 1036), std::runtime_error);
@@ -285,11 +285,11 @@ TEST(TransformWriter, AppliesToAPackage) {
     const std::wstring package = dir / L"base.msi";
     BuildPackage(base, package);
 
-    TransformSpec spec;
-    spec.updateProperties = {{L"ProductLanguage", L"1036"}, {L"ProductName", L"Produit fran\u00e7ais"}};
-    spec.insertProperties = {{L"QZ_ADDED", L"ajout\u00e9"}};
+    TransformSpec desc;
+    desc.updateProperties = {{L"ProductLanguage", L"1036"}, {L"ProductName", L"Produit fran\u00e7ais"}};
+    desc.insertProperties = {{L"QZ_ADDED", L"ajout\u00e9"}};
     const std::wstring transform = dir / L"fr.mst";
-    WriteTransform(spec, transform);
+    WriteTransform(desc, transform);
 
     {
         ScopedMsiHandle db;
