@@ -10,23 +10,9 @@
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "settings/value_expansion.h"
+#include "diag/win_owners.h"
 
 namespace {
-
-// Owner of a library loaded for the text viewer.
-class LoadedLibrary {
-public:
-    explicit LoadedLibrary(HMODULE module) : m_module(module) {}
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-    ~LoadedLibrary() {
-        if (m_module)
-            FreeLibrary(m_module);
-    }
-
-private:
-    HMODULE m_module;
-};
 
 // The rich edit control's library, from the system directory only: the
 // bootstrapper runs elevated, often from a download folder.
@@ -73,7 +59,7 @@ void WriteExitFile(const std::wstring& path, int code, const std::wstring& text)
 }
 
 void ShowTextViewer(const std::wstring& text) {
-    LoadedLibrary richEdit(LoadRichEditLibrary());
+    UniqueModule richEdit(LoadRichEditLibrary());
     DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_TEXT_VIEWER), nullptr, TextViewerDialog,
                     reinterpret_cast<LPARAM>(text.c_str()));
 }

@@ -9,6 +9,7 @@
 #include "diag/errors.h"
 #include "diag/messages.h"
 #include "planning/path_helpers.h"
+#include "diag/win_owners.h"
 
 namespace {
 
@@ -16,34 +17,14 @@ const wchar_t kErrorPrefix[] = L"QZSETUP:BOOTSTRAP:ERR:";
 const wchar_t kInfoPrefix[] = L"QZSETUP:BOOTSTRAP:INFO:";
 const wchar_t kByteOrderMark = L'\xFEFF';
 
-// Owner of a file handle from CreateFileW.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
-    FileHandle(FileHandle&& other) noexcept : m_handle(other.m_handle) {
-        other.m_handle = INVALID_HANDLE_VALUE;
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    FileHandle& operator=(FileHandle&&) = delete;
-    ~FileHandle() {
-        if (valid())
-            CloseHandle(m_handle);
-    }
-
-    bool valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
-    HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
-
 // The log file as a wide stream buffer: every character is stored as it is,
 // two bytes in little-endian order, and every write lands at the current end
 // of the file, after whatever the installer has appended meanwhile.
 class LogFileBuffer : public std::wstreambuf {
 public:
-    explicit LogFileBuffer(FileHandle file) : m_file(std::move(file)) { setp(m_area, m_area + kAreaSize); }
+    explicit LogFileBuffer(UniqueFileHandle file) : m_file(std::move(file)) {
+        setp(m_area, m_area + kAreaSize);
+    }
     LogFileBuffer(const LogFileBuffer&) = delete;
     LogFileBuffer& operator=(const LogFileBuffer&) = delete;
     ~LogFileBuffer() override { WritePending(); }
@@ -83,7 +64,7 @@ private:
         return true;
     }
 
-    FileHandle m_file;
+    UniqueFileHandle m_file;
     wchar_t m_area[kAreaSize];
 };
 
@@ -133,9 +114,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // Write access only: the installer writes nothing into a file that another
 // handle holds open for reading.
-FileHandle OpenLogHandle(const std::wstring& path, DWORD disposition) {
-    return FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, disposition,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+UniqueFileHandle OpenLogHandle(const std::wstring& path, DWORD disposition) {
+    return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, disposition,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // A stream failure whose text is the message alone (the standard one appends
@@ -192,11 +173,11 @@ void SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) {
         CreateDirPath(directory);
 
     {
-        const FileHandle created = OpenLogHandle(path, CREATE_ALWAYS); // created or emptied
+        const UniqueFileHandle created = OpenLogHandle(path, CREATE_ALWAYS); // created or emptied
         if (!created.valid())
             RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ");
     }
-    FileHandle file = OpenLogHandle(path, OPEN_ALWAYS);
+    UniqueFileHandle file = OpenLogHandle(path, OPEN_ALWAYS);
     if (!file.valid())
         RaiseOpenFailure(L" Fnc : SetLogFile; Line : 68; ");
 

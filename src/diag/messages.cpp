@@ -7,6 +7,7 @@
 
 #include "diag/bootstrap_log.h"
 #include "diag/text_conversion.h"
+#include "diag/win_owners.h"
 
 namespace {
 
@@ -15,43 +16,8 @@ const wchar_t kResourceModuleName[] = L"qz-setup.rsc";
 // wvsprintfW writes at most this many characters.
 constexpr int kMaxFormatted = 1024;
 
-// Owner of a module loaded with LoadLibraryExW.
-class LibraryModule {
-public:
-    constexpr LibraryModule() noexcept = default;
-    LibraryModule(const LibraryModule&) = delete;
-    LibraryModule& operator=(const LibraryModule&) = delete;
-    ~LibraryModule() { reset(); }
-
-    HMODULE get() const noexcept { return m_module; }
-    void reset(HMODULE module = nullptr) noexcept {
-        if (m_module)
-            FreeLibrary(m_module);
-        m_module = module;
-    }
-
-private:
-    HMODULE m_module = nullptr;
-};
-
-// Owner of a FindFirstFileW search.
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : m_handle(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (valid())
-            FindClose(m_handle);
-    }
-    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
-};
-
 // The resource module, loaded on the first lookup and never retried.
-LibraryModule g_resourceModule;
+UniqueModule g_resourceModule;
 bool g_loadAttempted = false;
 bool g_releaseRegistered = false;
 
@@ -207,7 +173,7 @@ HMODULE GetResourceModule() {
     g_loadAttempted = true;
 
     WIN32_FIND_DATAW found;
-    const FindHandle search(FindFirstFileW(kResourceModuleName, &found));
+    const UniqueFindHandle search(FindFirstFileW(kResourceModuleName, &found));
     if (!search.valid())
         return nullptr;
 

@@ -3,27 +3,9 @@
 #include <windows.h>
 
 #include "diag/errors.h"
+#include "diag/win_owners.h"
 
 namespace {
-
-// Owner of one directory listing: FindClose on every way out.
-class FindHandle {
-public:
-    FindHandle() = default;
-    explicit FindHandle(HANDLE handle) : m_handle(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (valid())
-            FindClose(m_handle);
-    }
-
-    bool valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
-    HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
-};
 
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
 using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
@@ -63,7 +45,7 @@ DWORD GetNativeProcessor() {
 
 FileList& LoadFileList(const std::wstring& pattern, FileList& files) {
     WIN32_FIND_DATAW data;
-    const FindHandle find(FindFirstFileW(pattern.c_str(), &data));
+    const UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &data));
     if (!find.valid()) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND)

@@ -7,31 +7,15 @@
 
 #include "diag/errors.h"
 #include "diag/text_conversion.h"
+#include "diag/win_owners.h"
 
 namespace {
 
 constexpr DWORD kPathBufferSize = MAX_PATH; // 260, terminator included
 
-// Owner of one file handle from CreateFileW.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
-    ~FileHandle() {
-        if (valid())
-            CloseHandle(m_handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-
-    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
-};
-
 // Opens an existing file or directory for reading; `flags` decides whether directories open too.
-FileHandle OpenForProbe(const wchar_t* path, DWORD flags) {
-    return FileHandle(
+UniqueFileHandle OpenForProbe(const wchar_t* path, DWORD flags) {
+    return UniqueFileHandle(
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
@@ -99,14 +83,14 @@ bool ReadCurrentDirectory(wchar_t (&buffer)[kPathBufferSize], DWORD& error) {
 
 // 0: a file that opens for reading; 1: something that opens only as a directory; 2: nothing there.
 int _ExistsArchive(const std::wstring& path) {
-    const FileHandle any = OpenForProbe(path.c_str(), FILE_FLAG_BACKUP_SEMANTICS);
+    const UniqueFileHandle any = OpenForProbe(path.c_str(), FILE_FLAG_BACKUP_SEMANTICS);
     if (!any.valid()) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return 2;
         ThrowWinException(error, L" Fnc : `anonymous-namespace'::_ExistsArchive; Line : 23; ");
     }
-    const FileHandle file = OpenForProbe(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const UniqueFileHandle file = OpenForProbe(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (file.valid())
         return 0;
     const DWORD error = GetLastError();
@@ -229,7 +213,7 @@ void CreateDirPath(const std::wstring& path) {
         if (position > componentStart && text[position - 1] != L':') {
             const wchar_t separator = text[position];
             text[position] = L'\0'; // the prefix up to the separator
-            const FileHandle probe = OpenForProbe(text, FILE_FLAG_BACKUP_SEMANTICS);
+            const UniqueFileHandle probe = OpenForProbe(text, FILE_FLAG_BACKUP_SEMANTICS);
             if (!probe.valid()) {
                 const DWORD error = GetLastError();
                 if (error != ERROR_FILE_NOT_FOUND)

@@ -1,0 +1,70 @@
+// Owners of Windows resources: one small type per kind of resource, each
+// releasing what it holds on every path. Move-only, no implicit conversion.
+#pragma once
+#include <windows.h>
+
+template <class Traits> class unique_resource {
+public:
+    using pointer = typename Traits::pointer;
+
+    constexpr unique_resource() noexcept = default;
+    explicit unique_resource(pointer value) noexcept : m_value(value) {}
+    unique_resource(unique_resource&& other) noexcept : m_value(other.release()) {}
+    unique_resource& operator=(unique_resource&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    unique_resource(const unique_resource&) = delete;
+    unique_resource& operator=(const unique_resource&) = delete;
+    ~unique_resource() { reset(); }
+
+    pointer get() const noexcept { return m_value; }
+    bool valid() const noexcept { return Traits::IsValid(m_value); }
+    // Releases the current resource and takes `value`.
+    void reset(pointer value = Traits::Invalid()) noexcept {
+        if (Traits::IsValid(m_value))
+            Traits::Close(m_value);
+        m_value = value;
+    }
+    pointer release() noexcept {
+        pointer value = m_value;
+        m_value = Traits::Invalid();
+        return value;
+    }
+
+private:
+    pointer m_value = Traits::Invalid();
+};
+
+namespace detail {
+
+struct FileHandleTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(pointer h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void Close(pointer h) noexcept { CloseHandle(h); }
+};
+
+struct FindHandleTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(pointer h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void Close(pointer h) noexcept { FindClose(h); }
+};
+
+struct ModuleTraits {
+    using pointer = HMODULE;
+    static constexpr pointer Invalid() noexcept { return nullptr; }
+    static bool IsValid(pointer h) noexcept { return h != nullptr; }
+    static void Close(pointer h) noexcept { FreeLibrary(h); }
+};
+
+} // namespace detail
+
+// A handle from CreateFileW.
+using UniqueFileHandle = unique_resource<detail::FileHandleTraits>;
+// A search from FindFirstFileW.
+using UniqueFindHandle = unique_resource<detail::FindHandleTraits>;
+// A module from LoadLibrary(Ex)W.
+using UniqueModule = unique_resource<detail::ModuleTraits>;
