@@ -20,10 +20,12 @@ mkdir -p "$QZ_BUILD_DIR"
 exec 9>"$QZ_BUILD_DIR/.wine.lock"
 flock 9
 
-# The X server: dialogs are real windows on it.
+# The X server: dialogs are real windows on it. A server killed without
+# clean-up leaves its lock and socket behind: only a live one counts.
 display_no="${QZ_DISPLAY#:}"
-if ! [ -e "/tmp/.X11-unix/X$display_no" ]; then
-    rm -f "/tmp/.X$display_no-lock"
+x_lock="/tmp/.X$display_no-lock"
+if ! { [ -e "$x_lock" ] && kill -0 "$(tr -dc '0-9' <"$x_lock")" 2>/dev/null; }; then
+    rm -f "$x_lock" "/tmp/.X11-unix/X$display_no"
     setsid Xvfb "$QZ_DISPLAY" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
     echo $! >"$QZ_BUILD_DIR/xvfb.pid"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display_no" ] && break; sleep 0.1; done
