@@ -17,6 +17,7 @@
 #include "support/package_builder.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
+#include "support/published_variables.h"
 
 using namespace qztest;
 
@@ -27,20 +28,6 @@ std::wstring DelimiterLine(int found, int inEffect) {
            std::to_wstring(found) + L" encountered when delimiter no. " + std::to_wstring(inEffect) +
            L" is already in effect.\r\n";
 }
-
-// Publishes a map for the readers of the settings while it lives.
-class PublishedVariables {
-public:
-    explicit PublishedVariables(VariableMap variables) : m_variables(std::move(variables)) {
-        g_variables = &m_variables;
-    }
-    ~PublishedVariables() { g_variables = nullptr; }
-    PublishedVariables(const PublishedVariables&) = delete;
-    PublishedVariables& operator=(const PublishedVariables&) = delete;
-
-private:
-    VariableMap m_variables;
-};
 
 // A package database opened read-only, the way the package run opens it.
 class OpenPackage {

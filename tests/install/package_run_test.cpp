@@ -18,6 +18,7 @@
 #include "support/setup_runner.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
+#include "support/published_variables.h"
 
 using namespace qztest;
 
@@ -27,20 +28,6 @@ const std::wstring kRepair =
     L" REINSTALL=\"ALL\" REINSTALLMODE=\"vomus\" MSIENFORCEUPGRADECOMPONENTRULES=\"1\"";
 const std::wstring kRemoval = L" REMOVE=\"ALL\"";
 const std::wstring kReboot = L" REBOOT=\"ReallySuppress\"";
-
-// Publishes a map for the readers of the settings while it lives.
-class PublishedVariables {
-public:
-    explicit PublishedVariables(VariableMap variables) : m_variables(std::move(variables)) {
-        g_variables = &m_variables;
-    }
-    ~PublishedVariables() { g_variables = nullptr; }
-    PublishedVariables(const PublishedVariables&) = delete;
-    PublishedVariables& operator=(const PublishedVariables&) = delete;
-
-private:
-    VariableMap m_variables;
-};
 
 // Removes the product (and what its folder held) however the test ends.
 class InstalledProduct {
