@@ -1,14 +1,85 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test under Wine.
+# Installs what is missing, builds, runs every test under Wine, then checks
+# the shipped 32-bit qz-setup.exe.
+#
+# The suite runs against the 32-bit build (x86) where this machine's kernel
+# runs 32-bit code, and against the 64-bit build of the same sources (x64,
+# under wine64 only) where it does not. QZ_TEST_ARCH=x86|x64 forces one.
+# Extra arguments go to ctest (then the product check is left out).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${QZ_BUILD_DIR:-$root/build}"
+build32="${QZ_BUILD_DIR:-$root/build}"
+build64="${QZ_BUILD_DIR_X64:-$root/build-x64}"
+began=$(date +%s)
+elapsed() { echo "$(($(date +%s) - began)) s"; }
 
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)"
+. "$root/tests/support/host/native-ia32.sh"
 
-"$root/tests/support/wine-prefix.sh" "$build"
-trap '"$root/tests/support/wine-prefix.sh" "$build" stop' EXIT
+native=no
+qz_native_ia32 "$build32/host" && native=yes
+case "${QZ_TEST_ARCH:-}" in
+    "")
+        if [ $native = yes ]; then
+            arch=x86 why="this machine runs 32-bit code natively"
+        else
+            arch=x64 why="this machine's kernel runs no 32-bit code (a switch to the 32-bit code segment faults)"
+        fi
+        ;;
+    x86)
+        if [ $native = no ]; then
+            echo "QZ_TEST_ARCH=x86 refused: this machine's kernel runs no 32-bit code, and under an emulator" >&2
+            echo "the suite would take hours. Run QZ_TEST_ARCH=x64, or nothing to choose by the machine." >&2
+            exit 2
+        fi
+        arch=x86 why="forced by QZ_TEST_ARCH=x86"
+        ;;
+    x64) arch=x64 why="forced by QZ_TEST_ARCH=x64" ;;
+    *)
+        echo "QZ_TEST_ARCH must be x86 or x64, not '$QZ_TEST_ARCH'" >&2
+        exit 2
+        ;;
+esac
+if [ $arch = x86 ]; then
+    tested="$build32"
+    echo "== configuration x86: the suite runs against the 32-bit build in $tested ($why)"
+else
+    tested="$build64"
+    echo "== configuration x64: the suite runs against the 64-bit build in $tested under wine64 only ($why)"
+fi
+echo "== then the shipped 32-bit qz-setup.exe is checked: statically, and end to end" \
+    "$([ $native = yes ] && echo natively || echo 'under qemu-user')"
+
+cmake -S "$root" -B "$tested" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$([ $arch = x86 ] && echo i686 || echo x86_64).cmake" >/dev/null
+cmake --build "$tested" -j"$(nproc)"
+if [ $arch = x64 ]; then
+    # The product itself: only the program, from the same sources.
+    cmake -S "$root" -B "$build32" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+    cmake --build "$build32" -j"$(nproc)" --target qz-setup
+fi
+echo "== built after $(elapsed)"
+
+"$root/tests/support/wine-prefix.sh" "$tested"
+trap '"$root/tests/support/wine-prefix.sh" "$tested" stop' EXIT
 # One test at a time: installations and dialogs are machine-wide.
-ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+suite=0
+ctest --test-dir "$tested" --output-on-failure --timeout 600 "$@" || suite=$?
+"$root/tests/support/wine-prefix.sh" "$tested" stop
+trap - EXIT
+echo "== suite ($arch) ended after $(elapsed)"
+
+product=0
+if [ $# -eq 0 ] && [ "${QZ_PRODUCT_CHECK:-1}" != 0 ]; then
+    "$root/tests/support/check-product.sh" "$build32" "$tested" || product=$?
+    echo "== product check ended after $(elapsed)"
+else
+    echo "== product check left out (ctest arguments given, or QZ_PRODUCT_CHECK=0)"
+fi
+
+if [ $suite -ne 0 ] || [ $product -ne 0 ]; then
+    echo "== FAILED: suite $suite, product check $product (configuration $arch, $(elapsed))"
+    exit 1
+fi
+echo "== passed: configuration $arch, $(elapsed)"

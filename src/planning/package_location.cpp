@@ -19,6 +19,20 @@ template <class Fn> Fn KernelFunction(HMODULE kernel, const char* name) {
 } // namespace
 
 DWORD GetNativeProcessor() {
+#ifdef _WIN64
+    // A 64-bit program never runs under WOW64: the system it runs on is the
+    // machine, and the WOW64 test below would wrongly report x86 here.
+    SYSTEM_INFO native{};
+    GetNativeSystemInfo(&native);
+    switch (native.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return PROCESSOR_ARCHITECTURE_AMD64;
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return PROCESSOR_ARCHITECTURE_IA64;
+    default:
+        return PROCESSOR_ARCHITECTURE_INTEL;
+    }
+#else
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     if (!kernel)
         return PROCESSOR_ARCHITECTURE_INTEL;
@@ -41,6 +55,7 @@ DWORD GetNativeProcessor() {
     default:
         return PROCESSOR_ARCHITECTURE_INTEL;
     }
+#endif
 }
 
 FileList& LoadFileList(const std::wstring& pattern, FileList& files) {

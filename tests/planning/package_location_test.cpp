@@ -16,11 +16,20 @@
 namespace {
 
 TEST(NativeProcessor, MatchesTheMachineTheBootstrapperRunsOn) {
+#ifdef _WIN64
+    // The 64-bit build runs only on a 64-bit Windows (a 64-bit Wine prefix);
+    // it is not under WOW64, and the machine is still x64.
+    BOOL wow64 = TRUE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    EXPECT_FALSE(wow64);
+    const DWORD expected = PROCESSOR_ARCHITECTURE_AMD64;
+#else
     // The test platform is a 64-bit Windows (a 64-bit Wine prefix) running
     // this 32-bit program under WOW64, or a plain 32-bit Windows.
     BOOL wow64 = FALSE;
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
     const DWORD expected = wow64 ? PROCESSOR_ARCHITECTURE_AMD64 : PROCESSOR_ARCHITECTURE_INTEL;
+#endif
     EXPECT_EQ(expected, GetNativeProcessor());
     EXPECT_EQ(GetNativeProcessor(), GetNativeProcessor());
 }

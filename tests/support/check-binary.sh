@@ -1,23 +1,35 @@
 #!/usr/bin/env bash
-# Checks the built executable itself: a 32-bit GUI program whose import table
-# names only DLLs that Windows always takes from the system directory, and
-# whose manifest asks for administrator rights.
+# Checks the built executable itself: a GUI program of the expected
+# architecture (x86: PE32, i386; x64: PE32+, x86-64) whose import table names
+# only DLLs that Windows always takes from the system directory, and whose
+# manifest names that architecture and asks for administrator rights.
+# Usage: check-binary.sh EXE [x86|x64]
 set -u
 exe="$1"
+arch="${2:-x86}"
+case "$arch" in
+    x86) format='pei-i386'; manifest_arch='x86'; objdump=i686-w64-mingw32-objdump ;;
+    x64) format='pei-x86-64'; manifest_arch='amd64'; objdump=x86_64-w64-mingw32-objdump ;;
+    *) echo "unknown architecture: $arch"; exit 2 ;;
+esac
 fail=0
-headers="$(i686-w64-mingw32-objdump -p "$exe")"
-grep -q 'file format pei-i386' <<<"$headers" || { echo "not a PE32 (i386) image"; fail=1; }
+headers="$($objdump -p "$exe")"
+grep -q "file format $format\$" <<<"$headers" || { echo "not a $format image"; fail=1; }
 grep -Eq 'Subsystem[[:space:]]+0*2[[:space:]]' <<<"$headers" || { echo "not a GUI (subsystem 2) program"; fail=1; }
 # Known DLLs: loaded from the system directory whatever lies beside the exe.
 known='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|msvcrt|comdlg32|shlwapi|rpcrt4|ws2_32|imm32|setupapi|ntdll)\.dll$'
 imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z')"
-echo "imports: $(echo $imports)"
+echo "format: $format; imports: $(echo $imports)"
 [ -n "$imports" ] || { echo "no import table found"; fail=1; }
 for dll in $imports; do
     grep -Eq "$known" <<<"$dll" || { echo "imports a DLL that can be planted beside the executable: $dll"; fail=1; }
 done
-manifest="$(strings -n 8 "$exe" | tr -d '\r' | grep -o 'requestedExecutionLevel[^>]*' | head -n 1)"
-echo "manifest: $manifest"
-grep -q 'level="requireAdministrator"' <<<"$manifest" || { echo "manifest does not request administrator rights"; fail=1; }
+manifest="$(strings -n 8 "$exe" | tr -d '\r')"
+level="$(grep -o 'requestedExecutionLevel[^>]*' <<<"$manifest" | head -n 1)"
+identity="$(grep -o 'assemblyIdentity[^>]*' <<<"$manifest" | head -n 1)"
+echo "manifest: $identity; $level"
+grep -q 'level="requireAdministrator"' <<<"$level" || { echo "manifest does not request administrator rights"; fail=1; }
+grep -q "processorArchitecture=\"$manifest_arch\"" <<<"$identity" ||
+    { echo "manifest does not name the architecture $manifest_arch"; fail=1; }
 [ $fail -eq 0 ] && echo "binary checks passed"
 exit $fail

@@ -33,8 +33,31 @@ fi
 
 if [ ! -f "$WINEPREFIX/.qz-ready" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    if [ "$QZ_ARCH" = x64 ] && [ "${QZ_PREFIX_WOW64:-0}" != 1 ]; then
+        # wineboot sets up the 32-bit half of a 64-bit prefix by starting a
+        # 32-bit program. This prefix has none (QZ_PREFIX_WOW64=1 asks for
+        # it, for running the 32-bit product): the 32-bit loader is hidden in
+        # a private mount namespace, so that step fails at once instead of
+        # running 32-bit code, natively or under an emulator registered with
+        # binfmt_misc. Without the namespace the step fails the same way on a
+        # kernel without 32-bit support, unless an emulator is registered.
+        loader32="$(dirname "$QZ_WINE")/wine"
+        if [ -e "$loader32" ] && unshare --mount --propagation private true 2>/dev/null; then
+            unshare --mount --propagation private sh -c 'mount --bind /dev/null "$1" && shift && exec "$@"' \
+                sh "$loader32" "$QZ_WINE" wineboot.exe -i </dev/null >/dev/null 2>&1 9>&-
+        else
+            [ -e "$loader32" ] && grep -qs '^enabled' /proc/sys/fs/binfmt_misc/*i386* &&
+                echo "wine-prefix: warning: an i386 binfmt_misc handler is registered; wineboot may start its 32-bit step under it" >&2
+            wineboot -i </dev/null >/dev/null 2>&1 9>&-
+        fi
+    else
+        wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    fi
     wineserver -w
+    if [ "${QZ_PREFIX_WOW64:-0}" = 1 ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+        echo "wine-prefix: $WINEPREFIX has no 32-bit half (syswow64 is empty)" >&2
+        exit 1
+    fi
     # No window manager: unmanaged windows, or every hidden window stalls.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1

@@ -6,4 +6,4 @@ shift
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$here/wine-env.sh"
 [ -f "$WINEPREFIX/.qz-ready" ] || "$here/wine-prefix.sh" "$QZ_BUILD_DIR" || exit 1
-exec wine "$@"
+exec "$QZ_WINE" "$@"
