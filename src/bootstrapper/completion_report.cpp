@@ -10,7 +10,7 @@
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "settings/value_expansion.h"
-#include "diag/win_owners.h"
+#include "system/win_owners.h"
 
 namespace {
 

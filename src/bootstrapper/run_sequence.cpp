@@ -13,7 +13,7 @@
 #include "install/package_run.h"
 #include "install/pre_install.h"
 #include "planning/derived_settings.h"
-#include "planning/path_helpers.h"
+#include "system/path_helpers.h"
 #include "planning/validation.h"
 #include "settings/command_line.h"
 #include "settings/value_expansion.h"

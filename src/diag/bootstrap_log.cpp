@@ -8,8 +8,8 @@
 
 #include "diag/errors.h"
 #include "diag/messages.h"
-#include "planning/path_helpers.h"
-#include "diag/win_owners.h"
+#include "system/path_helpers.h"
+#include "system/win_owners.h"
 
 namespace {
 

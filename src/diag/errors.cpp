@@ -5,7 +5,7 @@
 #include "diag/bootstrap_log.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "diag/bootstrap_log.h"
 #include "diag/text_conversion.h"
-#include "diag/win_owners.h"
+#include "system/win_owners.h"
 
 namespace {
 

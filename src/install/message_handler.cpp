@@ -10,7 +10,7 @@
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "msi/database.h"
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 #include "settings/variables.h"
 
 using QZ::MSInstaller::Msi;

@@ -10,7 +10,7 @@
 #include "diag/messages.h"
 #include "install/message_handler.h"
 #include "msi/database.h"
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 #include "msi/package_properties.h"
 #include "settings/variables.h"
 

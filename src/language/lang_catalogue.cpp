@@ -5,7 +5,7 @@
 #include "diag/bootstrap_log.h"
 #include "diag/messages.h"
 #include "msi/transform_reader.h"
-#include "planning/package_location.h"
+#include "system/machine_queries.h"
 
 WORD ParseLanguageValue(const std::wstring& text) {
     // Leading blanks are skipped and reading stops at the first non-digit;

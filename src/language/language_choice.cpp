@@ -8,7 +8,7 @@
 
 #include "diag/errors.h"
 #include "diag/messages.h"
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 #include "msi/package_properties.h"
 #include "resources/resource_ids.h"
 

@@ -4,7 +4,7 @@
 
 #include "diag/errors.h"
 #include "diag/text_conversion.h"
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 
 using QZ::MSInstaller::Msi;
 

@@ -6,7 +6,7 @@
 
 #include "diag/errors.h"
 #include "msi/database.h"
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 
 namespace QZ {
 namespace MSInstaller {

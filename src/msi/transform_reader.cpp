@@ -8,7 +8,7 @@
 
 #include "diag/errors.h"
 #include "msi/database.h"
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 
 using QZ::MSInstaller::Msi;
 

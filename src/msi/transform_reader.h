@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "planning/path_helpers.h"
+#include "system/path_helpers.h"
 
 // A new committed installer database in a temporary file, with the tables the query creates.
 TmpFile& _GetEmptyDB(TmpFile& database, const wchar_t* createQuery);

@@ -5,7 +5,7 @@
 #include "diag/bootstrap_log.h"
 #include "diag/messages.h"
 #include "language/language_choice.h"
-#include "planning/path_helpers.h"
+#include "system/path_helpers.h"
 
 // Provisional: the plan is completed for a package given by its file and a
 // log file given by the user (mode, transform directory, language transform,

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "planning/path_helpers.h"
+#include "system/path_helpers.h"
 
 const wchar_t* const QZ_SETUP_LOG_FILE = L"QZ_SETUP_LOG_FILE";
 const wchar_t* const QZ_SETUP_EXIT_FILE = L"QZ_SETUP_EXIT_FILE";

@@ -10,7 +10,7 @@
 
 #include "diag/bootstrap_log.h"
 #include "diag/text_conversion.h"
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 #include "support/test_env.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "planning/path_helpers.h"
+#include "system/path_helpers.h"
 #include "support/test_env.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "msi/msi_api.h"
+#include "system/msi_api.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "planning/path_helpers.h"
+#include "system/path_helpers.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 
 #include "diag/errors.h"
 #include "diag/text_conversion.h"
-#include "diag/win_owners.h"
+#include "system/win_owners.h"
 
 namespace {
 

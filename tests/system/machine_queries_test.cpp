@@ -10,7 +10,7 @@
 
 #include "diag/bootstrap_log.h"
 #include "diag/errors.h"
-#include "planning/package_location.h"
+#include "system/machine_queries.h"
 #include "support/test_env.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "planning/path_helpers.h"
+#include "system/path_helpers.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

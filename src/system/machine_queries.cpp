@@ -1,9 +1,9 @@
-#include "planning/package_location.h"
+#include "system/machine_queries.h"
 
 #include <windows.h>
 
 #include "diag/errors.h"
-#include "diag/win_owners.h"
+#include "system/win_owners.h"
 
 namespace {
 
