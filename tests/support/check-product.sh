@@ -131,7 +131,7 @@ fi
 say "end-to-end runs of the 32-bit qz-setup.exe ($mode; time-out $((timeout_ms / 1000)) s per run)"
 start=$(date +%s)
 wine "$tools_build/bin/qz-product-check.exe" --timeout-ms "$timeout_ms" "$(winpath "$product")" 2>/dev/null |
-    tr -d '\r' | sed 's/^/  /'
+    sed -u 's/\r$//; s/^/  /'
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 say "end-to-end runs took $(($(date +%s) - start)) s"
 

@@ -32,6 +32,20 @@ struct Case {
     std::function<std::string()> after;
 };
 
+// Control characters made visible for a one-line report.
+std::string Visible(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
 std::string Check(const qztest::TempDir& dir, const Case& c, DWORD timeoutMs) {
     qztest::SetupOptions options;
     options.process.timeoutMs = timeoutMs;
@@ -50,15 +64,15 @@ std::string Check(const qztest::TempDir& dir, const Case& c, DWORD timeoutMs) {
         else if (!c.exitFile.empty()) {
             const std::string content = qztest::PathExists(exitPath) ? qztest::ReadFileBytes(exitPath) : "";
             if (content != c.exitFile)
-                failure = "exit file \"" + content + "\", expected \"" + c.exitFile + "\"";
+                failure = "exit file \"" + Visible(content) + "\", expected \"" + Visible(c.exitFile) + "\"";
         }
     }
     if (failure.empty() && c.after)
         failure = c.after();
     DeleteFileW(exitPath.c_str());
     std::printf("%-4s %-40s exit %lu, %zu dialog(s), %lu s%s%s\n", failure.empty() ? "ok" : "FAIL", c.name,
-                static_cast<unsigned long>(run.exitCode), run.dialogs.size(), static_cast<unsigned long>(seconds),
-                failure.empty() ? "" : ": ", failure.c_str());
+                static_cast<unsigned long>(run.exitCode), run.dialogs.size(),
+                static_cast<unsigned long>(seconds), failure.empty() ? "" : ": ", failure.c_str());
     std::fflush(stdout);
     return failure;
 }
@@ -101,14 +115,15 @@ int wmain(int argc, wchar_t** argv) {
         failing.failArguments = {L"disk on fire", L"42"};
         qztest::BuildPackage(failing, dir / L"failing.msi");
 
-        const std::string success = "0\r\n0\r\n" + ToUtf8(qztest::SystemText(0));
+        // The exit file is written in text mode: each LF of the result text
+        // gains a CR, so the system text's own CR LF arrives as CR CR LF.
+        std::string successText;
+        for (const char c : ToUtf8(qztest::SystemText(0)))
+            successText += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        const std::string success = "0\r\n0\r\n" + successText;
         const std::wstring code = sample.productCode;
         const std::vector<Case> cases = {
-            {"refused command line (/p without a value)",
-             {L"/e", L"exit.txt", L"/p"},
-             30665,
-             "",
-             nullptr},
+            {"refused command line (/p without a value)", {L"/e", L"exit.txt", L"/p"}, 30665, "", nullptr},
             {"unattended installation",
              {L"/f", L"sample.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/l", L"install.log", L"/e", L"exit.txt"},
              0,

@@ -57,7 +57,8 @@ void PrintBlock(Dump& dump, WORD block, WORD language) {
 }
 
 BOOL CALLBACK OnLanguage(HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR context) {
-    PrintBlock(*reinterpret_cast<Dump*>(context), static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)), language);
+    PrintBlock(*reinterpret_cast<Dump*>(context), static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)),
+               language);
     return TRUE;
 }
 
