@@ -138,7 +138,7 @@ int wmain(int argc, wchar_t** argv) {
             {"failing package",
              {L"/f", L"failing.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/l", L"failing.log", L"/e", L"exit.txt"},
              1,
-             "1\r\n25000\r\nWidget failure: disk on fire (code 42)",
+             "25000\r\n25000\r\nWidget failure: disk on fire (code 42)",
              [&failing] {
                  return qztest::IsProductRegistered(failing.productCode) ? "the failing product is registered"
                                                                          : "";
