@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -104,6 +107,45 @@ TEST(PreInstall, AMissingRedistributableIsNotedOnlyWhenUnattendedAndVerbose) {
     }
 }
 
+// The installation itself, in-process: silent, its installer log (property
+// dump) in the log file, with the reboot piece but no pass-through values.
+// (Wine's installer shows REBOOT = ReallySuppress in a silent installation
+// even when it was not given, so only its presence is shown here.)
+TEST(PreInstall, InstallsSilentlyWithTheRebootPieceAndLogsIntoTheLogFile) {
+    TempDir dir;
+    const WorkingDirectory cwd(dir.path());
+    PackageSpec redistributable;
+    redistributable.productCode = NewGuid();
+    redistributable.productName = L"QZ Redistributable " + redistributable.productCode.substr(1, 8);
+    redistributable.platform = PackagePlatform();
+    redistributable.installFolder = redistributable.productName;
+    redistributable.properties = {{L"QZ_PASSED", L"package value"}};
+    BuildPackage(redistributable, dir / RedistributableName());
+
+    const PublishedVariables variables(VariableMap{{L"QZ_SETUP_MODE", L"UNATTENDED"},
+                                                   {L"QZ_SETUP_LOG_FILE", dir / L"run.log"},
+                                                   {L"QZ_SUPPRESS_REBOOT", L"1"},
+                                                   {L"QZ_PASSED", L"from the command line"}});
+    std::wstringbuf log;
+    {
+        LogStreamCapture capture(log);
+        EXPECT_EQ(CoreBootstrapper_PreInstall(), 0);
+    }
+    const bool installed = IsProductRegistered(redistributable.productCode);
+    RemoveProduct(redistributable.productCode);
+    RemoveTree(ProgramFilesFolderFor(PackagePlatform()) + L"\\" + redistributable.installFolder);
+
+    EXPECT_TRUE(installed);
+    EXPECT_EQ(log.str(), L"") << "nothing of its own to log";
+    const std::string installerLog = ReadFileBytes(dir / L"run.log");
+    EXPECT_NE(installerLog.find("Property(S): ProductName = " + ToUtf8(redistributable.productName)),
+              std::string::npos)
+        << "the property dump is in the log file";
+    EXPECT_NE(installerLog.find("Property(S): REBOOT = ReallySuppress"), std::string::npos);
+    EXPECT_NE(installerLog.find("Property(S): QZ_PASSED = package value"), std::string::npos)
+        << "pass-through variables are not for the redistributable";
+}
+
 // Removes products (and their folder) however the test ends.
 class InstalledProducts {
 public:
@@ -200,6 +242,43 @@ TEST_F(PreInstallRunTest, AnAttendedInstallationNeverInstallsIt) {
     EXPECT_EQ(later.exitCode, 0u);
     EXPECT_TRUE(IsProductRegistered(redistributable.productCode));
     EXPECT_EQ(ReadFileBytes(Folder() + L"\\order.txt"), "redistributable");
+}
+
+// A run of the real program without the redistributable. Wine's installer
+// writes its log over the start of the file, so the main package here has no
+// ProductVersion: the run stops before the installer and the whole log is the
+// bootstrapper's.
+TEST_F(PreInstallRunTest, AMissingRedistributableIsNotedInVerboseLogsOnly) {
+    {
+        MSIHANDLE database = 0;
+        ASSERT_EQ(MsiOpenDatabaseW((dir / L"package.msi").c_str(), MSIDBOPEN_TRANSACT, &database), 0u);
+        MSIHANDLE view = 0;
+        EXPECT_EQ(MsiDatabaseOpenViewW(database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'",
+                                       &view),
+                  0u);
+        EXPECT_EQ(MsiViewExecute(view, 0), 0u);
+        MsiCloseHandle(view);
+        EXPECT_EQ(MsiDatabaseCommit(database), 0u);
+        MsiCloseHandle(database);
+    }
+    const std::wstring note = L"QZSETUP:BOOTSTRAP:INFO:0:MS redistributables file " + dir.path() +
+                              RedistributableName() + L" not found. It is required!.";
+    for (const bool verbose : {true, false}) {
+        SCOPED_TRACE(verbose ? "verbose" : "not verbose");
+        std::vector<std::wstring> arguments = {
+            L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"};
+        if (verbose)
+            arguments.push_back(L"/v");
+        const SetupRun run = RunSetup(dir.path(), arguments);
+        EXPECT_EQ(run.exitCode, 1u);
+        const std::vector<std::wstring> lines = ReadLogLines(dir / L"run.log");
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[0], L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.");
+        if (verbose) {
+            EXPECT_EQ(lines[1], note);
+        }
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), note), verbose ? 1 : 0);
+    }
 }
 
 } // namespace
