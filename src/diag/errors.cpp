@@ -91,19 +91,35 @@ void LogRaisedError(const wchar_t* location, const char* what) {
     LogRaisedError(location, std::wstring(description.get()), nullptr);
 }
 
-// The copy thrown for a stream failure: the given failure's code, and its
-// text exactly as the given one describes itself.
-class IosFailureCopy : public std::ios_base::failure {
+// The copy thrown for an allocation failure: the standard type, with the
+// text the given failure describes itself by (a plain std::bad_alloc would
+// say "std::bad_alloc" where the log says "bad allocation"). The text is kept
+// in place: memory is what ran out.
+class BadAllocCopy : public std::bad_alloc {
 public:
-    explicit IosFailureCopy(const std::ios_base::failure& failure)
-        : std::ios_base::failure(failure), m_text(failure.what()) {}
-    const char* what() const noexcept override { return m_text.c_str(); }
+    explicit BadAllocCopy(const std::bad_alloc& failure) noexcept {
+        const char* text = failure.what();
+        std::size_t i = 0;
+        for (; text && text[i] && i + 1 < sizeof m_text; ++i)
+            m_text[i] = text[i];
+        m_text[i] = '\0';
+    }
+    const char* what() const noexcept override { return m_text; }
 
 private:
-    std::string m_text;
+    char m_text[64];
 };
 
 } // namespace
+
+// ---------------------------------------------------------------- StreamFailure
+
+StreamFailure::StreamFailure(const std::string& description, const std::error_code& code)
+    : std::ios_base::failure(description, code), m_text(std::make_shared<std::string>(description)) {}
+
+const char* StreamFailure::what() const noexcept {
+    return m_text->c_str();
+}
 
 // ---------------------------------------------------------------- WinException
 
@@ -210,12 +226,12 @@ void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t*) {
 
 void ThrowIosFailure(const std::ios_base::failure& failure, const wchar_t* location) {
     LogRaisedError(location, failure.what());
-    throw IosFailureCopy(failure);
+    throw StreamFailure(failure.what(), failure.code());
 }
 
 void ThrowBadAlloc(const std::bad_alloc& failure, const wchar_t* location) {
     LogRaisedError(location, failure.what());
-    throw failure;
+    throw BadAllocCopy(failure);
 }
 
 void ThrowRuntimeError(const std::runtime_error& failure) {

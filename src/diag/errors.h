@@ -10,6 +10,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 // A Windows or installer error number; its text is built on the first what().
 class WinException : public std::runtime_error {
@@ -49,6 +50,18 @@ private:
     std::shared_ptr<Record> m_record;
 };
 
+// A stream failure whose text is the description alone: the standard one
+// appends the text of its error code (": iostream error").
+class StreamFailure : public std::ios_base::failure {
+public:
+    explicit StreamFailure(const std::string& description,
+                           const std::error_code& code = std::make_error_code(std::io_errc::stream));
+    const char* what() const noexcept override;
+
+private:
+    std::shared_ptr<const std::string> m_text; // copies never throw
+};
+
 // The system's text for an error number, exactly as the system gives it
 // (with its trailing line break); empty and false when there is none.
 bool GetSystemErrorText(DWORD error, std::wstring& text);
@@ -57,7 +70,8 @@ bool GetSystemErrorText(DWORD error, std::wstring& text);
 [[noreturn]] void ThrowWinException(DWORD error, const wchar_t* location);
 // Throws without logging; callers take the record from MsiGetLastErrorRecord.
 [[noreturn]] void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t* location);
-// Log message 129 (location and what()) without a code, then throw a copy.
+// Log message 129 (location and what()) without a code, then throw a copy
+// that keeps the given exception's text.
 [[noreturn]] void ThrowIosFailure(const std::ios_base::failure& failure, const wchar_t* location);
 [[noreturn]] void ThrowBadAlloc(const std::bad_alloc& failure, const wchar_t* location);
 // Location fixed: the help display is its only user.

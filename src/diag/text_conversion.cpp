@@ -255,3 +255,41 @@ int UTF8cvt<wchar_t>::do_length(state_type&, const char* from, const char* from_
     }
     return static_cast<int>(p - from);
 }
+
+std::wstring DecodeUtf8(const std::string& bytes) {
+    // Never more characters than bytes: a sequence of n bytes gives at most n
+    // UTF-16 units, a malformed byte at most one replacement character.
+    std::wstring text(bytes.size(), L'\0');
+    const UTF8cvt<wchar_t> facet(1); // not owned by a locale
+    const char* const end = bytes.data() + bytes.size();
+    const char* from = bytes.data();
+    wchar_t* to = text.empty() ? nullptr : &text[0];
+    wchar_t* const to_end = to + text.size();
+    while (from != end) {
+        std::mbstate_t state{};
+        const char* from_next = from;
+        wchar_t* to_next = to;
+        facet.in(state, from, end, from_next, to, to_end, to_next);
+        from = from_next;
+        to = to_next;
+        if (from == end || to == to_end)
+            break;
+
+        // A sequence that the end of the bytes cut short: its lead byte and the
+        // continuation bytes that follow it, decoded the way the system decodes
+        // malformed bytes. What comes after them is text of its own (the system
+        // would swallow a line end that follows a lone lead byte at the end).
+        const char* cut = from + 1;
+        while (cut != end && (static_cast<unsigned char>(*cut) & 0xC0) == 0x80)
+            ++cut;
+        const int produced = MultiByteToWideChar(CP_UTF8, 0, from, static_cast<int>(cut - from), to,
+                                                 static_cast<int>(to_end - to));
+        if (produced > 0)
+            to += produced;
+        else
+            *to++ = L'\xFFFD';
+        from = cut;
+    }
+    text.resize(static_cast<std::size_t>(to - (text.empty() ? nullptr : &text[0])));
+    return text;
+}

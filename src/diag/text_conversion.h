@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <locale>
 #include <memory>
+#include <string>
 
 // Allocator of smart_buffer heap blocks; reports exhaustion through ThrowBadAlloc.
 template <class T> struct smart_buffer_allocator;
@@ -96,3 +97,8 @@ template <> struct noconversion_codecvt<wchar_t> : std::codecvt<wchar_t, char, s
 protected:
     bool do_always_noconv() const noexcept override { return true; }
 };
+
+// UTF-8 bytes to wide text through UTF8cvt. A sequence cut off by the end of
+// the bytes is malformed UTF-8 like any other and decodes the way the system
+// decodes malformed bytes (U+FFFD), so invalid bytes never refuse a text.
+std::wstring DecodeUtf8(const std::string& bytes);

@@ -106,21 +106,33 @@ void ApplyLanguageTransform(MSIHANDLE database) {
     FlushLogStreams();
 }
 
-// The Error number of the first Error-table row whose template matches, or
-// ERROR_INSTALL_FAILURE when none does.
+// The Error number of the row whose template matches the message, or
+// ERROR_INSTALL_FAILURE when none does. Generic rows (the installer's
+// standard headers such as "Error [1]. ", or "{{Fatal error: }}" with no
+// literal text at all) match nearly every message; when several rows match,
+// the one with the most literal text is the most specific, and on a tie the
+// first in the installer's order wins. Rows after the first match are only
+// compared: the log reports the templates it reported before there was a
+// choice, no more.
 DWORD FindErrorNumber(MSIHANDLE database, const std::wstring& message) {
     MsiSQL::SQLView view(MsiSQL::SQLView::Create(database, L"SELECT Error, Message FROM Error"), true);
     view.Execute();
     std::wstring templ;
+    bool found = false;
+    std::size_t bestLength = 0;
+    DWORD bestNumber = ERROR_INSTALL_FAILURE;
     while (view.FetchNext()) {
         view.GetValue(2, templ);
-        if (MatchesErrorTemplate(templ, message)) {
+        std::size_t length = 0;
+        if (MatchesErrorTemplate(templ, message, &length, found) && (!found || length > bestLength)) {
             int number = 0;
             view.GetValue(1, number);
-            return static_cast<DWORD>(number);
+            found = true;
+            bestLength = length;
+            bestNumber = static_cast<DWORD>(number);
         }
     }
-    return ERROR_INSTALL_FAILURE;
+    return bestNumber;
 }
 
 // Logging from inside the installer's callback must not throw either.
@@ -143,20 +155,30 @@ void LogContainedFailure(const DWORD* code, const char* description) noexcept {
 
 } // namespace
 
-bool MatchesErrorTemplate(const std::wstring& templ, const std::wstring& message) {
+bool MatchesErrorTemplate(const std::wstring& templ, const std::wstring& message, std::size_t* literalLength,
+                          bool quiet) {
     int state = 0;
     std::size_t templPos = 0;
     std::size_t messagePos = 0;
+    std::size_t searched = 0;
     for (;;) {
         std::size_t at = 0;
         const Delimiter* delimiter = NextDelimiter(templ, templPos, at);
-        if (!delimiter)
-            return FindPiece(message, templ, templPos, templ.size() - templPos, messagePos);
-        if ((delimiter->acceptedStates & StateBit(state)) == 0)
+        if (!delimiter) {
+            if (!FindPiece(message, templ, templPos, templ.size() - templPos, messagePos))
+                return false;
+            if (literalLength)
+                *literalLength = searched + (templ.size() - templPos);
+            return true;
+        }
+        if (!quiet && (delimiter->acceptedStates & StateBit(state)) == 0)
             ReportMisplacedDelimiter(delimiter->number, state);
         state = delimiter->number;
-        if (delimiter->searchPiece && !FindPiece(message, templ, templPos, at - templPos, messagePos))
-            return false;
+        if (delimiter->searchPiece) {
+            if (!FindPiece(message, templ, templPos, at - templPos, messagePos))
+                return false;
+            searched += at - templPos;
+        }
         templPos = at + delimiter->length;
     }
 }

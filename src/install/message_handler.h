@@ -14,5 +14,8 @@ int WINAPI InstallerMessageHandler(LPVOID context, UINT messageType, LPCWSTR mes
 // Whether `message` is the text the installer made from the Error-table
 // template `templ`: the literal pieces occur in order, field references and
 // the ends of optional sections are skipped. Logs message 122 for each
-// delimiter out of place.
-bool MatchesErrorTemplate(const std::wstring& templ, const std::wstring& message);
+// delimiter out of place, unless `quiet`. `literalLength`, when given,
+// receives the length of the literal text that was searched for (how
+// specific the match is).
+bool MatchesErrorTemplate(const std::wstring& templ, const std::wstring& message,
+                          std::size_t* literalLength = nullptr, bool quiet = false);

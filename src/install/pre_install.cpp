@@ -1,6 +1,80 @@
 #include "install/pre_install.h"
 
-// Provisional: the redistributable pre-install does nothing yet.
+#include <windows.h>
+#include <msi.h>
+
+#include <string>
+
+#include "diag/bootstrap_log.h"
+#include "diag/errors.h"
+#include "diag/messages.h"
+#include "settings/variables.h"
+#include "system/machine_queries.h"
+#include "system/msi_api.h"
+#include "system/path_helpers.h"
+
+using QZ::MSInstaller::Msi;
+
+namespace {
+
+// The installer's log during the pre-install: property dump, verbose and
+// extra debug output only.
+constexpr DWORD kPreInstallLogMode =
+    INSTALLLOGMODE_PROPERTYDUMP | INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_EXTRADEBUG;
+static_assert(kPreInstallLogMode == 0x3400, "the pre-install's log mode");
+
+const wchar_t* ProcessorName(DWORD processor) {
+    switch (processor) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return L"x64";
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return L"IA64";
+    default:
+        return L"x86";
+    }
+}
+
+bool IsTrue(const wchar_t* name) {
+    bool truth = false;
+    IsVariableTrue(truth, name);
+    return truth;
+}
+
+void InstallRedistributable(const std::wstring& path) {
+    const auto& msi = Msi();
+    msi.SetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    std::wstring logFile;
+    GetVariable(QZ_SETUP_LOG_FILE, logFile);
+    msi.EnableLogW(kPreInstallLogMode, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND); // best effort
+    const std::wstring properties = IsTrue(QZ_SUPPRESS_REBOOT) ? L" REBOOT=\"ReallySuppress\"" : L"";
+    msi.InstallProductW(path.c_str(), properties.c_str()); // the main package runs whatever this gives
+}
+
+// Notes the missing redistributable (message 120, or 121 on systems up to
+// version 5), for verbose logs only.
+void ReportMissing(const std::wstring& path) {
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExW(&version))
+        ThrowWinException(GetLastError(), L" Fnc : CoreBootstrapper_PreInstall; Line : 88; ");
+    std::wstring text;
+    FormatResourceMessage(version.dwMajorVersion > 5 ? IDS_REDIST_REQUIRED : IDS_REDIST_SKIPPED, text, path);
+    if (IsTrue(QZ_SETUP_VERBOSE))
+        WriteLogLine(0, text, LOG_INFO);
+}
+
+} // namespace
+
 int CoreBootstrapper_PreInstall() {
+    const wchar_t* const processor = ProcessorName(GetNativeProcessor());
+    if (GetSetupMode() != UNATTENDED)
+        return 0;
+
+    std::wstring path = std::wstring(L"MSVS2010SP1_") + processor + L".msi";
+    Rel2AbsFilePath(path);
+    if (FileExists(path))
+        InstallRedistributable(path);
+    else
+        ReportMissing(path);
     return 0;
 }

@@ -4,8 +4,8 @@
 #include <fstream>
 #include <ios>
 #include <iterator>
-#include <locale>
-#include <system_error>
+#include <memory>
+#include <string>
 
 #include "diag/errors.h"
 #include "diag/text_conversion.h"
@@ -24,18 +24,19 @@ bool IsBlankLine(const std::wstring& text, std::wstring::size_type first, std::w
 } // namespace
 
 int LoadPIFRspFile(const std::wstring& path, VariableMap& variables, std::wstring& offending) {
-    // Text mode: the runtime turns CR LF into LF and stops at CTRL+Z.
-    std::wifstream file;
-    file.imbue(std::locale(std::locale(), new UTF8cvt<wchar_t>));
-    file.open(path.c_str(), std::ios_base::in);
+    // Text mode: the runtime turns CR LF into LF and stops at CTRL+Z. The
+    // bytes are decoded as a whole, so that a sequence cut off by the end of
+    // the file decodes like any other malformed bytes instead of failing the
+    // stream.
+    std::ifstream file(path.c_str(), std::ios_base::in);
     if (!file.is_open()) {
         const std::unique_ptr<char[]> narrowPath = _Uni2Mb(path.c_str());
-        const std::string description = std::string("Failed to open ") + narrowPath.get() + " file.";
-        ThrowIosFailure(std::ios_base::failure(description, std::make_error_code(std::io_errc::stream)),
+        ThrowIosFailure(StreamFailure(std::string("Failed to open ") + narrowPath.get() + " file."),
                         L" Fnc : LoadPIFRspFile; Line : 117; ");
     }
 
-    std::wstring text{std::istreambuf_iterator<wchar_t>(file), std::istreambuf_iterator<wchar_t>()};
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::wstring text = DecodeUtf8(bytes);
     if (!text.empty() && text[0] == L'\xFEFF')
         text.erase(0, 1);
 

@@ -183,4 +183,37 @@ TEST(ThrowStandardFailures, LogTheirTextAndThrowTheirType) {
               log.str());
 }
 
+// The thrown copy describes itself as the given exception did: the log line
+// and the run's result text say the same. A stream failure's standard text
+// would gain the description of its error code.
+TEST(ThrowStandardFailures, CopiesKeepTheGivenText) {
+    std::wstringbuf log;
+    LogStreamCapture capture(log);
+
+    struct NamedBadAlloc : std::bad_alloc {
+        const char* what() const noexcept override { return "bad allocation"; }
+    };
+    try {
+        ThrowBadAlloc(NamedBadAlloc(), L" Fnc : smart_buffer_allocator<wchar_t>::_allocate; Line : 46; ");
+        ADD_FAILURE() << "did not throw";
+    } catch (const std::bad_alloc& e) {
+        EXPECT_STREQ("bad allocation", e.what());
+    }
+
+    const StreamFailure failure("Failed to open C:\\x.dat file.");
+    EXPECT_STREQ("Failed to open C:\\x.dat file.", failure.what());
+    EXPECT_EQ(std::make_error_code(std::io_errc::stream), failure.code());
+    try {
+        ThrowIosFailure(failure, L" Fnc : LoadPIFRspFile; Line : 117; ");
+        ADD_FAILURE() << "did not throw";
+    } catch (const std::ios_base::failure& e) {
+        EXPECT_STREQ("Failed to open C:\\x.dat file.", e.what());
+        EXPECT_EQ(std::make_error_code(std::io_errc::stream), e.code());
+    }
+    EXPECT_EQ(
+        ErrorLine(L"", L" Fnc : smart_buffer_allocator<wchar_t>::_allocate; Line : 46; ", L"bad allocation") +
+            ErrorLine(L"", L" Fnc : LoadPIFRspFile; Line : 117; ", L"Failed to open C:\\x.dat file."),
+        log.str());
+}
+
 } // namespace

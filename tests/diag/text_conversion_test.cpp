@@ -292,10 +292,45 @@ TEST(SmartBufferAllocator, ReportsExhaustionWithItsLocation) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         log.str(std::wstring());
-        EXPECT_THROW(c.allocate(), std::bad_alloc);
+        try {
+            c.allocate();
+            ADD_FAILURE() << "did not throw";
+        } catch (const std::bad_alloc& e) {
+            // The run's result text is what() of the thrown failure: the same
+            // words as the log line, not the runtime's "std::bad_alloc".
+            EXPECT_STREQ("bad allocation", e.what());
+        }
         EXPECT_EQ(std::wstring(L"QZSETUP:BOOTSTRAP:ERR::Error occured at ") + c.location +
                       L".\nError description: bad allocation.\r\n",
                   log.str());
+    }
+}
+
+// Whole texts as the file readers decode them. A sequence cut short by the
+// end of the bytes used to leave the facet "partial" for ever, and the file
+// stream then failed the whole file ("incomplete character in file").
+TEST(DecodeUtf8, InvalidAndCutSequencesBecomeReplacementCharacters) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::wstring text;
+    } cases[] = {
+        {"empty", "", L""},
+        {"valid text", "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\n", L"a\x00E9\x20AC\xD83D\xDE00\n"},
+        {"byte-order mark stays", "\xEF\xBB\xBFx", L"\xFEFFx"},
+        {"ANSI text ending in an accented letter and a line end", "Caf\xE9\n", L"Caf\xFFFD\n"},
+        {"ANSI letter at the very end", "Caf\xE9", L"Caf\xFFFD"},
+        {"ANSI letter inside the text", "Caf\xE9\nB=2\n", L"Caf\xFFFD\nB=2\n"},
+        {"stray four-byte lead near the end", "B=2\xF0\n", L"B=2\xFFFD\n"},
+        {"0xFF near the end", "A=\xFF\n", L"A=\xFFFD\n"},
+        {"only a lead byte", "\xE2", L"\xFFFD"},
+        {"valid prefix of a sequence at the end", "x\xE2\x82", L"x\xFFFD"},
+        {"lone continuation bytes", "\x80\x80", L"\xFFFD\xFFFD"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring text = DecodeUtf8(c.bytes);
+        EXPECT_EQ(qztest::ToUtf8(c.text), qztest::ToUtf8(text));
     }
 }
 

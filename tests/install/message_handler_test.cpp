@@ -15,6 +15,7 @@
 #include "install/message_handler.h"
 #include "settings/variables.h"
 #include "support/package_builder.h"
+#include "support/setup_runner.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
 #include "support/published_variables.h"
@@ -136,7 +137,8 @@ TEST_F(MessageHandlerTest, KeepsTheErrorNumberOfTheMatchingRowAndTheLastMessage)
         {L"Error 25000. Custom failure: disk on fire (code 42)", 25000},
         {L"Error 1722. Some text", 25001},
         {L"Something the package does not know", 1603},
-        {L"Error 1722.  System error 5.", 25001}, // "Error [1]. [2]" comes first and matches too
+        // "Error [1]. [2]" matches too, with less literal text.
+        {L"Error 1722.  System error 5.", 25002},
         {L"Error 25000. Custom failure: again (code 7)", 25000},
     };
     for (const auto& call : calls) {
@@ -145,7 +147,43 @@ TEST_F(MessageHandlerTest, KeepsTheErrorNumberOfTheMatchingRowAndTheLastMessage)
         EXPECT_EQ(g_lastInstallerError, call.error);
         EXPECT_EQ(g_lastInstallerMessage, call.message);
     }
+    // Rows after the first match are compared without reporting their
+    // templates: the log is the same as when the first match ended the search.
     EXPECT_EQ(log.str().find(L"ERR"), std::wstring::npos) << ToUtf8(log.str());
+}
+
+// The installer's standard Error rows ("{{Fatal error: }}", "Error [1]. ",
+// ...) match nearly every message. The row with the most literal text is the
+// one that describes the message; on a tie the first in the installer's order.
+TEST_F(MessageHandlerTest, TheMostSpecificOfSeveralMatchingRowsWins) {
+    PackageSpec product;
+    product.errors = {
+        {0, L"{{Fatal error: }}"}, {1, L"Error [1]. "},
+        {2, L"Warning [1]. "},     {3, L""},
+        {4, L"Info [1]. "},        {25000, L"Widget failure: [2] (code [3])"},
+        {25010, L"Tie [1] A"},     {25011, L"Tie [1] B"},
+        {25012, L"Tie [1] [2]A"},
+    };
+    const OpenPackage package(Package(product));
+    const PublishedVariables variables(VariableMap{});
+
+    const struct {
+        std::wstring message;
+        DWORD error;
+    } calls[] = {
+        {L"Error 25000. Widget failure: disk on fire (code 42)", 25000},
+        {L"Error 1722. Something else", 1},
+        {L"Warning 5. Careful", 2},
+        {L"Nothing any row names", 0}, // rows 0 and 3 match with no literal text; 0 comes first
+        {L"Tie 1 A", 25010},           // 25010 and 25012 both have 6 literal characters
+        {L"Tie 1 B", 25011},
+    };
+    for (const auto& call : calls) {
+        SCOPED_TRACE(ToUtf8(call.message));
+        EXPECT_EQ(Deliver(package.context(), call.message), 0);
+        EXPECT_EQ(g_lastInstallerError, call.error);
+        EXPECT_EQ(g_lastInstallerMessage, call.message);
+    }
 }
 
 TEST_F(MessageHandlerTest, AnEmptyErrorTableOrNoneAtAllNeverStopsTheInstallation) {
@@ -207,4 +245,32 @@ TEST_F(MessageHandlerTest, ATransformThatCannotApplyIsLoggedAndMatchingGoesOn) {
                                 L" language transform file. \nError number: ";
     EXPECT_EQ(log.str().rfind(prefix, 0), 0u) << ToUtf8(log.str());
     EXPECT_EQ(SplitLines(log.str()).size(), 2u) << "one line and the empty rest";
+}
+
+// The same through the real program: a failing custom action's error in a
+// package that carries the installer's standard rows. Row 1 ("Error [1]. ")
+// used to win as the first match, so the exit file said 1.
+TEST(MessageHandlerRunTest, ACustomErrorBeatsTheStandardRows) {
+    TempDir dir;
+    PackageSpec product;
+    product.productCode = NewGuid();
+    product.productName = L"QZ Widget " + product.productCode.substr(1, 8);
+    product.installFolder = product.productName;
+    product.errors = {
+        {0, L"{{Fatal error: }}"}, {1, L"Error [1]. "},
+        {2, L"Warning [1]. "},     {3, L""},
+        {4, L"Info [1]. "},        {25000, L"Widget failure: [2] (code [3])"},
+    };
+    product.failWithError = 25000;
+    product.failArguments = {L"disk on fire", L"42"};
+    BuildPackage(product, dir / L"package.msi");
+
+    const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"run.log",
+                                               L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+    RemoveProduct(product.productCode);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(run.dialogs.empty());
+    EXPECT_FALSE(IsProductRegistered(product.productCode));
+    EXPECT_EQ(ReadFileBytes(dir / L"exit.txt"),
+              "25000\r\n25000\r\nError 25000. Widget failure: disk on fire (code 42)");
 }

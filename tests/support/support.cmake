@@ -7,3 +7,11 @@ target_compile_options(qz-failing-action PRIVATE ${QZ_WARNINGS})
 target_link_options(qz-failing-action PRIVATE -Wl,--kill-at -s)
 target_link_libraries(qz-failing-action PRIVATE msi)
 list(APPEND QZ_SUPPORT_EXTRA_TARGETS qz-failing-action)
+
+# A DLL that tests plant beside the program under a system DLL's name; it
+# leaves a marker file when something loads it.
+add_library(qz-planted SHARED ${CMAKE_CURRENT_LIST_DIR}/planted/planted_dll.c)
+set_target_properties(qz-planted PROPERTIES PREFIX "" OUTPUT_NAME "qz-planted")
+target_compile_options(qz-planted PRIVATE ${QZ_WARNINGS})
+target_link_options(qz-planted PRIVATE -s)
+list(APPEND QZ_SUPPORT_EXTRA_TARGETS qz-planted)

@@ -1,0 +1,22 @@
+// Where the process looks for DLLs that are loaded by bare name.
+#pragma once
+#include <windows.h>
+
+// How the search was restricted.
+enum class DllSearchRestriction {
+    SystemDirectoryOnly, // the default directories: the system directory alone
+    NoCurrentDirectory,  // older systems: the DLL directory set to "" (no current directory)
+    Unchanged,           // neither call worked
+};
+
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+
+// Takes the executable's folder (often the downloads folder of an elevated
+// program) and the current directory out of the search for every DLL that
+// the process, or a system component inside it, loads by bare name later:
+// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32), or where the system
+// lacks it, SetDllDirectoryW(L""). Called first thing in the process.
+DllSearchRestriction RestrictDllSearch();
+
+// The same with the function given (null: as on a system that lacks it).
+DllSearchRestriction RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDllDirectories);
