@@ -18,7 +18,12 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # configuration is named first, before anything is installed.
 command -v cc >/dev/null || "$root/scripts/setup.sh"
 . "$root/tests/support/host/native-ia32.sh"
-if qz_native_ia32 "${QZ_BUILD_DIR:-$root/build}/host"; then
+# QZ_TEST_ARCH=x64 forces the 64-bit build, as for scripts/test.sh.
+if [ "${QZ_TEST_ARCH:-}" = x64 ]; then
+    build="${QZ_BUILD_DIR_X64:-$root/build-x64}"
+    toolchain="$root/cmake/mingw-x86_64.cmake"
+    echo "qz-setup demo: the 64-bit build of the same sources ($build/bin) under wine64, forced by QZ_TEST_ARCH=x64"
+elif qz_native_ia32 "${QZ_BUILD_DIR:-$root/build}/host"; then
     build="${QZ_BUILD_DIR:-$root/build}"
     toolchain="$root/cmake/mingw-i686.cmake"
     echo "qz-setup demo: the shipped 32-bit qz-setup.exe ($build/bin), under Wine"
@@ -71,7 +76,7 @@ echo
 echo "== qz-setup.exe /p \"Sample Agent\"   (attended, by a French user: LC_ALL=fr_FR.UTF-8)"
 echo "   What the user sees: the language dialog, answered with OK; then the installer, and no viewer"
 echo "   because the installation succeeds."
-LC_ALL=fr_FR.UTF-8 run /p "Sample Agent"
+(LC_ALL=fr_FR.UTF-8 run /p "Sample Agent") 2>/dev/null # bash itself may not know the locale
 show_log "$default_log"
 echo
 

@@ -52,7 +52,7 @@ shoot() {
     echo "-> $out/$name.png"
 }
 
-LC_ALL=fr_FR.UTF-8 shoot language-dialog-fr /p "Sample Agent"
+(LC_ALL=fr_FR.UTF-8 shoot language-dialog-fr /p "Sample Agent") 2>/dev/null # bash itself may not know the locale
 shoot viewer-no-package /p "Sample Agnet"
 # The first run installed the package: remove it again.
 wine "$build/bin/qz-run.exe" --cwd "$(winpath "$work")" "$(winpath "$work/qz-setup.exe")" \
