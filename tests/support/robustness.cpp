@@ -363,15 +363,14 @@ std::string CheckLogEnd(const BootstrapLog& log, const std::wstring& before, con
         return "the log does not end with the expected lines; its last bytes: " +
                bytes.substr(bytes.size() > 600 ? bytes.size() - 600 : 0);
     const std::size_t bodyEnd = bytes.size() - tail.size();
-    // What the installer wrote ends with its last line feed before the
-    // bootstrapper's own text resumes; without an installer, nothing.
+    // Wine's installer writes ANSI text from offset 0; the bootstrapper's
+    // UTF-16 text has a NUL in every character it writes here. What the
+    // installer wrote therefore ends before the first NUL (or one byte later,
+    // when a character's first byte follows it directly).
     std::size_t overwritten = 0;
     if (log.installerWrote) {
-        const std::size_t stopped = bytes.rfind("=== Logging stopped");
-        const std::size_t lineEnd = stopped == std::string::npos ? std::string::npos : bytes.find('\n', stopped);
-        if (lineEnd == std::string::npos)
-            return "the installer's log has no end line";
-        overwritten = lineEnd + 1;
+        const std::size_t firstNul = bytes.find('\0');
+        overwritten = firstNul == std::string::npos ? bodyEnd : std::min(firstNul + 1, bodyEnd);
     }
     if (overwritten < head.size()) {
         if (bodyEnd != head.size())
@@ -379,8 +378,6 @@ std::string CheckLogEnd(const BootstrapLog& log, const std::wstring& before, con
                    std::to_string(head.size());
         if (bytes.compare(overwritten, head.size() - overwritten, head, overwritten, std::string::npos) != 0)
             return "lines written before the fault were lost or changed";
-    } else if (bodyEnd < overwritten) {
-        return "the result lines were written over";
     }
     return std::string();
 }
