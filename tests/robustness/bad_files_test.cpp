@@ -42,7 +42,8 @@ void RunQuery(const std::wstring& package, const wchar_t* query) {
 void ClearTemplate(const std::wstring& package) {
     MSIHANDLE summary = 0;
     ASSERT_EQ(MsiGetSummaryInformationW(0, package.c_str(), 20, &summary), 0u);
-    EXPECT_EQ(MsiSummaryInfoSetPropertyW(summary, 7 /* PID_TEMPLATE */, 30 /* VT_LPSTR */, 0, nullptr, L""), 0u);
+    EXPECT_EQ(MsiSummaryInfoSetPropertyW(summary, 7 /* PID_TEMPLATE */, 30 /* VT_LPSTR */, 0, nullptr, L""),
+              0u);
     EXPECT_EQ(MsiSummaryInfoPersist(summary), 0u);
     MsiCloseHandle(summary);
 }
@@ -111,8 +112,8 @@ TEST_F(BadFilesTest, PackagesThatAreNotPackages) {
         SCOPED_TRACE(c.name);
         WriteFileBytes(dir / L"package.msi", c.bytes);
         DeleteFileW((dir / L"exit.txt").c_str());
-        const GuardedRun run = RunSetupGuarded(
-            dir.path(), {L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        const GuardedRun run = RunSetupGuarded(dir.path(), {L"/f", L"package.msi", L"/l", L"run.log",
+                                                            L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         EXPECT_FALSE(run.timedOut);
         EXPECT_LT(run.elapsedMs, kBoundMs);
         EXPECT_TRUE(run.unexpectedWindows.empty()) << run.Describe();
@@ -141,8 +142,9 @@ TEST_F(BadFilesTest, PackagesThatAreNotPackages) {
         std::string names;
         for (const auto& name : wineFaults)
             names += " [" + name + "]";
-        GTEST_SKIP() << "Wine's msi.dll crashes (access violation, reported by the crash sink, no dialog) opening"
-                     << names << "; the other rows held";
+        GTEST_SKIP()
+            << "Wine's msi.dll crashes (access violation, reported by the crash sink, no dialog) opening"
+            << names << "; the other rows held";
     }
 }
 
@@ -263,7 +265,8 @@ TEST_F(BadFilesTest, TransformsThatAreNotTransforms) {
         EXPECT_EQ(outcome.exitFile, FailureExitFile(ERROR_FUNCTION_FAILED));
         // Attended: the result line shows in the dialog (the rich edit control gives CR line ends).
         ASSERT_EQ(outcome.run.dialogs.size(), 1u);
-        EXPECT_EQ(outcome.run.dialogs[0], ResultLogLine(ERROR_FUNCTION_FAILED, SystemText(ERROR_FUNCTION_FAILED)));
+        EXPECT_EQ(outcome.run.dialogs[0],
+                  ResultLogLine(ERROR_FUNCTION_FAILED, SystemText(ERROR_FUNCTION_FAILED)));
         EXPECT_FALSE(IsProductRegistered(spec.productCode));
         EXPECT_FALSE(outcome.log.exists);
     }
@@ -285,7 +288,8 @@ TEST_F(BadFilesTest, HelpFiles) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WriteFileBytes(dir / L"help.txt", c.bytes);
-        const Outcome outcome = Run({L"/h", L"/H", L"help.txt", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        const Outcome outcome =
+            Run({L"/h", L"/H", L"help.txt", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         EXPECT_EQ(outcome.run.exitCode, 0u);
         EXPECT_TRUE(outcome.run.dialogs.empty());
         EXPECT_EQ(outcome.exitFile, ExitFileText(0, 0, SystemText(0)));

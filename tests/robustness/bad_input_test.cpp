@@ -53,12 +53,12 @@ struct Expected {
     // The exit file's second line and text; no exit file when `exitFile` is false.
     bool exitFile = true;
     int resultCode = 0;
-    std::wstring resultText;       // %D: the scratch directory
-    bool textIsPrefix = false;     // the text only starts so
+    std::wstring resultText;   // %D: the scratch directory
+    bool textIsPrefix = false; // the text only starts so
     // The log: none, or ending in the result line and the closing line with
     // `before` (after the opening line) intact where the installer left it.
     bool log = false;
-    std::wstring before;           // lines after the opening line; %D as above
+    std::wstring before; // lines after the opening line; %D as above
     // A refused command line: the dialog shows the result line alone.
     bool dialogOnly = false;
 };
@@ -72,8 +72,8 @@ protected:
     void TearDown() override { RemoveProduct(spec.productCode); }
 
     std::vector<std::wstring> Base(std::vector<std::wstring> extra = {}) const {
-        std::vector<std::wstring> arguments = {L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED",
-                                               L"/e", L"exit.txt"};
+        std::vector<std::wstring> arguments = {
+            L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         return arguments;
     }
@@ -96,10 +96,11 @@ protected:
         const std::wstring exitPath = dir / L"exit.txt";
         if (expected.exitFile) {
             const std::string bytes = ReadFileBytes(exitPath);
-            const std::string head = std::to_string(expected.exitCode == 0 ? 0 : expected.resultCode) + "\r\n" +
-                                     std::to_string(expected.resultCode) + "\r\n";
+            const std::string head = std::to_string(expected.exitCode == 0 ? 0 : expected.resultCode) +
+                                     "\r\n" + std::to_string(expected.resultCode) + "\r\n";
             EXPECT_EQ(bytes.substr(0, head.size()), head) << bytes.substr(0, 300);
-            const std::wstring written = FromUtf8(bytes.size() > head.size() ? bytes.substr(head.size()) : "");
+            const std::wstring written =
+                FromUtf8(bytes.size() > head.size() ? bytes.substr(head.size()) : "");
             if (expected.textIsPrefix)
                 EXPECT_EQ(written.substr(0, text.size()), text);
             else
@@ -111,8 +112,9 @@ protected:
         if (expected.log) {
             const BootstrapLog content = ReadBootstrapLog(log);
             EXPECT_EQ(CheckLogEnd(content, kOpeningLine + Replace(expected.before, L"%D", dir.path()),
-                                  expected.textIsPrefix ? std::wstring(kClosingLine)
-                                                        : ResultLogLine(expected.resultCode, text) + kClosingLine),
+                                  expected.textIsPrefix
+                                      ? std::wstring(kClosingLine)
+                                      : ResultLogLine(expected.resultCode, text) + kClosingLine),
                       "");
         } else {
             EXPECT_FALSE(PathExists(log)) << "no log is opened before the settings are complete";
@@ -146,9 +148,9 @@ Expected RefusedArgument(const std::wstring& argument) {
 } // namespace
 
 TEST_F(BadInputTest, CommandLines) {
-    const std::wstring cjk = L"\x5B89\x88C5\x8DEF\x5F84";     // CJK text
-    const std::wstring astral = L"\xD83D\xDE00\xD840\xDC0B";  // two characters outside the BMP
-    const std::wstring huge(32000 - 8, L'x');                 // with "QZVALUE=", 32,000 characters
+    const std::wstring cjk = L"\x5B89\x88C5\x8DEF\x5F84";    // CJK text
+    const std::wstring astral = L"\xD83D\xDE00\xD840\xDC0B"; // two characters outside the BMP
+    const std::wstring huge(32000 - 8, L'x');                // with "QZVALUE=", 32,000 characters
     const std::wstring tenThousand(10000, L'v');
     const struct {
         const char* name;
@@ -157,9 +159,12 @@ TEST_F(BadInputTest, CommandLines) {
     } cases[] = {
         {"a 32,000-character argument", {L"QZVALUE=" + huge}, huge},
         {"a value of 10,000 characters", {L"QZVALUE=" + tenThousand}, tenThousand},
-        {"unknown options are ignored with what follows them", {L"/L", L"/j", L"-Q", L"QZVALUE=seen", L"/V"}, L"seen"},
+        {"unknown options are ignored with what follows them",
+         {L"/L", L"/j", L"-Q", L"QZVALUE=seen", L"/V"},
+         L"seen"},
         {"CJK and surrogate pairs in names and values",
-         {cjk + astral + L"=" + astral, L"QZVALUE=" + cjk + astral}, cjk + astral},
+         {cjk + astral + L"=" + astral, L"QZVALUE=" + cjk + astral},
+         cjk + astral},
         {"flags with empty values", {L"/t=", L"/v=", L"QZ_SUPPRESS_REBOOT=", L"QZVALUE=flags"}, L"flags"},
     };
     for (const auto& c : cases) {
@@ -209,17 +214,36 @@ TEST_F(BadInputTest, AValueInQuotesKeepsTheRebootPieceApart) {
     EXPECT_FALSE(run.Crashed()) << run.Describe();
     const std::string exitFile = ReadFileBytes(dir / L"exit.txt");
     if (exitFile.find("REBOOT=ReallySuppress") != std::string::npos)
-        GTEST_SKIP() << "Wine's installer mishandles a doubled quote at the start or end of a quoted value (the "
-                        "installer's documented escape) and runs on over the reboot-suppression piece: "
-                     << exitFile;
+        GTEST_SKIP()
+            << "Wine's installer mishandles a doubled quote at the start or end of a quoted value (the "
+               "installer's documented escape) and runs on over the reboot-suppression piece: "
+            << exitFile;
     Check(run, Echoed(L"\"q\"", Banner()));
 }
 
 TEST_F(BadInputTest, EveryNameFormWithAnEmptyValueIsRefused) {
-    const wchar_t* names[] = {L"/l", L"-l", L"QZ_SETUP_LOG_FILE", L"/p", L"-p", L"QZ_SETUP_PACKAGE_NAME",
-                              L"/f", L"-f", L"QZ_SETUP_PACKAGE_FILE", L"/d", L"-d", L"QZ_SETUP_PACKAGE_DIR",
-                              L"/r", L"-r", L"QZ_SETUP_RESPONSE_FILE", L"/e", L"-e", L"QZ_SETUP_EXIT_FILE",
-                              L"QZ_SETUP_MODE", L"/H", L"-H", L"QZ_SETUP_HELP_FILE"};
+    const wchar_t* names[] = {L"/l",
+                              L"-l",
+                              L"QZ_SETUP_LOG_FILE",
+                              L"/p",
+                              L"-p",
+                              L"QZ_SETUP_PACKAGE_NAME",
+                              L"/f",
+                              L"-f",
+                              L"QZ_SETUP_PACKAGE_FILE",
+                              L"/d",
+                              L"-d",
+                              L"QZ_SETUP_PACKAGE_DIR",
+                              L"/r",
+                              L"-r",
+                              L"QZ_SETUP_RESPONSE_FILE",
+                              L"/e",
+                              L"-e",
+                              L"QZ_SETUP_EXIT_FILE",
+                              L"QZ_SETUP_MODE",
+                              L"/H",
+                              L"-H",
+                              L"QZ_SETUP_HELP_FILE"};
     for (const wchar_t* name : names) {
         for (const bool joined : {true, false}) {
             const std::wstring argument = joined ? std::wstring(name) + L"=" : std::wstring(name);
@@ -239,7 +263,8 @@ TEST_F(BadInputTest, ControlAndResponseFiles) {
     tenMegabytes.reserve(10u << 20);
     while (tenMegabytes.size() < (10u << 20))
         tenMegabytes += "# a comment line that takes up room in a control file of ten megabytes ####\r\n";
-    const std::string megabyteLine = "QZLONG=" + std::string(1u << 20, 'm') + "\nQZVALUE=after the long line\n";
+    const std::string megabyteLine =
+        "QZLONG=" + std::string(1u << 20, 'm') + "\nQZVALUE=after the long line\n";
     const std::wstring ff = L"\xFFFD";
     const struct {
         const char* name;
@@ -248,14 +273,16 @@ TEST_F(BadInputTest, ControlAndResponseFiles) {
         Expected expected;
     } cases[] = {
         {"a 10 MB control file", tenMegabytes + "QZVALUE=at the end", true, Echoed(L"at the end", Banner())},
-        {"a 10 MB response file", tenMegabytes + "QZVALUE=at the end", false, Echoed(L"at the end", Banner())},
+        {"a 10 MB response file", tenMegabytes + "QZVALUE=at the end", false,
+         Echoed(L"at the end", Banner())},
         {"a 1 MB line", megabyteLine, false, Echoed(L"after the long line", Banner())},
         {"a NUL byte in a comment", std::string("#a\0b\nQZVALUE=nul\n", 17), false, Echoed(L"nul", Banner())},
         {"a line that is a NUL byte has no \"=\"", std::string("\0\nQZVALUE=nul\n", 14), false,
          [] {
              Expected e(1);
              e.resultCode = 1;
-             e.resultText = L"An error occured while loading %Danswers.rsp response file. Erroneous string: .";
+             e.resultText =
+                 L"An error occured while loading %Danswers.rsp response file. Erroneous string: .";
              return e;
          }()},
         // The installer takes a terminated string: the value ends at its NUL,
@@ -270,10 +297,18 @@ TEST_F(BadInputTest, ControlAndResponseFiles) {
              return e;
          }()},
         {"invalid UTF-8 at the start", "\xC3QZ=1\nQZVALUE=start\n", false, Echoed(L"start", Banner())},
-        {"invalid UTF-8 in the middle", "QZVALUE=a\x80" "b\xF0\x28" "c\n", false,
-         Echoed(L"a" + ff + L"b" + ff + L"(c", Banner())},
-        {"U+FFFF, the wide end-of-file value, in a value", "QZVALUE=a\xEF\xBF\xBF" "b\nQZ_LATER=kept\n", false,
-         Echoed(L"a\xFFFD" L"b", Banner())},
+        {"invalid UTF-8 in the middle",
+         "QZVALUE=a\x80"
+         "b\xF0\x28"
+         "c\n",
+         false, Echoed(L"a" + ff + L"b" + ff + L"(c", Banner())},
+        {"U+FFFF, the wide end-of-file value, in a value",
+         "QZVALUE=a\xEF\xBF\xBF"
+         "b\nQZ_LATER=kept\n",
+         false,
+         Echoed(L"a\xFFFD"
+                L"b",
+                Banner())},
         {"CTRL+Z ends the data", "QZVALUE=before\x1A\nQZVALUE=after\n", false, Echoed(L"before", Banner())},
         {"a file that is only a byte-order mark", "\xEF\xBB\xBF", false, Echoed(L"", Banner())},
         {"a control file that is only a byte-order mark", "\xEF\xBB\xBF", true, Echoed(L"", Banner())},
@@ -283,8 +318,9 @@ TEST_F(BadInputTest, ControlAndResponseFiles) {
         DeleteFileW((dir / L"exit.txt").c_str());
         DeleteFileW((dir / L"run.log").c_str());
         WriteFileBytes(dir / (c.control ? L"qz-setup.dat" : L"answers.rsp"), c.bytes);
-        const GuardedRun run = RunSetupGuarded(dir.path(), Base(c.control ? std::vector<std::wstring>{}
-                                                                          : std::vector<std::wstring>{L"/r", L"answers.rsp"}));
+        const GuardedRun run =
+            RunSetupGuarded(dir.path(), Base(c.control ? std::vector<std::wstring>{}
+                                                       : std::vector<std::wstring>{L"/r", L"answers.rsp"}));
         Check(run, c.expected);
         DeleteFileW((dir / L"qz-setup.dat").c_str());
         DeleteFileW((dir / L"answers.rsp").c_str());

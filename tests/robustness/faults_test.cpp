@@ -102,6 +102,8 @@ TEST(FaultTest, LogPathsThatCannotBeWritten) {
         {"a log in a new folder of a read-only directory", readOnly.path + L"new\\run.log", true, false},
         {"a log on a drive that does not exist", L"Q:\\no\\such\\run.log", false, false},
         {"a log path naming an existing directory", dir / L"taken", false, true},
+        {"a log path of 32,000 characters",
+         dir / (std::wstring(250, L'd') + L"\\" + std::wstring(31000, L'l')), false, true},
     };
     CreateDirectoryW((dir / L"taken").c_str(), nullptr);
     for (const auto& c : cases) {
@@ -111,8 +113,8 @@ TEST(FaultTest, LogPathsThatCannotBeWritten) {
             continue;
         }
         DeleteFileW((dir / L"exit.txt").c_str());
-        const GuardedRun run = RunSetupGuarded(
-            dir.path(), {L"/f", L"package.msi", L"/l", c.log, L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        const GuardedRun run = RunSetupGuarded(dir.path(), {L"/f", L"package.msi", L"/l", c.log,
+                                                            L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         ExpectCleanEnd(run);
         EXPECT_EQ(run.exitCode, 1u);
         const std::string exitFile = ReadFileBytes(dir / L"exit.txt");
@@ -120,6 +122,7 @@ TEST(FaultTest, LogPathsThatCannotBeWritten) {
             EXPECT_EQ(exitFile, "1\r\n1\r\nFailed to open log file.");
         } else {
             const int code = ExitFileCode(exitFile);
+            std::printf("[ OUTCOME ] %s: result %d\n", c.name, code);
             EXPECT_TRUE(code > 1) << exitFile;
             EXPECT_EQ(exitFile, ExitFileText(code, code, SystemText(static_cast<DWORD>(code))));
         }
@@ -166,12 +169,14 @@ TEST(FaultTest, EnvironmentWithoutTempAndSystemFolders) {
     EXPECT_EQ(run.exitCode == 0, IsProductRegistered(spec.productCode)) << exitFile;
     EXPECT_EQ(run.exitCode, 0u) << exitFile;
     EXPECT_EQ(exitFile, ExitFileText(0, 0, SystemText(0)));
-    EXPECT_EQ(CheckLogEnd(ReadBootstrapLog(dir / L"run.log"),
-                          kOpeningLine + LogLine(L"INFO", L"", L"Found \"" + dir.path() +
-                                                                    L"1049.mst\" language transfrom with 1049 id.") +
-                              BannerLine(dir / L"package.msi", L"", spec.version),
-                          ResultLogLine(0, SystemText(0)) + kClosingLine),
-              "");
+    EXPECT_EQ(
+        CheckLogEnd(ReadBootstrapLog(dir / L"run.log"),
+                    kOpeningLine +
+                        LogLine(L"INFO", L"",
+                                L"Found \"" + dir.path() + L"1049.mst\" language transfrom with 1049 id.") +
+                        BannerLine(dir / L"package.msi", L"", spec.version),
+                    ResultLogLine(0, SystemText(0)) + kClosingLine),
+        "");
 }
 
 TEST(FaultTest, LogOnAFullDisk) {
@@ -188,7 +193,8 @@ TEST(FaultTest, LogOnAFullDisk) {
         MSIHANDLE database = 0;
         ASSERT_EQ(MsiOpenDatabaseW((dir / L"package.msi").c_str(), MSIDBOPEN_TRANSACT, &database), 0u);
         MSIHANDLE view = 0;
-        ASSERT_EQ(MsiDatabaseOpenViewW(database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'", &view),
+        ASSERT_EQ(MsiDatabaseOpenViewW(database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'",
+                                       &view),
                   0u);
         EXPECT_EQ(MsiViewExecute(view, 0), 0u);
         MsiCloseHandle(view);
@@ -199,7 +205,8 @@ TEST(FaultTest, LogOnAFullDisk) {
     const std::string transform = ReadFileBytes(dir / L"1049.mst");
     for (int i = 0; i < 40; ++i)
         WriteFileBytes(dir / (L"lang" + std::to_wstring(i) + L".mst"), transform);
-    const std::vector<std::wstring> common = {L"/f", L"package.msi", L"QZ_SETUP_MODE=INSTALL", L"/e", L"exit.txt"};
+    const std::vector<std::wstring> common = {L"/f", L"package.msi", L"QZ_SETUP_MODE=INSTALL", L"/e",
+                                              L"exit.txt"};
 
     std::vector<std::wstring> arguments = common;
     arguments.insert(arguments.end(), {L"/l", L"reference.log"});
@@ -212,12 +219,13 @@ TEST(FaultTest, LogOnAFullDisk) {
     // Fill the drive, then free one page.
     EmptyDirectory(drive.path);
     {
-        HANDLE filler = CreateFileW((drive.path + L"filler").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE filler = CreateFileW((drive.path + L"filler").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(filler, INVALID_HANDLE_VALUE);
         const std::string page(4096, 'f');
         DWORD written = 0;
-        while (WriteFile(filler, page.data(), static_cast<DWORD>(page.size()), &written, nullptr) && written != 0) {
+        while (WriteFile(filler, page.data(), static_cast<DWORD>(page.size()), &written, nullptr) &&
+               written != 0) {
         }
         CloseHandle(filler);
         WriteFileBytes(drive.path + L"room", std::string());
@@ -232,8 +240,8 @@ TEST(FaultTest, LogOnAFullDisk) {
     ASSERT_TRUE(full) << "the drive could not be filled";
     // Give back one page of the filler.
     {
-        HANDLE filler = CreateFileW((drive.path + L"filler").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE filler = CreateFileW((drive.path + L"filler").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         LARGE_INTEGER size{};
         GetFileSizeEx(filler, &size);
         size.QuadPart -= 4096;
@@ -281,8 +289,8 @@ TEST(FaultTest, PackageRemovedWhenTheLogOpens) {
         });
     };
     const GuardedRun run = RunSetupGuarded(
-        dir.path(), {L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"},
-        options);
+        dir.path(),
+        {L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"}, options);
     remover.join();
     ExpectCleanEnd(run);
     const std::string exitFile = ReadFileBytes(dir / L"exit.txt");
@@ -313,8 +321,8 @@ TEST(FaultTest, InstallerBusyWithAnotherInstallation) {
     // What Windows Installer holds while an installation runs.
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute");
     ASSERT_NE(mutex, nullptr);
-    const GuardedRun run = RunSetupGuarded(
-        dir.path(), {L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+    const GuardedRun run = RunSetupGuarded(dir.path(), {L"/f", L"package.msi", L"/l", L"run.log",
+                                                        L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     ExpectCleanEnd(run);
@@ -322,13 +330,15 @@ TEST(FaultTest, InstallerBusyWithAnotherInstallation) {
     const bool registered = IsProductRegistered(spec.productCode);
     EXPECT_EQ(run.exitCode == 0, registered) << exitFile;
     if (run.exitCode == 0 && registered)
-        GTEST_SKIP() << "Wine's installer does not take the _MSIExecute mutex: with it held by another process "
-                        "the installation went ahead (exit code 0, product installed, exit file "
-                     << exitFile.substr(0, exitFile.find("\r\n")) << ")";
+        GTEST_SKIP()
+            << "Wine's installer does not take the _MSIExecute mutex: with it held by another process "
+               "the installation went ahead (exit code 0, product installed, exit file "
+            << exitFile.substr(0, exitFile.find("\r\n")) << ")";
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(exitFile, ExitFileText(1618, 1618, SystemText(1618)));
     EXPECT_FALSE(registered);
-    EXPECT_FALSE(PathExists(ProgramFilesFolderFor(spec.platform) + L"\\" + spec.installFolder + L"\\readme.txt"));
+    EXPECT_FALSE(
+        PathExists(ProgramFilesFolderFor(spec.platform) + L"\\" + spec.installFolder + L"\\readme.txt"));
 }
 
 TEST(FaultTest, TwoBootstrappersAtOnce) {
@@ -342,10 +352,9 @@ TEST(FaultTest, TwoBootstrappersAtOnce) {
     std::vector<std::unique_ptr<RunningProcess>> runs;
     for (int i = 0; i < 2; ++i) {
         const std::wstring n = std::to_wstring(i);
-        runs.emplace_back(new RunningProcess(dir / L"qz-setup.exe",
-                                             L"/f package.msi /l run" + n + L".log QZ_SETUP_MODE=UNATTENDED /e exit" +
-                                                 n + L".txt",
-                                             options));
+        runs.emplace_back(new RunningProcess(
+            dir / L"qz-setup.exe",
+            L"/f package.msi /l run" + n + L".log QZ_SETUP_MODE=UNATTENDED /e exit" + n + L".txt", options));
     }
     int successes = 0;
     for (int i = 0; i < 2; ++i) {
@@ -368,9 +377,10 @@ TEST(FaultTest, TwoBootstrappersAtOnce) {
     }
     EXPECT_GE(successes, 1);
     if (successes == 2 && !IsProductRegistered(spec.productCode))
-        GTEST_SKIP() << "Wine's installer takes no _MSIExecute lock, so both installations ran at once and their "
-                        "registrations interleaved: both reported success and the product was left unregistered "
-                        "(on Windows the second waits for the lock or ends with 1618)";
+        GTEST_SKIP()
+            << "Wine's installer takes no _MSIExecute lock, so both installations ran at once and their "
+               "registrations interleaved: both reported success and the product was left unregistered "
+               "(on Windows the second waits for the lock or ends with 1618)";
     EXPECT_TRUE(IsProductRegistered(spec.productCode));
     // Installed once: one registration, one copy of the file.
     wchar_t product[39];
@@ -378,6 +388,7 @@ TEST(FaultTest, TwoBootstrappersAtOnce) {
     for (DWORD i = 0; MsiEnumProductsW(i, product) == ERROR_SUCCESS; ++i)
         registrations += spec.productCode == product;
     EXPECT_EQ(registrations, 1);
-    EXPECT_EQ(ReadFileBytes(ProgramFilesFolderFor(spec.platform) + L"\\" + spec.installFolder + L"\\readme.txt"),
-              "installed by a test\r\n");
+    EXPECT_EQ(
+        ReadFileBytes(ProgramFilesFolderFor(spec.platform) + L"\\" + spec.installFolder + L"\\readme.txt"),
+        "installed by a test\r\n");
 }

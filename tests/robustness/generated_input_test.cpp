@@ -43,11 +43,41 @@ std::wstring Where(std::uint64_t seed, int input) {
 // Random UTF-16 text from a small alphabet that matters to the parsers,
 // including lone surrogates.
 std::wstring RandomText(SeededRandom& random, std::uint32_t maxLength) {
-    static const wchar_t* const kPieces[] = {
-        L"/l", L"/p", L"/f", L"/x", L"/h", L"/H", L"-e", L"/t", L"QZ_SETUP_MODE", L"QZ_SUPPRESS_REBOOT",
-        L"QZ_SETUP_LOG_FILE", L"=", L"==", L"\"", L"\\", L"\\\"", L"\\\\\"", L" ", L"\t", L"  ", L"a", L"Value",
-        L"C:\\Program Files\\", L"\x5B89\x88C5", L"\xD83D\xDE00", L"\xD800", L"\xDC00", L"%TEMP%", L"#", L"\n",
-        L"\r\n", L"\x1A", L"\xFEFF", L"\xFFFD", L"\xFFFF"};
+    static const wchar_t* const kPieces[] = {L"/l",
+                                             L"/p",
+                                             L"/f",
+                                             L"/x",
+                                             L"/h",
+                                             L"/H",
+                                             L"-e",
+                                             L"/t",
+                                             L"QZ_SETUP_MODE",
+                                             L"QZ_SUPPRESS_REBOOT",
+                                             L"QZ_SETUP_LOG_FILE",
+                                             L"=",
+                                             L"==",
+                                             L"\"",
+                                             L"\\",
+                                             L"\\\"",
+                                             L"\\\\\"",
+                                             L" ",
+                                             L"\t",
+                                             L"  ",
+                                             L"a",
+                                             L"Value",
+                                             L"C:\\Program Files\\",
+                                             L"\x5B89\x88C5",
+                                             L"\xD83D\xDE00",
+                                             L"\xD800",
+                                             L"\xDC00",
+                                             L"%TEMP%",
+                                             L"#",
+                                             L"\n",
+                                             L"\r\n",
+                                             L"\x1A",
+                                             L"\xFEFF",
+                                             L"\xFFFD",
+                                             L"\xFFFF"};
     std::wstring text;
     const std::uint32_t pieces = random.Below(maxLength + 1);
     for (std::uint32_t i = 0; i < pieces; ++i) {
@@ -67,10 +97,18 @@ std::string RandomValidUtf8(SeededRandom& random, std::uint32_t maxCharacters) {
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t c;
         switch (random.Below(4)) {
-        case 0: c = 0x20 + random.Below(0x5F); break;
-        case 1: c = 0x80 + random.Below(0x780); break;
-        case 2: c = 0x800 + random.Below(0xF800); break;
-        default: c = 0x10000 + random.Below(0x100000); break;
+        case 0:
+            c = 0x20 + random.Below(0x5F);
+            break;
+        case 1:
+            c = 0x80 + random.Below(0x780);
+            break;
+        case 2:
+            c = 0x800 + random.Below(0xF800);
+            break;
+        default:
+            c = 0x10000 + random.Below(0x100000);
+            break;
         }
         // Not the surrogates, not a byte-order mark, and not U+FFFF, which
         // reads as the replacement character (it is the wide end-of-file value).
@@ -159,8 +197,9 @@ TEST(GeneratedInputTest, SettingsTextParserTakesAnyText) {
 
 TEST(GeneratedInputTest, SettingsFileReaderTakesAnyBytes) {
     TempDir dir;
-    const std::string model = "\xEF\xBB\xBF# control file\r\nQZ_SETUP_PACKAGE_NAME=Agent\r\n"
-                              "INSTALLDIR=%ProgramFiles%\\Agent \xE5\xAE\x89\xE8\xA3\x85\r\nQZ_SMILE=\xF0\x9F\x98\x80\r\n";
+    const std::string model =
+        "\xEF\xBB\xBF# control file\r\nQZ_SETUP_PACKAGE_NAME=Agent\r\n"
+        "INSTALLDIR=%ProgramFiles%\\Agent \xE5\xAE\x89\xE8\xA3\x85\r\nQZ_SMILE=\xF0\x9F\x98\x80\r\n";
     int knownCutTails = 0;
     std::string firstCutTail;
     const DWORD start = GetTickCount();
@@ -276,8 +315,8 @@ TEST(GeneratedInputTest, Utf8FacetDecodesAnyBytesInAnyChunks) {
                 std::string out(4 * chunk + 4, '\0');
                 const wchar_t* fromNext = nullptr;
                 char* toNext = nullptr;
-                const auto result = facet.out(state, decoded.data() + from, decoded.data() + from + chunk, fromNext,
-                                              &out[0], &out[0] + out.size(), toNext);
+                const auto result = facet.out(state, decoded.data() + from, decoded.data() + from + chunk,
+                                              fromNext, &out[0], &out[0] + out.size(), toNext);
                 ASSERT_EQ(result, std::codecvt_base::ok);
                 encoded.append(out.data(), static_cast<std::size_t>(toNext - &out[0]));
                 from = static_cast<std::size_t>(fromNext - decoded.data());
@@ -300,14 +339,16 @@ TEST(GeneratedInputTest, ValidUtf8SurvivesAWideFileRoundTrip) {
             const std::string bytes = RandomValidUtf8(random, 20000);
             const std::wstring text = DecodeWhole(bytes);
             {
-                std::wofstream out((dir / L"round.txt").c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
+                std::wofstream out((dir / L"round.txt").c_str(),
+                                   std::ios::out | std::ios::binary | std::ios::trunc);
                 out.imbue(std::locale(std::locale(), new UTF8cvt<wchar_t>));
                 out.write(text.data(), static_cast<std::streamsize>(text.size()));
             }
             EXPECT_EQ(ReadFileBytes(dir / L"round.txt"), bytes);
             std::wifstream in((dir / L"round.txt").c_str(), std::ios::in | std::ios::binary);
             in.imbue(std::locale(std::locale(), new UTF8cvt<wchar_t>));
-            const std::wstring back{std::istreambuf_iterator<wchar_t>(in), std::istreambuf_iterator<wchar_t>()};
+            const std::wstring back{std::istreambuf_iterator<wchar_t>(in),
+                                    std::istreambuf_iterator<wchar_t>()};
             EXPECT_TRUE(back == text);
         }
     }
@@ -326,7 +367,8 @@ TEST(GeneratedInputTest, TransformReaderOnMutatedTransforms) {
     for (const std::uint64_t seed : Seeds()) {
         SeededRandom random(seed);
         for (int input = 0; input < 30; ++input) {
-            const std::wstring path = dir / (L"m" + std::to_wstring(seed) + L"_" + std::to_wstring(input) + L".mst");
+            const std::wstring path =
+                dir / (L"m" + std::to_wstring(seed) + L"_" + std::to_wstring(input) + L".mst");
             WriteFileBytes(path, MutateBytes(model, random));
             where.push_back(Where(seed, input));
             list += ToUtf8(path) + "\n";
@@ -341,9 +383,10 @@ TEST(GeneratedInputTest, TransformReaderOnMutatedTransforms) {
         GuardedOptions options;
         options.process.workingDir = dir.path();
         options.process.timeoutMs = kTimeCapMs;
-        const GuardedRun run = RunProgramGuarded(
-            BinDir() + L"qz-transform-probe.exe",
-            QuoteArgument(dir / L"list.txt") + L" " + QuoteArgument(results) + L" " + std::to_wstring(next), options);
+        const GuardedRun run = RunProgramGuarded(BinDir() + L"qz-transform-probe.exe",
+                                                 QuoteArgument(dir / L"list.txt") + L" " +
+                                                     QuoteArgument(results) + L" " + std::to_wstring(next),
+                                                 options);
         std::istringstream lines(ReadFileBytes(results));
         std::string line;
         std::size_t done = next;
@@ -375,6 +418,6 @@ TEST(GeneratedInputTest, TransformReaderOnMutatedTransforms) {
         else
             ADD_FAILURE() << outcome;
     }
-    std::printf("[ TRANSFORMS ] %zu mutated copies: %d read, %d refused by the installer\n", where.size(), read,
-                refused);
+    std::printf("[ TRANSFORMS ] %zu mutated copies: %d read, %d refused by the installer\n", where.size(),
+                read, refused);
 }

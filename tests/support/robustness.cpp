@@ -140,13 +140,14 @@ CrashSink::CrashSink() {
     } values[] = {{L"Debugger", debugger}, {L"Auto", L"1"}};
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
         RegistryKey key;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAeDebugKey, 0, nullptr, 0, KEY_READ | KEY_WRITE | view, nullptr,
-                            &key.key, nullptr) != ERROR_SUCCESS)
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAeDebugKey, 0, nullptr, 0, KEY_READ | KEY_WRITE | view,
+                            nullptr, &key.key, nullptr) != ERROR_SUCCESS)
             continue;
         for (const auto& value : values) {
             SavedValue saved{view, value.name, false, 0, {}};
             DWORD size = 0;
-            if (RegQueryValueExW(key.key, value.name, nullptr, &saved.type, nullptr, &size) == ERROR_SUCCESS) {
+            if (RegQueryValueExW(key.key, value.name, nullptr, &saved.type, nullptr, &size) ==
+                ERROR_SUCCESS) {
                 saved.data.resize(size);
                 saved.present = RegQueryValueExW(key.key, value.name, nullptr, &saved.type,
                                                  saved.data.empty() ? nullptr : saved.data.data(),
@@ -163,10 +164,12 @@ CrashSink::CrashSink() {
 CrashSink::~CrashSink() {
     for (const SavedValue& saved : m_saved) {
         RegistryKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAeDebugKey, 0, KEY_WRITE | saved.view, &key.key) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAeDebugKey, 0, KEY_WRITE | saved.view, &key.key) !=
+            ERROR_SUCCESS)
             continue;
         if (saved.present)
-            RegSetValueExW(key.key, saved.name, 0, saved.type, saved.data.empty() ? nullptr : saved.data.data(),
+            RegSetValueExW(key.key, saved.name, 0, saved.type,
+                           saved.data.empty() ? nullptr : saved.data.data(),
                            static_cast<DWORD>(saved.data.size()));
         else
             RegDeleteValueW(key.key, saved.name);
@@ -229,11 +232,13 @@ GuardedRun RunSetupGuarded(const std::wstring& dir, const std::vector<std::wstri
     return RunSetupRawGuarded(dir, tail, options);
 }
 
-GuardedRun RunProgramGuarded(const std::wstring& exe, const std::wstring& tail, const GuardedOptions& options) {
+GuardedRun RunProgramGuarded(const std::wstring& exe, const std::wstring& tail,
+                             const GuardedOptions& options) {
     return RunGuardedImpl(exe, tail, options.process.workingDir, options);
 }
 
-GuardedRun RunSetupRawGuarded(const std::wstring& dir, const std::wstring& tail, const GuardedOptions& options) {
+GuardedRun RunSetupRawGuarded(const std::wstring& dir, const std::wstring& tail,
+                              const GuardedOptions& options) {
     return RunGuardedImpl(InstallSetupExe(dir), tail, dir, options);
 }
 
@@ -258,7 +263,7 @@ PreparedPlace FullDiskDrive() {
 
 std::string MutateBytes(const std::string& input, SeededRandom& random) {
     static const unsigned char kInteresting[] = {0x00, 0xFF, 0x7F, 0x80, 0xC0, 0xC3, 0xE0, 0xED, 0xEF, 0xF0,
-                                                 0xF4, 0xF8, 0xFE, 0xBF, 0x1A, '\r', '\n', '=', '#', ' '};
+                                                 0xF4, 0xF8, 0xFE, 0xBF, 0x1A, '\r', '\n', '=',  '#',  ' '};
     std::string data = input;
     const unsigned operations = 1 + random.Below(4);
     for (unsigned n = 0; n < operations; ++n) {
@@ -296,7 +301,8 @@ std::string MutateBytes(const std::string& input, SeededRandom& random) {
             break;
         default:
             if (size >= 4) {
-                static const std::uint32_t kWords[] = {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u, 0u, 0xFFFFFFFEu, 0x1000u};
+                static const std::uint32_t kWords[] = {0xFFFFFFFFu, 0x7FFFFFFFu, 0x80000000u,
+                                                       0u,          0xFFFFFFFEu, 0x1000u};
                 const std::uint32_t word = kWords[random.Below(6)];
                 const std::uint32_t where = random.Below(size - 3);
                 for (int b = 0; b < 4; ++b)
@@ -349,8 +355,9 @@ std::wstring BannerLine(const std::wstring& packagePath, const std::wstring& pro
                         const std::wstring& version) {
     const std::wstring rule(79, L'*');
     return LogLine(L"INFO", L"",
-                   L"\n" + rule + L"\nCommencing installation of " + packagePath + L" package.\nProduct name: " +
-                       productName + L".\nProduct version: " + version + L".\n" + rule);
+                   L"\n" + rule + L"\nCommencing installation of " + packagePath +
+                       L" package.\nProduct name: " + productName + L".\nProduct version: " + version +
+                       L".\n" + rule);
 }
 
 std::string CheckLogEnd(const BootstrapLog& log, const std::wstring& before, const std::wstring& after) {

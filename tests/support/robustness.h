@@ -51,7 +51,9 @@ struct GuardedRun {
     std::vector<std::wstring> dialogs;           // text viewer texts, each closed with OK
     std::vector<std::wstring> unexpectedWindows; // any other window the process showed
     std::vector<std::wstring> crashReports;      // from the crash sink, for any process
-    bool Crashed() const { return IsCrashExitCode(exitCode) || !crashReports.empty() || !unexpectedWindows.empty(); }
+    bool Crashed() const {
+        return IsCrashExitCode(exitCode) || !crashReports.empty() || !unexpectedWindows.empty();
+    }
     std::string Describe() const;
 };
 
@@ -66,9 +68,11 @@ struct GuardedOptions {
 GuardedRun RunSetupGuarded(const std::wstring& dir, const std::vector<std::wstring>& arguments,
                            const GuardedOptions& options = {});
 // Any program, the same way.
-GuardedRun RunProgramGuarded(const std::wstring& exe, const std::wstring& tail, const GuardedOptions& options = {});
+GuardedRun RunProgramGuarded(const std::wstring& exe, const std::wstring& tail,
+                             const GuardedOptions& options = {});
 // The same with a raw argument tail.
-GuardedRun RunSetupRawGuarded(const std::wstring& dir, const std::wstring& tail, const GuardedOptions& options = {});
+GuardedRun RunSetupRawGuarded(const std::wstring& dir, const std::wstring& tail,
+                              const GuardedOptions& options = {});
 
 // Places prepared on the Linux side by robust-mounts.sh for the fault cases.
 struct PreparedPlace {
@@ -76,14 +80,15 @@ struct PreparedPlace {
     std::wstring path; // ends in a backslash
     std::wstring why;  // when not available
 };
-PreparedPlace ReadOnlyPlace();  // a read-only bind mount
-PreparedPlace FullDiskDrive();  // a small tmpfs mapped as a drive letter
+PreparedPlace ReadOnlyPlace(); // a read-only bind mount
+PreparedPlace FullDiskDrive(); // a small tmpfs mapped as a drive letter
 
 // xorshift-style generator with fixed arithmetic: the same seed gives the same
 // inputs with any compiler or library.
 class SeededRandom {
 public:
-    explicit SeededRandom(std::uint64_t seed) : m_state(seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull) {}
+    explicit SeededRandom(std::uint64_t seed)
+        : m_state(seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull) {}
     std::uint64_t Next() {
         std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -91,7 +96,9 @@ public:
         return z ^ (z >> 31);
     }
     // In [0, bound).
-    std::uint32_t Below(std::uint32_t bound) { return bound == 0 ? 0 : static_cast<std::uint32_t>(Next() % bound); }
+    std::uint32_t Below(std::uint32_t bound) {
+        return bound == 0 ? 0 : static_cast<std::uint32_t>(Next() % bound);
+    }
     bool OneIn(std::uint32_t n) { return Below(n) == 0; }
 
 private:

@@ -28,10 +28,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     const std::wstring report = L"process " + std::to_wstring(pid) + L" crashed: " + image;
     const std::wstring path = dir + std::to_wstring(pid) + L".txt";
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
-        WriteFile(file, report.data(), static_cast<DWORD>(report.size() * sizeof(wchar_t)), &written, nullptr);
+        WriteFile(file, report.data(), static_cast<DWORD>(report.size() * sizeof(wchar_t)), &written,
+                  nullptr);
         CloseHandle(file);
     }
     return 0;

@@ -43,7 +43,8 @@ int wmain(int argc, wchar_t** argv) {
         std::string outcome;
         try {
             std::wstring value;
-            outcome = _GetTranPropVal(paths[i], L"ProductLanguage", value) ? "value:" + qztest::ToUtf8(value) : "none";
+            outcome = _GetTranPropVal(paths[i], L"ProductLanguage", value) ? "value:" + qztest::ToUtf8(value)
+                                                                           : "none";
         } catch (const WinException& e) {
             outcome = "error:" + std::to_string(e.GetError());
         } catch (const std::exception& e) {
