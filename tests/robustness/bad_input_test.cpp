@@ -175,6 +175,19 @@ TEST_F(BadInputTest, CommandLines) {
     }
 }
 
+TEST_F(BadInputTest, LogAndExitFilesNamedInCjkAndBeyondTheBmp) {
+    const std::wstring name = L"\x65E5\x5FD7\xD83D\xDE00";
+    const GuardedRun run =
+        RunSetupGuarded(dir.path(), {L"/f", L"package.msi", L"/l", name + L".log",
+                                     L"QZ_SETUP_MODE=UNATTENDED", L"/e", name + L".txt", L"QZVALUE=" + name});
+    EXPECT_FALSE(run.Crashed()) << run.Describe();
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(ReadFileBytes(dir / (name + L".txt")), "25000\r\n25000\r\n" + ToUtf8(EchoText(name)));
+    EXPECT_EQ(CheckLogEnd(ReadBootstrapLog(dir / (name + L".log")), kOpeningLine + Banner(),
+                          ResultLogLine(25000, EchoText(name)) + kClosingLine),
+              "");
+}
+
 TEST_F(BadInputTest, CommandLinesWithUnpairedQuotes) {
     // Raw command lines: an unpaired quote runs to the end of the line, so
     // the rest becomes one argument.
