@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "diag/errors.h"
@@ -40,6 +41,10 @@ const char* CompleteSequencesEnd(const char* from, const char* from_end) {
 int CountUtf8Characters(const char* from, std::size_t bytes) {
     return bytes == 0 ? 0 : MultiByteToWideChar(CP_UTF8, 0, from, static_cast<int>(bytes), nullptr, 0);
 }
+
+const wchar_t kWideEndOfFile = static_cast<wchar_t>(0xFFFF);
+const wchar_t kReplacementCharacter = static_cast<wchar_t>(0xFFFD);
+static_assert(static_cast<wchar_t>(WEOF) == kWideEndOfFile, "the wide end-of-file value is U+FFFF");
 
 bool IsHighSurrogate(wchar_t c) {
     return c >= 0xD800 && c <= 0xDBFF;
@@ -172,6 +177,12 @@ UTF8cvt<wchar_t>::result UTF8cvt<wchar_t>::do_in(state_type&, const char* from, 
             return partial;
         ThrowWinException(error, L" Fnc : UTF8cvt<wchar_t>::do_in; Line : 28; ");
     }
+    // On Windows a wide character stream's end-of-file value is 0xFFFF: a
+    // U+FFFF read from a file would end the reading there, silently dropping
+    // the rest. It is a noncharacter, so it reads as the replacement character.
+    for (wchar_t* c = to; c != to + produced; ++c)
+        if (*c == kWideEndOfFile)
+            *c = kReplacementCharacter;
     from_next = complete;
     to_next = to + produced;
     return complete == from_end ? ok : partial;

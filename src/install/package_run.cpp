@@ -102,6 +102,18 @@ bool IsProductRegistered(const std::wstring& packagePath) {
 
 } // namespace
 
+namespace {
+
+// The installer takes the property string as a terminated text: a NUL inside
+// a setting (a control or response file may hold one) would silently cut off
+// everything after it, the removal, reboot and transform pieces included.
+// Such a name or value goes in up to its NUL, the rest of the string intact.
+std::wstring UpToNul(const std::wstring& text) {
+    return text.substr(0, text.find(L'\0'));
+}
+
+} // namespace
+
 std::wstring BuildPropertyString() {
     VariableMap passThrough;
     if (g_variables)
@@ -112,9 +124,9 @@ std::wstring BuildPropertyString() {
     std::wstring properties;
     for (const auto& entry : passThrough) {
         properties += L' ';
-        properties += entry.first;
+        properties += UpToNul(entry.first);
         properties += L'=';
-        properties += QuotePropertyValue(entry.second);
+        properties += QuotePropertyValue(UpToNul(entry.second));
     }
     return properties;
 }
@@ -134,7 +146,7 @@ std::wstring BuildInstallProperties(bool productRegistered) {
     std::wstring transform;
     if (GetVariable(QZ_SETUP_LANG_TRANSFORM, transform)) {
         properties += L" TRANSFORMS=\"";
-        properties += transform;
+        properties += UpToNul(transform);
         properties += L'"';
     }
     return properties;

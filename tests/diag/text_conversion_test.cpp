@@ -208,6 +208,19 @@ TEST(Utf8Facet, RoundTripsThroughFileStreams) {
     EXPECT_TRUE(text == back);
 }
 
+TEST(Utf8Facet, UPlusFFFFDoesNotEndAFileStream) {
+    // 0xFFFF is the wide streams' end-of-file value on Windows: decoded as
+    // it is, the character would end the reading and drop the rest.
+    qztest::TempDir dir;
+    const std::wstring path = dir / L"text.txt";
+    qztest::WriteFileBytes(path, "before \xEF\xBF\xBF after\nNEXT=line\n");
+    std::wifstream in;
+    in.imbue(std::locale(std::locale(), new UTF8cvt<wchar_t>));
+    in.open(path.c_str(), std::ios::binary);
+    const std::wstring back{std::istreambuf_iterator<wchar_t>(in), std::istreambuf_iterator<wchar_t>()};
+    EXPECT_EQ(back, L"before \xFFFD after\nNEXT=line\n");
+}
+
 TEST(AnsiConversion, MissingCharactersBecomeTheDefaultCharacter) {
     if (GetACP() != 1252)
         GTEST_SKIP() << "expectations written for code page 1252, this system uses " << GetACP();

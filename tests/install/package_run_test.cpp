@@ -151,6 +151,13 @@ TEST(PropertyStringTest, PiecesFollowTheSettingsInTheirFixedOrder) {
          true,
          kRemoval + kReboot + L" TRANSFORMS=\"C:\\t\\1031.mst\""},
         {"empty transform is not set", {{L"QZ_SETUP_LANG_TRANSFORM", L""}}, false, L""},
+        // A NUL would end the whole string there: the value ends at it instead.
+        {"a NUL inside a value ends the value, not the string",
+         {{std::wstring(L"N\0x", 3), std::wstring(L"a\"b\0c", 5)},
+          {L"QZ_SETUP_MODE", L"UNATTENDED_UNINSTALL"},
+          {L"QZ_SUPPRESS_REBOOT", L"1"}},
+         false,
+         L" N=\"a\"\"b\"" + kRemoval + kReboot},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
