@@ -44,9 +44,11 @@ int NormalisedResult(int code) {
 }
 
 bool IsAttendedRun(const VariableMap& variables) {
+    // A run that ended before its mode was derived takes the mode it would
+    // have had: a deployment script that names an exit file gets no dialog.
     const auto mode = variables.find(QZ_SETUP_MODE);
-    return mode == variables.end() || (mode->second != g_setupModeNames[UNATTENDED] &&
-                                       mode->second != g_setupModeNames[UNATTENDED_UNINSTALL]);
+    const std::wstring name = mode != variables.end() ? mode->second : DefaultSetupModeName(variables);
+    return name != g_setupModeNames[UNATTENDED] && name != g_setupModeNames[UNATTENDED_UNINSTALL];
 }
 
 void WriteExitFile(const std::wstring& path, int code, const std::wstring& text) {

@@ -122,9 +122,7 @@ bool DeriveSettings(VariableMap& variables) {
     }
 
     if (!variables.count(QZ_SETUP_MODE))
-        variables[QZ_SETUP_MODE] =
-            variables.count(QZ_SETUP_EXIT_FILE) || variables.count(QZ_SETUP_RESPONSE_FILE) ? L"UNATTENDED"
-                                                                                           : L"INSTALL";
+        variables[QZ_SETUP_MODE] = DefaultSetupModeName(variables);
 
     // Transforms lie beside the executable unless their directory is given.
     auto transformDir = variables.find(QZ_SETUP_LANG_TRANSFORM_DIR);

@@ -44,6 +44,12 @@ const wchar_t* const g_setupModeNames[4] = {L"INSTALL", L"UNINSTALL", L"UNATTEND
 
 const VariableMap* g_variables = nullptr;
 
+const wchar_t* DefaultSetupModeName(const VariableMap& variables) {
+    return variables.count(QZ_SETUP_EXIT_FILE) || variables.count(QZ_SETUP_RESPONSE_FILE)
+               ? g_setupModeNames[UNATTENDED]
+               : g_setupModeNames[INSTALL];
+}
+
 namespace {
 
 bool EqualsIgnoringCase(const std::wstring& value, const wchar_t* word) {

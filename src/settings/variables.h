@@ -33,6 +33,10 @@ extern const wchar_t* const g_expandedVariableNames[11];
 // The mode values, by SetupMode number.
 extern const wchar_t* const g_setupModeNames[4];
 
+// The mode a run takes when none is given: "UNATTENDED" when an exit file or
+// a response file is named, "INSTALL" otherwise.
+const wchar_t* DefaultSetupModeName(const VariableMap& variables);
+
 // The run's map once published (null before).
 extern const VariableMap* g_variables;
 

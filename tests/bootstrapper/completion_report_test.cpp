@@ -38,22 +38,34 @@ TEST(ExitFileTest, ThreePartsInUtf8WithCrLf) {
 }
 
 TEST(CompletionReportTest, OnlyTheTwoUnattendedModesSuppressTheDialog) {
+    // A run that ended before its mode was derived (no package found, a
+    // refused setting) is judged by the mode it would have derived: with an
+    // exit file or a response file named, unattended.
     const struct {
-        const wchar_t* mode; // null: absent
+        const wchar_t* mode;  // null: absent
+        const wchar_t* other; // another setting present, or null
         bool attended;
-    } cases[] = {{nullptr, true},
-                 {L"INSTALL", true},
-                 {L"UNINSTALL", true},
-                 {L"UNATTENDED", false},
-                 {L"UNATTENDED_UNINSTALL", false},
-                 {L"unattended", true},
-                 {L"UNATTENDED ", true},
-                 {L"", true}};
+    } cases[] = {{nullptr, nullptr, true},
+                 {L"INSTALL", nullptr, true},
+                 {L"UNINSTALL", nullptr, true},
+                 {L"UNATTENDED", nullptr, false},
+                 {L"UNATTENDED_UNINSTALL", nullptr, false},
+                 {L"unattended", nullptr, true},
+                 {L"UNATTENDED ", nullptr, true},
+                 {L"", nullptr, true},
+                 {nullptr, QZ_SETUP_EXIT_FILE, false},
+                 {nullptr, QZ_SETUP_RESPONSE_FILE, false},
+                 {nullptr, QZ_SETUP_LOG_FILE, true},
+                 {L"INSTALL", QZ_SETUP_EXIT_FILE, true},
+                 {L"unattended", QZ_SETUP_EXIT_FILE, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode ? testing::PrintToString(ToUtf8(c.mode)) : "absent");
+        SCOPED_TRACE(c.other ? ToUtf8(c.other) : "");
         VariableMap variables;
         if (c.mode)
             variables[QZ_SETUP_MODE] = c.mode;
+        if (c.other)
+            variables[c.other] = L"x.txt";
         EXPECT_EQ(IsAttendedRun(variables), c.attended);
     }
 }

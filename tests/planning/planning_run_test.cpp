@@ -159,10 +159,15 @@ TEST_F(PlanningRun, ANameThatMatchesNothingIsRefusedBeforeTheLogOpens) {
         ASSERT_EQ(1u, run.dialogs.size());
         EXPECT_EQ(notFound + RefusedResultLine(), run.dialogs[0]);
     }
-    {
-        SCOPED_TRACE("unattended: the exit file");
-        const SetupRun run = RunSetup(
-            m_dir.path(), {L"/p", L"Sample Agent", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"}, options);
+    // A deployment script that names an exit file but no mode gets no dialog
+    // either: the run is as unattended as its mode would have been.
+    const std::vector<std::vector<std::wstring>> unattended = {
+        {L"/p", L"Sample Agent", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"},
+        {L"/p", L"Sample Agent", L"/e", L"exit.txt"}};
+    for (const auto& arguments : unattended) {
+        SCOPED_TRACE(testing::PrintToString(arguments.size()) + " arguments: the exit file, no dialog");
+        DeleteFileW(ExitPath().c_str());
+        const SetupRun run = RunSetup(m_dir.path(), arguments, options);
         EXPECT_EQ(1u, run.exitCode);
         EXPECT_TRUE(run.dialogs.empty());
         const ExitFile exit = ReadExitFile(ExitPath());

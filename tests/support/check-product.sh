@@ -6,8 +6,11 @@
 #   refused command line, an unattended installation and removal, a failing
 #   package. Natively where this machine runs 32-bit code, otherwise under
 #   qemu-user: then an i386 binfmt_misc handler is registered for this check
-#   only and removed afterwards, also when the check fails. Only qz-setup.exe
-#   itself runs emulated; the tools are the tested build's (64-bit there).
+#   only. Where the kernel gives a user namespace a binfmt_misc instance of
+#   its own (Linux 6.7 on), the check runs in such a namespace and the handler
+#   reaches only its processes; elsewhere it is registered machine-wide and
+#   removed afterwards, also when the check fails. Only qz-setup.exe itself
+#   runs emulated; the tools are the tested build's (64-bit there).
 #
 # Usage: check-product.sh PRODUCT_BUILD_DIR TOOLS_BUILD_DIR
 # QZ_PRODUCT_RUN=native|qemu forces how the end-to-end runs are made.
@@ -22,9 +25,12 @@ status=0
 say() { echo "product check: $*"; }
 
 # ---------------------------------------------------------------- static
-say "static checks of $product"
-"$here/check-binary.sh" "$product" x86 | sed 's/^/  /'
-[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+# (once: not again in the private namespace the emulated part runs in)
+if [ -z "${QZ_BINFMT_SCOPE:-}" ]; then
+    say "static checks of $product"
+    "$here/check-binary.sh" "$product" x86 | sed 's/^/  /'
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+fi
 
 # ---------------------------------------------------------------- how to run it
 native=no
@@ -55,6 +61,23 @@ mounted_binfmt=no
 registered=no
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# A private binfmt_misc instance: the rest of the check runs again inside a
+# new user and mount namespace, where the handler is seen by nothing else.
+private_binfmt_works() {
+    unshare --user --map-root-user --mount sh -c "mount -t binfmt_misc none $binfmt" 2>/dev/null
+}
+if [ "$mode" = qemu ] && [ -z "${QZ_BINFMT_SCOPE:-}" ]; then
+    if private_binfmt_works; then
+        say "running the emulated part in a private user namespace with a binfmt_misc instance of its own"
+        QZ_BINFMT_SCOPE=private QZ_STATIC_STATUS=$status exec unshare --user --map-root-user --mount "$0" "$@"
+    fi
+    say "this kernel gives no private binfmt_misc instance: the handler is registered machine-wide"
+fi
+if [ "${QZ_BINFMT_SCOPE:-}" = private ]; then
+    sudo=""
+    status="${QZ_STATIC_STATUS:-0}"
+fi
 unregister() {
     if [ $registered = yes ] && [ -e "$entry" ]; then
         echo -1 | $sudo tee "$entry" >/dev/null && say "removed the i386 binfmt_misc handler again"
@@ -72,7 +95,10 @@ register_qemu() {
         say "qemu-i386-static is missing (package qemu-user-static)"
         return 1
     fi
-    if [ ! -e "$binfmt/register" ]; then
+    if [ "${QZ_BINFMT_SCOPE:-}" = private ]; then
+        # A fresh instance, private to this namespace; it ends with it.
+        mount -t binfmt_misc none "$binfmt" || { say "cannot mount a private binfmt_misc"; return 1; }
+    elif [ ! -e "$binfmt/register" ]; then
         $sudo mkdir -p "$binfmt" 2>/dev/null
         $sudo mount -t binfmt_misc binfmt_misc "$binfmt" || { say "cannot mount binfmt_misc"; return 1; }
         mounted_binfmt=yes
@@ -84,7 +110,11 @@ register_qemu() {
     printf '%s' ':qz-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' |
         $sudo tee "$binfmt/register" >/dev/null || { say "cannot register the i386 handler"; return 1; }
     registered=yes
-    say "registered an i386 binfmt_misc handler ($qemu) for this check only: every 32-bit program on this machine runs under qemu-user until it is removed"
+    if [ "${QZ_BINFMT_SCOPE:-}" = private ]; then
+        say "registered an i386 binfmt_misc handler ($qemu) in the private instance: 32-bit programs of this check run under qemu-user, the rest of the machine is unaffected"
+    else
+        say "registered an i386 binfmt_misc handler ($qemu) for this check only: every 32-bit program on this machine runs under qemu-user until it is removed"
+    fi
 }
 trap unregister EXIT
 trap 'unregister; exit 130' INT TERM
