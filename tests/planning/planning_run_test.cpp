@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -251,8 +252,15 @@ TEST_F(PlanningRun, ValidationRefusesWithItsMessage) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteFileW(ExitPath().c_str());
+        // An exit file alone would make the run unattended: an attended mode
+        // is named unless the case is about the mode.
         std::vector<std::wstring> arguments = c.arguments;
         arguments.insert(arguments.end(), {L"/e", L"exit.txt"});
+        const bool modeGiven = std::any_of(arguments.begin(), arguments.end(), [](const std::wstring& a) {
+            return a.rfind(L"QZ_SETUP_MODE=", 0) == 0;
+        });
+        if (!modeGiven)
+            arguments.push_back(L"QZ_SETUP_MODE=INSTALL");
         const SetupRun run = RunSetup(m_dir.path(), arguments, options);
         EXPECT_EQ(1u, run.exitCode);
         ASSERT_EQ(1u, run.dialogs.size());

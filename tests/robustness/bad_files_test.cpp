@@ -155,7 +155,9 @@ TEST_F(BadFilesTest, DatabasesWithoutTheirKeyEntries) {
         bool installs;        // the installer still installs it
     } cases[] = {
         {"no Property table", L"DROP TABLE `Property`", false},
-        {"no ProductName", L"DELETE FROM `Property` WHERE `Property`='ProductName'", true},
+        // The product name becomes the package name: a package without one
+        // is refused before the log opens (no row to read: invalid handle).
+        {"no ProductName", L"DELETE FROM `Property` WHERE `Property`='ProductName'", false},
         {"no Template", nullptr, true},
     };
     for (const auto& c : cases) {
@@ -175,13 +177,15 @@ TEST_F(BadFilesTest, DatabasesWithoutTheirKeyEntries) {
         EXPECT_EQ(outcome.run.exitCode == 0, IsProductRegistered(spec.productCode)) << outcome.exitFile;
         if (c.installs) {
             EXPECT_EQ(outcome.run.exitCode, 0u) << outcome.exitFile;
-            EXPECT_EQ(CheckLogEnd(outcome.log, kOpeningLine + BannerLine(package, L"", spec.version),
+            EXPECT_EQ(CheckLogEnd(outcome.log,
+                                  kOpeningLine + BannerLine(package, spec.productName, spec.version),
                                   ResultLogLine(0, SystemText(0)) + kClosingLine),
                       "");
         } else {
             EXPECT_EQ(outcome.run.exitCode, 1u);
             EXPECT_NE(code, 0);
             EXPECT_EQ(outcome.exitFile, FailureExitFile(code));
+            EXPECT_FALSE(outcome.log.exists) << "refused while the package is located";
         }
         RemoveProduct(spec.productCode);
         RemoveTree(ProgramFilesFolderFor(L"Intel") + L"\\" + spec.installFolder);
@@ -225,7 +229,8 @@ TEST_F(BadFilesTest, LongAndCjkPackagePaths) {
                     static_cast<unsigned long>(outcome.run.exitCode), code);
         if (c.reachesInstaller || code == 25000) {
             EXPECT_EQ(outcome.exitFile, "25000\r\n25000\r\nError 25000. reached");
-            EXPECT_EQ(CheckLogEnd(outcome.log, kOpeningLine + BannerLine(package, L"", spec.version),
+            EXPECT_EQ(CheckLogEnd(outcome.log,
+                                  kOpeningLine + BannerLine(package, spec.productName, spec.version),
                                   ResultLogLine(25000, L"Error 25000. reached") + kClosingLine),
                       "");
         } else {
@@ -274,6 +279,8 @@ TEST_F(BadFilesTest, TransformsThatAreNotTransforms) {
 }
 
 TEST_F(BadFilesTest, HelpFiles) {
+    // Help still locates the package first; nothing is installed.
+    BuildPackage(RealPackage(), dir / L"package.msi");
     std::string tenMegabytes;
     while (tenMegabytes.size() < (10u << 20))
         tenMegabytes += "Help text of a help file that is ten megabytes long, line after line.\r\n";
@@ -288,8 +295,8 @@ TEST_F(BadFilesTest, HelpFiles) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WriteFileBytes(dir / L"help.txt", c.bytes);
-        const Outcome outcome =
-            Run({L"/h", L"/H", L"help.txt", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        const Outcome outcome = Run({L"/f", L"package.msi", L"/h", L"/H", L"help.txt",
+                                     L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         EXPECT_EQ(outcome.run.exitCode, 0u);
         EXPECT_TRUE(outcome.run.dialogs.empty());
         EXPECT_EQ(outcome.exitFile, ExitFileText(0, 0, SystemText(0)));

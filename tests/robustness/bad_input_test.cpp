@@ -78,7 +78,7 @@ protected:
         return arguments;
     }
 
-    std::wstring Banner() const { return BannerLine(dir / L"package.msi", L"", spec.version); }
+    std::wstring Banner() const { return BannerLine(dir / L"package.msi", spec.productName, spec.version); }
 
     void Check(const GuardedRun& run, const Expected& expected, const std::wstring& logPath = L"") {
         EXPECT_FALSE(run.Crashed()) << run.Describe();

@@ -146,7 +146,7 @@ TEST(FaultTest, ExitFileInAReadOnlyFolder) {
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_FALSE(PathExists(exitFile));
     EXPECT_EQ(CheckLogEnd(ReadBootstrapLog(dir / L"run.log"),
-                          kOpeningLine + BannerLine(dir / L"package.msi", L"", spec.version),
+                          kOpeningLine + BannerLine(dir / L"package.msi", spec.productName, spec.version),
                           ResultLogLine(25000, L"Error 25000. failed on purpose") + kClosingLine),
               "");
 }
@@ -174,7 +174,7 @@ TEST(FaultTest, EnvironmentWithoutTempAndSystemFolders) {
                     kOpeningLine +
                         LogLine(L"INFO", L"",
                                 L"Found \"" + dir.path() + L"1049.mst\" language transfrom with 1049 id.") +
-                        BannerLine(dir / L"package.msi", L"", spec.version),
+                        BannerLine(dir / L"package.msi", spec.productName, spec.version),
                     ResultLogLine(0, SystemText(0)) + kClosingLine),
         "");
 }
