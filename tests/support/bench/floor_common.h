@@ -73,9 +73,11 @@ inline std::wstring RecordText(MSIHANDLE record, UINT field) {
 inline bool WarmUp(const std::wstring& package) {
     Handle database, view, record;
     return MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, database.put()) == ERROR_SUCCESS &&
-           MsiDatabaseOpenViewW(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property`='ProductName'",
+           MsiDatabaseOpenViewW(database.get(),
+                                L"SELECT `Value` FROM `Property` WHERE `Property`='ProductName'",
                                 view.put()) == ERROR_SUCCESS &&
-           MsiViewExecute(view.get(), 0) == ERROR_SUCCESS && MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS;
+           MsiViewExecute(view.get(), 0) == ERROR_SUCCESS &&
+           MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS;
 }
 
 class Stopwatch {

@@ -31,7 +31,8 @@ bool ReadCandidate(const std::wstring& path, std::wstring& productName, std::wst
         return false;
     if (MsiDatabaseOpenViewW(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property`='ProductName'",
                              view.put()) != ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS || MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS)
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS ||
+        MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS)
         return false;
     productName = qzbench::RecordText(record.get(), 1);
     if (MsiGetSummaryInformationW(database.get(), nullptr, 0, summary.put()) != ERROR_SUCCESS)
@@ -41,7 +42,8 @@ bool ReadCandidate(const std::wstring& path, std::wstring& productName, std::wst
     UINT type = 0;
     INT number = 0;
     FILETIME time{};
-    if (MsiSummaryInfoGetPropertyW(summary.get(), kTemplate, &type, &number, &time, text, &size) != ERROR_SUCCESS)
+    if (MsiSummaryInfoGetPropertyW(summary.get(), kTemplate, &type, &number, &time, text, &size) !=
+        ERROR_SUCCESS)
         return false;
     const std::wstring templateText(text, size);
     platform = templateText.substr(0, templateText.find(L';'));

@@ -66,7 +66,8 @@ int ReadLanguage(const std::wstring& transform, std::wstring& value) {
         !Run(database.get(), L"SELECT * FROM _TransformView", view))
         return -1;
     while (MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS) {
-        if (qzbench::RecordText(record.get(), 1) == L"Property" && qzbench::RecordText(record.get(), 2) == L"Value" &&
+        if (qzbench::RecordText(record.get(), 1) == L"Property" &&
+            qzbench::RecordText(record.get(), 2) == L"Value" &&
             qzbench::RecordText(record.get(), 3) == L"ProductLanguage") {
             value = qzbench::RecordText(record.get(), 4);
             return 1;
