@@ -153,7 +153,12 @@ make_package() { # OUTPUT NAME -> prints the product code
 meta configuration "$arch"
 meta build "$build"
 meta pairs "$pairs"
-meta machine "$(nproc) cores, $(uname -sr), $(LC_ALL=C "$QZ_WINE" --version 2>/dev/null)"
+case "${native:-}" in
+    yes) ia32="the kernel runs 32-bit code" ;;
+    no) ia32="the kernel runs no 32-bit code" ;;
+    *) ia32="32-bit support not probed" ;;
+esac
+meta machine "$(nproc) cores, $(uname -sr), $ia32, $(LC_ALL=C "$QZ_WINE" --version 2>/dev/null)"
 meta wineserver "persistent (wineserver -p), prefix $WINEPREFIX"
 
 # ------------------------------------------------------------ sizes
