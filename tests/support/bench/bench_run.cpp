@@ -1,7 +1,8 @@
 // Times one run of a Windows program from the Windows side: from just before
 // CreateProcessW to the end of the wait, with the performance counter.
 // Optionally follows the child's peak working set while it runs, and checks
-// the exit code and whether a product is registered afterwards.
+// the exit code and whether a product is registered afterwards. A dialog that
+// the child shows fails the run (and is closed).
 //
 // Usage: qz-bench-run.exe [--cwd DIR] [--expect CODE] [--peak] [--installed CODE | --removed CODE]
 //                         PROGRAM [ARGUMENTS...]
@@ -16,6 +17,8 @@
 #include <exception>
 #include <string>
 
+#include "resources/resource_ids.h"
+#include "support/dialog_driver.h"
 #include "support/package_builder.h"
 #include "support/process_runner.h"
 #include "support/test_env.h"
@@ -83,18 +86,34 @@ int wmain(int argc, wchar_t** argv) {
 
     qztest::ProcessResult result;
     SIZE_T peakBytes = 0;
+    std::string dialogText;
     LARGE_INTEGER start, end;
     try {
         QueryPerformanceCounter(&start);
         qztest::RunningProcess process(program, tail, options);
-        if (peak) {
-            // The peak is a high-water mark: the last reading before the end
-            // is the peak of the whole run, short of its last few milliseconds.
-            const ULONGLONG deadline = GetTickCount64() + kRunTimeoutMs;
-            while (WaitForSingleObject(process.handle(), 2) == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+        // A run that shows a dialog would wait for a user for ever: once a
+        // second the runner looks for one, reports it and closes it. With
+        // --peak it also reads the peak working set every 2 ms; the peak is a
+        // high-water mark, so the last reading before the end is the peak of
+        // the whole run, short of its last milliseconds.
+        const DWORD slice = peak ? 2 : 1000;
+        const ULONGLONG deadline = GetTickCount64() + kRunTimeoutMs;
+        ULONGLONG nextDialogCheck = GetTickCount64() + 1000;
+        while (WaitForSingleObject(process.handle(), slice) == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+            if (peak) {
                 const SIZE_T now = PeakWorkingSet(process.handle());
                 if (now > peakBytes)
                     peakBytes = now;
+            }
+            if (GetTickCount64() < nextDialogCheck)
+                continue;
+            nextDialogCheck = GetTickCount64() + 1000;
+            if (HWND viewer = qztest::WaitForDialog(IDC_VIEWER_TEXT, process.id(), 0)) {
+                dialogText = qztest::ToUtf8(qztest::ControlText(viewer, IDC_VIEWER_TEXT));
+                qztest::PressOk(viewer);
+            } else if (HWND language = qztest::WaitForDialog(IDC_LANGUAGE_COMBO, process.id(), 0)) {
+                dialogText = "the language dialog";
+                qztest::PressCancel(language);
             }
         }
         result = process.Wait(kRunTimeoutMs);
@@ -110,6 +129,8 @@ int wmain(int argc, wchar_t** argv) {
     std::string problem;
     if (result.timedOut)
         problem = "timed out";
+    else if (!dialogText.empty())
+        problem = "showed a dialog: " + dialogText;
     else if (checkExit && result.exitCode != expected)
         problem = "exit code " + std::to_string(result.exitCode) + ", expected " + std::to_string(expected);
     else if (!installed.empty() && !qztest::IsProductRegistered(installed))
