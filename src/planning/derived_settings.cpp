@@ -2,47 +2,141 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "diag/bootstrap_log.h"
+#include "diag/errors.h"
 #include "diag/messages.h"
 #include "language/language_choice.h"
+#include "planning/package_location.h"
 #include "system/path_helpers.h"
 
-// Provisional: the plan is completed for a package given by its file and a
-// log file given by the user (mode, transform directory, language transform,
-// reboot flag). Locating the package by name, the default log file and the
-// help file come with the rest of the planning work.
+namespace {
+
+void LogMessage(WORD messageId) {
+    std::wstring text;
+    FormatResourceMessage(messageId, text);
+    WriteLogLine(text, LOG_ERROR);
+}
+
+// The value of an environment variable; false, with the system's error, when
+// GetEnvironmentVariableW answers 0 for it (unset, or set to nothing). A value
+// longer than the usual 260 characters is read whole rather than cut.
+bool ReadEnvironment(const wchar_t* name, std::wstring& value, DWORD& error) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            error = GetLastError();
+            return false;
+        }
+        if (length < buffer.size()) {
+            value.assign(buffer.data(), length);
+            return true;
+        }
+        buffer.resize(length); // the size needed, terminator included
+    }
+}
+
+// The help file: the one given, made absolute, or the first of
+// <dir><name>_<code> that exists, by the user's language codes and then by
+// directory (package directory, executable's directory). None found leaves
+// the built-in usage text.
+void DeriveHelpFile(VariableMap& variables) {
+    const auto given = variables.find(QZ_SETUP_HELP_FILE);
+    if (given != variables.end()) {
+        Rel2AbsFilePath(given->second);
+        return;
+    }
+    const std::wstring directories[] = {variables[QZ_SETUP_PACKAGE_DIR], GetModuleDir()};
+    const std::wstring& name = variables[QZ_SETUP_PACKAGE_NAME];
+    for (const std::wstring& code : GetUserLangCodes()) {
+        for (const std::wstring& directory : directories) {
+            const std::wstring candidate = directory + name + L"_" + code;
+            if (FileExists(candidate)) {
+                variables[QZ_SETUP_HELP_FILE] = candidate;
+                return;
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile) {
+    std::wstring directory;
+    DWORD error = 0;
+    if (!ReadEnvironment(L"TEMP", directory, error)) {
+        if (ReadEnvironment(L"SystemRoot", directory, error) ||
+            ReadEnvironment(L"SystemDrive", directory, error)) {
+            directory += L"\\Temp";
+        } else {
+            std::wstring text;
+            GetSystemErrorText(error, text);
+            WriteLogLine(error, text, LOG_ERROR);
+            return false;
+        }
+    }
+    logFile = directory + L"\\" + packageName + L"_install.log";
+    return true;
+}
+
 bool DeriveSettings(VariableMap& variables) {
-    if (variables.count(QZ_SETUP_HELP))
-        return true;
-    const auto log = variables.find(QZ_SETUP_LOG_FILE);
-    if (log == variables.end()) {
-        std::wstring text;
-        FormatResourceMessage(IDS_NO_LOG_DIRECTORY, text);
-        WriteLogLine(text, LOG_ERROR);
+    // Package directory: beside the executable unless given.
+    const auto packageDir = variables.find(QZ_SETUP_PACKAGE_DIR);
+    if (packageDir == variables.end())
+        variables[QZ_SETUP_PACKAGE_DIR] = GetModuleDir();
+    else
+        Rel2AbsDirPath(packageDir->second);
+
+    if (!LocatePackage(variables)) {
+        LogMessage(IDS_NO_INSTALLATION_PACKAGE);
         return false;
     }
-    TrimSpacesAndQuotes(log->second);
+
+    // Help installs nothing: only the help file is needed.
+    if (variables.count(QZ_SETUP_HELP)) {
+        DeriveHelpFile(variables);
+        return true;
+    }
+
+    const auto response = variables.find(QZ_SETUP_RESPONSE_FILE);
+    if (response != variables.end())
+        Rel2AbsFilePath(response->second);
+
+    const auto mode = variables.find(QZ_SETUP_MODE);
+    if (mode != variables.end())
+        TrimSpaces(mode->second);
+
+    const auto log = variables.find(QZ_SETUP_LOG_FILE);
+    if (log != variables.end()) {
+        // A relative log file stays relative: it opens against the current directory.
+        TrimSpacesAndQuotes(log->second);
+    } else {
+        std::wstring logFile;
+        if (!DeriveDefaultLogFile(variables[QZ_SETUP_PACKAGE_NAME], logFile)) {
+            LogMessage(IDS_NO_LOG_DIRECTORY);
+            return false;
+        }
+        variables[QZ_SETUP_LOG_FILE] = logFile;
+    }
 
     if (!variables.count(QZ_SETUP_MODE))
         variables[QZ_SETUP_MODE] =
             variables.count(QZ_SETUP_EXIT_FILE) || variables.count(QZ_SETUP_RESPONSE_FILE) ? L"UNATTENDED"
                                                                                            : L"INSTALL";
+
+    // Transforms lie beside the executable unless their directory is given.
     auto transformDir = variables.find(QZ_SETUP_LANG_TRANSFORM_DIR);
     if (transformDir == variables.end())
         transformDir = variables.emplace(QZ_SETUP_LANG_TRANSFORM_DIR, GetModuleDir()).first;
     Rel2AbsDirPath(transformDir->second);
-    // Until the package is located by name, only a package given by its file
-    // gets a language transform.
-    const auto package = variables.find(QZ_SETUP_PACKAGE_FILE);
-    if (package != variables.end()) {
-        Rel2AbsFilePath(package->second);
-        if (!SetLanguageTransform(variables)) {
-            std::wstring text;
-            FormatResourceMessage(IDS_NO_LANGUAGE_TRANSFORM, text);
-            WriteLogLine(text, LOG_ERROR);
-            return false;
-        }
+
+    if (!SetLanguageTransform(variables)) {
+        LogMessage(IDS_NO_LANGUAGE_TRANSFORM);
+        return false;
     }
+
     if (!variables.count(QZ_SUPPRESS_REBOOT))
         variables[QZ_SUPPRESS_REBOOT] = L"1";
     return true;

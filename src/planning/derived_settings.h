@@ -1,5 +1,19 @@
 // Completes the plan: everything the run needs that the user did not give.
 #pragma once
+#include <string>
+
 #include "settings/variables.h"
 
+// Derives, in this order: the package directory, the package (by file or by
+// name), then for help only the help file; otherwise the response file path,
+// the log file, the mode, the transform directory, the language transform and
+// the reboot flag. False, with its error lines logged, when no package is
+// found (124, 130), no default log directory exists (a system error line,
+// 132) or no language transform can be settled (136). Runs before the log
+// file opens, with the executable's directory current.
 bool DeriveSettings(VariableMap& variables);
+
+// The default log file: "<directory>\<package name>_install.log", the
+// directory being TEMP, else SystemRoot's Temp, else SystemDrive's Temp.
+// False, with the system's error line logged, when none of them is set.
+bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile);

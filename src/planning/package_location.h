@@ -1,4 +1,21 @@
 // Finding the package for the machine's processor.
 #pragma once
+#include <windows.h>
+
+#include <string>
+
 #include "settings/variables.h"
 #include "system/machine_queries.h"
+
+// Settles the package of the run. Given by its file (QZ_SETUP_PACKAGE_FILE):
+// the path is made absolute and the package's product name becomes
+// QZ_SETUP_PACKAGE_NAME. Given by name: the name is trimmed, and the first
+// "*.msi" of QZ_SETUP_PACKAGE_DIR (absolute, ending in a backslash) in listing
+// order whose product name contains the name (case-sensitively) and whose
+// platform is the machine's processor becomes QZ_SETUP_PACKAGE_FILE.
+// False, with message 124 logged, when none is found. A candidate that cannot
+// be read as a package raises (it is not skipped).
+bool LocatePackage(VariableMap& variables);
+
+// The name of a processor as the messages show it: "AMD64", "Itanium" or "x86".
+const wchar_t* ProcessorName(DWORD processor);

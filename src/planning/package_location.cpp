@@ -1,0 +1,73 @@
+#include "planning/package_location.h"
+
+#include "diag/bootstrap_log.h"
+#include "diag/messages.h"
+#include "msi/package_properties.h"
+#include "system/path_helpers.h"
+#include "system/win_owners.h"
+
+namespace {
+
+std::wstring ProductNameOf(const std::wstring& packagePath) {
+    std::wstring productName;
+    QZ::MSInstaller::GetPckgProperty(packagePath, L"ProductName", productName);
+    return productName;
+}
+
+// The first package of `directory` for `name` and `processor`, or empty.
+std::wstring FindPackage(const std::wstring& directory, const std::wstring& name, DWORD processor) {
+    WIN32_FIND_DATAW entry;
+    // A listing that does not start (nothing matches, or no such directory)
+    // finds nothing; the owner closes the listing on every path.
+    const UniqueFindHandle listing(FindFirstFileW((directory + L"*.msi").c_str(), &entry));
+    if (!listing.valid())
+        return std::wstring();
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        const std::wstring candidate = directory + entry.cFileName;
+        if (ProductNameOf(candidate).find(name) == std::wstring::npos)
+            continue;
+        if (QZ::MSInstaller::GetPckgPlatform(0, candidate) == processor)
+            return candidate;
+    } while (FindNextFileW(listing.get(), &entry));
+    return std::wstring();
+}
+
+} // namespace
+
+const wchar_t* ProcessorName(DWORD processor) {
+    switch (processor) {
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return L"Itanium";
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return L"AMD64";
+    default:
+        return L"x86";
+    }
+}
+
+bool LocatePackage(VariableMap& variables) {
+    const std::wstring directory = variables[QZ_SETUP_PACKAGE_DIR];
+
+    const auto packageFile = variables.find(QZ_SETUP_PACKAGE_FILE);
+    if (packageFile != variables.end()) {
+        // The platform of a package named by its file is the user's business.
+        Rel2AbsFilePath(packageFile->second);
+        variables[QZ_SETUP_PACKAGE_NAME] = ProductNameOf(packageFile->second);
+        return true;
+    }
+
+    std::wstring& name = variables[QZ_SETUP_PACKAGE_NAME];
+    TrimSpaces(name);
+    const DWORD processor = GetNativeProcessor();
+    const std::wstring found = FindPackage(directory, name, processor);
+    if (!found.empty()) {
+        variables[QZ_SETUP_PACKAGE_FILE] = found;
+        return true;
+    }
+    std::wstring text;
+    FormatResourceMessage(IDS_PACKAGE_NOT_FOUND, text, name, ProcessorName(processor), directory);
+    WriteLogLine(text, LOG_ERROR);
+    return false;
+}

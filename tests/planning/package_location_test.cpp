@@ -1,0 +1,224 @@
+// Finding the package by its file or by name and the machine's processor, in
+// folders of real installer packages.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "diag/bootstrap_log.h"
+#include "diag/errors.h"
+#include "planning/package_location.h"
+#include "support/package_builder.h"
+#include "support/test_env.h"
+
+namespace {
+
+// The Template platform of packages for this machine, and of packages for another one.
+std::wstring NativePlatform() {
+    return GetNativeProcessor() == PROCESSOR_ARCHITECTURE_AMD64 ? L"x64" : L"Intel";
+}
+std::wstring ForeignPlatform() {
+    return GetNativeProcessor() == PROCESSOR_ARCHITECTURE_AMD64 ? L"Intel" : L"x64";
+}
+
+void MakePackage(const std::wstring& path, const std::wstring& productName, const std::wstring& platform) {
+    qztest::PackageSpec desc;
+    desc.productName = productName;
+    desc.platform = platform;
+    qztest::BuildPackage(desc, path);
+}
+
+// The entries of `dir` matching "*.msi", in the order the system lists them.
+std::vector<std::wstring> Listing(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((dir + L"*.msi").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(data.cFileName);
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return names;
+}
+
+struct Located {
+    bool found = false;
+    VariableMap variables;
+    std::wstring log;
+};
+
+Located Locate(VariableMap variables) {
+    Located result;
+    std::wstringbuf log;
+    {
+        LogStreamCapture capture(log);
+        result.found = LocatePackage(variables);
+    }
+    result.variables = std::move(variables);
+    result.log = log.str();
+    return result;
+}
+
+std::wstring NotFoundLine(const std::wstring& name, const std::wstring& dir) {
+    return L"QZSETUP:BOOTSTRAP:ERR::Package named " + name + L" for processor " +
+           ProcessorName(GetNativeProcessor()) + L" not found in " + dir + L" directory.\r\n";
+}
+
+TEST(ProcessorName, NamesTheThreeProcessorsAndCallsTheRestX86) {
+    const std::map<DWORD, std::wstring> names = {{PROCESSOR_ARCHITECTURE_INTEL, L"x86"},
+                                                 {PROCESSOR_ARCHITECTURE_IA64, L"Itanium"},
+                                                 {PROCESSOR_ARCHITECTURE_AMD64, L"AMD64"},
+                                                 {PROCESSOR_ARCHITECTURE_ARM, L"x86"},
+                                                 {0xFFFF, L"x86"}};
+    for (const auto& entry : names)
+        EXPECT_EQ(entry.second, ProcessorName(entry.first)) << entry.first;
+}
+
+// A folder of packages: two for this machine whose names contain "Sample
+// Agent", one for another processor, one with another name, a directory named
+// like a package and a file that is not a package by its ending.
+class LocateByName : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakePackage(m_dir / L"agent-native.msi", L"QZ Sample Agent", NativePlatform());
+        MakePackage(m_dir / L"agent-foreign.msi", L"QZ Sample Agent", ForeignPlatform());
+        MakePackage(m_dir / L"agent-second.msi", L"QZ Sample Agent Tools", NativePlatform());
+        MakePackage(m_dir / L"other.msi", L"QZ Other Product", NativePlatform());
+        ASSERT_TRUE(CreateDirectoryW((m_dir / L"x.msi").c_str(), nullptr));
+        qztest::WriteFileBytes(m_dir / L"notes.txt", "not a package");
+        m_listing = Listing(m_dir.path());
+    }
+
+    // The first entry in listing order among `names`.
+    std::wstring FirstListed(const std::vector<std::wstring>& names) const {
+        for (const auto& entry : m_listing)
+            for (const auto& name : names)
+                if (entry == name)
+                    return m_dir / entry;
+        return std::wstring();
+    }
+
+    qztest::TempDir m_dir;
+    std::vector<std::wstring> m_listing;
+};
+
+TEST_F(LocateByName, TakesTheFirstListedPackageForThisProcessorWhoseNameHoldsTheGivenOne) {
+    ASSERT_EQ(5u, m_listing.size()) << "four packages and the directory x.msi";
+    const std::wstring dir = m_dir.path();
+    const struct Case {
+        const char* what;
+        std::wstring name;
+        std::wstring keptName; // the name the settings keep
+        std::wstring package;  // empty: none found
+    } cases[] = {
+        {"two match, the foreign one never", L"Sample Agent", L"Sample Agent",
+         FirstListed({L"agent-native.msi", L"agent-second.msi"})},
+        {"the name is trimmed first", L" \tSample Agent  ", L"Sample Agent",
+         FirstListed({L"agent-native.msi", L"agent-second.msi"})},
+        {"part of one product name", L"Agent Tools", L"Agent Tools", dir + L"agent-second.msi"},
+        {"blanks match the first package for this processor", L"   ", L"",
+         FirstListed({L"agent-native.msi", L"agent-second.msi", L"other.msi"})},
+        {"an empty name too", L"", L"",
+         FirstListed({L"agent-native.msi", L"agent-second.msi", L"other.msi"})},
+        {"letter case counts", L"sample agent", L"sample agent", L""},
+        {"the whole name must occur", L"Sample Agents", L"Sample Agents", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Located located = Locate({{L"QZ_SETUP_PACKAGE_DIR", dir}, {L"QZ_SETUP_PACKAGE_NAME", c.name}});
+        EXPECT_EQ(!c.package.empty(), located.found);
+        EXPECT_EQ(c.keptName, located.variables.at(L"QZ_SETUP_PACKAGE_NAME"));
+        const auto file = located.variables.find(L"QZ_SETUP_PACKAGE_FILE");
+        if (c.package.empty()) {
+            EXPECT_EQ(located.variables.end(), file);
+            EXPECT_EQ(NotFoundLine(c.keptName, dir), located.log);
+        } else {
+            ASSERT_NE(located.variables.end(), file);
+            EXPECT_EQ(c.package, file->second);
+            EXPECT_EQ(L"", located.log);
+        }
+    }
+}
+
+TEST(LocateByNameOrder, ThePackageForThisProcessorWinsInEitherListingOrder) {
+    // The same two file names carry the two platforms one way and then the
+    // other, so one of the folders lists the foreign package first.
+    for (const bool nativeFirstName : {true, false}) {
+        SCOPED_TRACE(nativeFirstName ? "native as a.msi" : "native as b.msi");
+        qztest::TempDir dir;
+        MakePackage(dir / L"a.msi", L"Sample Agent x",
+                    nativeFirstName ? NativePlatform() : ForeignPlatform());
+        MakePackage(dir / L"b.msi", L"Sample Agent y",
+                    nativeFirstName ? ForeignPlatform() : NativePlatform());
+        const Located located =
+            Locate({{L"QZ_SETUP_PACKAGE_DIR", dir.path()}, {L"QZ_SETUP_PACKAGE_NAME", L"Sample Agent"}});
+        ASSERT_TRUE(located.found) << qztest::ToUtf8(located.log);
+        EXPECT_EQ(dir / (nativeFirstName ? L"a.msi" : L"b.msi"),
+                  located.variables.at(L"QZ_SETUP_PACKAGE_FILE"));
+    }
+}
+
+TEST(LocateByNameFolders, NothingToListIsNotFoundWithoutRaising) {
+    qztest::TempDir dir;
+    ASSERT_TRUE(CreateDirectoryW((dir / L"empty").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir / L"only-dirs").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir / L"only-dirs\\x.msi").c_str(), nullptr));
+    for (const std::wstring& folder : {dir / L"empty\\", dir / L"only-dirs\\", dir / L"missing\\"}) {
+        SCOPED_TRACE(qztest::ToUtf8(folder));
+        const Located located =
+            Locate({{L"QZ_SETUP_PACKAGE_DIR", folder}, {L"QZ_SETUP_PACKAGE_NAME", L" Sample Agent "}});
+        EXPECT_FALSE(located.found);
+        EXPECT_EQ(NotFoundLine(L"Sample Agent", folder), located.log);
+        EXPECT_EQ(0u, located.variables.count(L"QZ_SETUP_PACKAGE_FILE"));
+    }
+}
+
+TEST(LocateByNameFolders, AFileThatIsNoPackageEndsTheSearchWithTheInstallersError) {
+    // Not skipped: a broken file among the packages is a fault of the
+    // delivery, and the run stops on it.
+    qztest::TempDir dir;
+    qztest::WriteFileBytes(dir / L"broken.msi", "this is not an installer database\r\n");
+    const std::wstring folder = dir / L"sub\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    qztest::WriteFileBytes(folder + L"broken.msi", "this is not an installer database\r\n");
+    std::wstringbuf log;
+    {
+        LogStreamCapture capture(log);
+        VariableMap variables{{L"QZ_SETUP_PACKAGE_DIR", folder}, {L"QZ_SETUP_PACKAGE_NAME", L""}};
+        try {
+            LocatePackage(variables);
+            ADD_FAILURE() << "no exception";
+        } catch (const MSIException& e) {
+            EXPECT_NE(0u, e.GetError());
+        }
+        EXPECT_EQ(0u, variables.count(L"QZ_SETUP_PACKAGE_FILE"));
+    }
+    // The listing was closed while the exception passed.
+    ASSERT_TRUE(DeleteFileW((folder + L"broken.msi").c_str()));
+    EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << GetLastError();
+}
+
+TEST(LocateByFile, TheFileIsMadeAbsoluteAndItsProductNameBecomesTheName) {
+    qztest::TempDir dir;
+    // For another processor: a package named by its file is not checked.
+    MakePackage(dir / L"given.msi", L"QZ Given Product", ForeignPlatform());
+    wchar_t saved[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+    const Located located = Locate({{L"QZ_SETUP_PACKAGE_DIR", L"C:\\nowhere\\"},
+                                    {L"QZ_SETUP_PACKAGE_FILE", L" \"given.msi\" "},
+                                    {L"QZ_SETUP_PACKAGE_NAME", L"Something Else"}});
+    SetCurrentDirectoryW(saved);
+    EXPECT_TRUE(located.found);
+    EXPECT_EQ(dir / L"given.msi", located.variables.at(L"QZ_SETUP_PACKAGE_FILE"));
+    EXPECT_EQ(L"QZ Given Product", located.variables.at(L"QZ_SETUP_PACKAGE_NAME"));
+    EXPECT_EQ(L"", located.log);
+}
+
+} // namespace

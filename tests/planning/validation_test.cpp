@@ -1,0 +1,119 @@
+// The checks of the gathered settings, in their order.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "diag/bootstrap_log.h"
+#include "planning/validation.h"
+#include "support/test_env.h"
+
+namespace {
+
+class ValidationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qztest::WriteFileBytes(m_dir / L"package.msi", "not looked into");
+        qztest::WriteFileBytes(m_dir / L"help.txt", "help");
+        ASSERT_TRUE(CreateDirectoryW((m_dir / L"folder.msi").c_str(), nullptr));
+        ASSERT_TRUE(SetEnvironmentVariableW(L"QZ_VALIDATION_DIR", m_dir.path().c_str()));
+    }
+    void TearDown() override { SetEnvironmentVariableW(L"QZ_VALIDATION_DIR", nullptr); }
+
+    qztest::TempDir m_dir;
+};
+
+TEST_F(ValidationTest, RefusesWithOneMessageInRuleOrder) {
+    const std::wstring dir = m_dir.path();
+    const std::wstring missingFile = L"Package file " + dir + L"missing.msi does not exist!";
+    struct Case {
+        const char* what;
+        VariableMap variables;
+        std::wstring message; // empty: accepted
+    };
+    const Case cases[] = {
+        {"only a package name", {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}}, L""},
+        {"an empty package name counts as given", {{L"QZ_SETUP_PACKAGE_NAME", L""}}, L""},
+        {"an existing package file, through an environment reference",
+         {{L"QZ_SETUP_PACKAGE_FILE", L"%QZ_VALIDATION_DIR%package.msi"}},
+         L""},
+        {"no package at all",
+         {{L"QZ_SETUP_MODE", L"INSTALL"}},
+         L"Package name and package file name are missing. Either is required."},
+        {"help still needs a package",
+         {{L"QZ_SETUP_HELP", L"1"}},
+         L"Package name and package file name are missing. Either is required."},
+        {"a missing package file, shown expanded",
+         {{L"QZ_SETUP_PACKAGE_FILE", L"%QZ_VALIDATION_DIR%missing.msi"}},
+         missingFile},
+        {"a package file that is a directory",
+         {{L"QZ_SETUP_PACKAGE_FILE", dir + L"folder.msi"}},
+         L"Package file " + dir + L"folder.msi does not exist!"},
+        {"a name does not excuse a missing file",
+         {{L"QZ_SETUP_PACKAGE_FILE", dir + L"missing.msi"}, {L"QZ_SETUP_PACKAGE_NAME", L"Agent"}},
+         missingFile},
+        {"a missing package file comes before a bad mode",
+         {{L"QZ_SETUP_PACKAGE_FILE", dir + L"missing.msi"}, {L"QZ_SETUP_MODE", L"install"}},
+         missingFile},
+        {"a missing package file comes before a missing help file",
+         {{L"QZ_SETUP_PACKAGE_FILE", dir + L"missing.msi"},
+          {L"QZ_SETUP_HELP", L""},
+          {L"QZ_SETUP_HELP_FILE", dir + L"nohelp.txt"}},
+         missingFile},
+        {"a missing help file, shown expanded",
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"},
+          {L"QZ_SETUP_HELP", L"1"},
+          {L"QZ_SETUP_HELP_FILE", L"%QZ_VALIDATION_DIR%nohelp.txt"}},
+         L"Help file " + dir + L"nohelp.txt does not exist. Cannot display package help!"},
+        {"an existing help file",
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"},
+          {L"QZ_SETUP_HELP", L"1"},
+          {L"QZ_SETUP_HELP_FILE", L"%QZ_VALIDATION_DIR%help.txt"}},
+         L""},
+        {"help without a help file, and the mode is not looked at",
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"QZ_SETUP_HELP", L"0"}, {L"QZ_SETUP_MODE", L"bogus"}},
+         L""},
+        {"a help file is not checked without help",
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"QZ_SETUP_HELP_FILE", dir + L"nohelp.txt"}},
+         L""},
+        {"mode in lower case",
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"QZ_SETUP_MODE", L"install"}},
+         L"Parameter QZ_SETUP_MODE contains unexpected value install."},
+        {"mode with a trailing blank, shown as stored",
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"QZ_SETUP_MODE", L"INSTALL "}},
+         L"Parameter QZ_SETUP_MODE contains unexpected value INSTALL ."},
+        {"an empty mode",
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"QZ_SETUP_MODE", L""}},
+         L"Parameter QZ_SETUP_MODE contains unexpected value ."},
+        {"a mode is not expanded",
+         {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"QZ_SETUP_MODE", L"%QZ_VALIDATION_DIR%"}},
+         L"Parameter QZ_SETUP_MODE contains unexpected value %QZ_VALIDATION_DIR%."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstringbuf log;
+        bool accepted = false;
+        {
+            LogStreamCapture capture(log);
+            accepted = ValidateSettings(c.variables);
+        }
+        EXPECT_EQ(c.message.empty(), accepted);
+        const std::wstring expected =
+            c.message.empty() ? L"" : L"QZSETUP:BOOTSTRAP:ERR::" + c.message + L"\r\n";
+        EXPECT_EQ(expected, log.str()) << qztest::ToUtf8(log.str());
+    }
+}
+
+TEST_F(ValidationTest, EveryModeIsAcceptedAsWritten) {
+    for (const wchar_t* mode : {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"}) {
+        SCOPED_TRACE(qztest::ToUtf8(mode));
+        std::wstringbuf log;
+        LogStreamCapture capture(log);
+        EXPECT_TRUE(ValidateSettings({{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"QZ_SETUP_MODE", mode}}));
+        EXPECT_TRUE(log.str().empty());
+    }
+}
+
+} // namespace
