@@ -219,11 +219,14 @@ for pair in $(seq "$pairs"); do
 done
 
 # ------------------------------------------------------------ 2. locating by name among N candidates
+# The runs end right after the package is settled: help (/?) shows the usage
+# text, unattended, without a dialog and without installer work. The same run
+# with /f on the matching file is the reference, so the difference is the search.
 echo "== 2. locating by name among N candidates (N = $counts), $pairs pairs each"
 packages="$work/packages"
 mkdir -p "$packages"
 make_package "$packages/decoy.msi" "QZ Bench Decoy" >/dev/null
-target_code="$(make_package "$packages/target.msi" "QZ Bench Target")"
+make_package "$packages/target.msi" "QZ Bench Target" >/dev/null
 for n in $counts; do
     folder="$work/locate-$n"
     mkdir -p "$folder"
@@ -238,9 +241,8 @@ for n in $counts; do
     meta "locate_${n}_match" "$last"
     for pair in $(seq "$pairs"); do
         if [ $by_name = yes ]; then
-            rm -f "$folder"/*.log
-            measure "locate_$n" qz_name "$pair" --cwd "$wfolder" --expect 0 --removed "$target_code" \
-                "$wfolder\\qz-setup.exe" /p "QZ Bench Target" QZ_SETUP_MODE=UNATTENDED_UNINSTALL /l qz.log
+            measure "locate_$n" qz_name "$pair" --cwd "$wfolder" --expect 0 "$wfolder\\qz-setup.exe" \
+                /p "QZ Bench Target" '/?' QZ_SETUP_MODE=UNATTENDED
         fi
         out="$(wine "$bin/qz-bench-locate-floor.exe" --warm "$wcycle\\QZ Bench Sample.msi" "$wfolder" \
             "QZ Bench Target" "$platform" 2>/dev/null | tr -d '\r')" || fail "locate floor: $out"
@@ -248,9 +250,8 @@ for n in $counts; do
             fail "the locate floor did not open all $n candidates to find $last: $out"
         record "locate_$n" floor "$pair" "$(value ms "$out")"
         if [ $by_name = yes ]; then
-            rm -f "$folder"/*.log
-            measure "locate_$n" qz_file "$pair" --cwd "$wfolder" --expect 0 --removed "$target_code" \
-                "$wfolder\\qz-setup.exe" /f "$last" QZ_SETUP_MODE=UNATTENDED_UNINSTALL /l qz.log
+            measure "locate_$n" qz_file "$pair" --cwd "$wfolder" --expect 0 "$wfolder\\qz-setup.exe" \
+                /f "$last" '/?' QZ_SETUP_MODE=UNATTENDED
         fi
     done
 done

@@ -100,9 +100,9 @@ def main():
             per_candidate[n] = statistics.median(locate) / n
         figures.append(figure(
             "locate by name among %d candidates (match last)" % n, "ms", locate, floor, 1.3,
-            "bootstrapper: run with /p minus the same run with /f (QZ_SETUP_MODE=UNATTENDED_UNINSTALL, "
-            "product not installed); floor: list the folder, open each package once, read ProductName "
-            "and Template" + ("" if locate else "; " + meta.get("by_name", "")), extra))
+            "bootstrapper: qz-setup.exe /p NAME /? QZ_SETUP_MODE=UNATTENDED minus the same run with /f on "
+            "the matching file (both end after the package is settled); floor: list the folder, open each "
+            "package once, read ProductName and Template" + ("" if locate else "; " + meta.get("by_name", "")), extra))
 
     tr = data.get("transforms", {})
     diff, tr_floor = [], []
