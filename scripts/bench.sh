@@ -78,7 +78,7 @@ if [ -z "${QZ_BENCH_IN_SUITE:-}" ]; then
     toolchain() { echo "$root/cmake/mingw-$([ "$1" = x86 ] && echo i686 || echo x86_64).cmake"; }
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$(toolchain $arch)" >/dev/null
     cmake --build "$build" -j"$(nproc)" --target qz-setup qz-run qz-make-package qz-make-transform \
-        qz-bench-empty qz-bench-locate-floor qz-bench-transform-floor qz-bench-run >/dev/null
+        qz-bench-empty qz-bench-empty-user32 qz-bench-locate-floor qz-bench-transform-floor qz-bench-run >/dev/null
     # The other build's executable, for its size only.
     other_arch=$([ "$arch" = x86 ] && echo x64 || echo x86)
     cmake -S "$root" -B "$other" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$(toolchain "$other_arch")" \
@@ -294,13 +294,15 @@ python3 "$root/tests/support/show-log.py" "$with/qz.log" | grep -q 'language tra
 echo "== 4. fixed cost: a run that ends before any installer work, against an empty program, $pairs pairs"
 fixed="$work/fixed"
 mkdir -p "$fixed"
-cp "$bin/qz-setup.exe" "$bin/qz-bench-empty.exe" "$fixed/"
+cp "$bin/qz-setup.exe" "$bin/qz-bench-empty.exe" "$bin/qz-bench-empty-user32.exe" "$fixed/"
 wfixed="$(winpath "$fixed")"
 for pair in $(seq "$pairs"); do
     rm -f "$fixed/x.txt"
     measure fixed qz "$pair" --cwd "$wfixed" --expect 1 "$wfixed\\qz-setup.exe" QZ_SETUP_MODE=UNATTENDED /e x.txt
     [ -s "$fixed/x.txt" ] || fail "the fixed-cost run wrote no exit file"
     measure fixed empty "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\qz-bench-empty.exe"
+    # For the record: the same empty program once it imports user32.dll.
+    measure fixed empty_user32 "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\qz-bench-empty-user32.exe"
 done
 meta fixed_exit_file "$(tr -d '\r' <"$fixed/x.txt" | tr '\n' ' ')"
 

@@ -34,6 +34,8 @@ def spread(values):
 def verdict(ratios, target):
     if not ratios:
         return "not available"
+    if target is None:
+        return "(information)"
     low, mid, high = min(ratios), statistics.median(ratios), max(ratios)
     if high <= target:
         return "met"
@@ -114,11 +116,17 @@ def main():
                           "the same without; floor: the same installer calls once per transform"))
 
     fixed = data.get("fixed", {})
-    ours = paired(dict(fixed), lambda v: v["qz"]) if len(fixed) == 2 else []
-    empty = paired(dict(fixed), lambda v: v["empty"]) if len(fixed) == 2 else []
+    both = {k: fixed[k] for k in ("qz", "empty") if k in fixed}
+    ours = paired(both, lambda v: v["qz"]) if len(both) == 2 else []
+    empty = paired(both, lambda v: v["empty"]) if len(both) == 2 else []
     figures.append(figure("fixed cost (no package: ends before installer work)", "ms", ours, empty, 1.5,
                           "qz-setup.exe QZ_SETUP_MODE=UNATTENDED /e x.txt against an empty Windows program, "
                           "start to exit"))
+    if "empty_user32" in fixed and "qz" in fixed:
+        both = {k: fixed[k] for k in ("qz", "empty_user32")}
+        figures.append(figure("  the same against an empty program importing user32 (no target)", "ms",
+                              paired(both, lambda v: v["qz"]), paired(both, lambda v: v["empty_user32"]), None,
+                              "for the record: the part of the fixed cost that is loading user32.dll under Wine"))
 
     memory = data.get("memory", {})
     ours = paired(dict(memory), lambda v: v["qz"] / MIB) if len(memory) == 2 else []
@@ -165,7 +173,7 @@ def main():
         r = f["ratio"]
         ratio = "%.2f [%.2f-%.2f]" % (r["median"], r["min"], r["max"]) if isinstance(r, dict) else "n/a"
         rows.append((f["figure"], num(f["bootstrapper"], f["unit"]), num(f["floor"], f["unit"]), ratio,
-                     "<= %.1fx" % f["target"], f["verdict"]))
+                     "<= %.1fx" % f["target"] if f["target"] else "-", f["verdict"]))
     widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
     print("configuration %s, %s pairs, %s" % (result["configuration"], result["pairs"], result["machine"]))
     for i, row in enumerate(rows):
