@@ -160,6 +160,8 @@ case "${native:-}" in
 esac
 meta machine "$(nproc) cores, $(uname -sr), $ia32, $(LC_ALL=C "$QZ_WINE" --version 2>/dev/null)"
 meta wineserver "persistent (wineserver -p), prefix $WINEPREFIX"
+# Other work on the machine shows in the spread: its load is on record.
+meta load_before "$(cut -d' ' -f1-3 /proc/loadavg)"
 
 # ------------------------------------------------------------ sizes
 for exe in "$build32/bin/qz-setup.exe" "$build64/bin/qz-setup.exe"; do
@@ -321,6 +323,7 @@ for pair in $(seq "$mem_pairs"); do
     timed --cwd "$wcycle" --expect 0 --removed "$code" "$msiexec_exe" /x "QZ Bench Sample.msi" /qn >/dev/null
 done
 
+meta load_after "$(cut -d' ' -f1-3 /proc/loadavg)"
 meta seconds "$(($(date +%s) - began))"
 python3 "$root/tests/support/bench/bench-report.py" "$raw" "$json"
 echo "== figures written to $json ($(($(date +%s) - began)) s)"

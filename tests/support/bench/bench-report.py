@@ -152,6 +152,7 @@ def main():
         "machine": meta.get("machine"),
         "wine": meta.get("wineserver"),
         "pairs": int(meta.get("pairs", "0")),
+        "load_average_before_after": [meta.get("load_before"), meta.get("load_after")],
         "figures": figures,
         "locate_cost_per_candidate": linear,
         "exe_size_bytes": sizes,
@@ -176,6 +177,7 @@ def main():
                      "<= %.1fx" % f["target"] if f["target"] else "-", f["verdict"]))
     widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
     print("configuration %s, %s pairs, %s" % (result["configuration"], result["pairs"], result["machine"]))
+    print("load average before and after: %s / %s" % tuple(result["load_average_before_after"]))
     for i, row in enumerate(rows):
         print("  ".join(cell.ljust(widths[j]) for j, cell in enumerate(row)).rstrip())
         if i == 0:
