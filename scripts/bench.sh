@@ -135,14 +135,6 @@ measure() {
     out="$(timed "$@")"
     record "$figure" "$side" "$pair" "$(value ms "$out")"
 }
-# A floor program prints its own loop time.
-floor() {
-    local figure="$1" side="$2" pair="$3"
-    shift 3
-    local out
-    out="$(wine "$@" 2>/dev/null | tr -d '\r')" || fail "floor failed: $* -> $out"
-    record "$figure" "$side" "$pair" "$(value ms "$out")"
-}
 make_package() { # OUTPUT NAME -> prints the product code
     local out
     out="$(wine "$bin/qz-make-package.exe" "$(winpath "$1")" "$2" "$platform" 2>/dev/null | tr -d '\r')" ||
