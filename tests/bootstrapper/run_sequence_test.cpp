@@ -1,5 +1,8 @@
 // The run as a deployment script sees it: exit codes, exit files and dialogs
 // of the real qz-setup.exe, and the turning of outcomes into results.
+#include <windows.h>
+#include <msiquery.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +12,7 @@
 
 #include "bootstrapper/run_sequence.h"
 #include "diag/errors.h"
+#include "support/package_builder.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
 
@@ -77,6 +81,12 @@ TEST(RunResultTest, EscapingExceptionsBecomeResultCodeAndText) {
 class SetupRunTest : public ::testing::Test {
 protected:
     TempDir dir;
+    // A package for the runs that must get past planning: package.msi, named with /f.
+    void Package() {
+        PackageSpec desc;
+        desc.productCode = NewGuid();
+        BuildPackage(desc, dir / L"package.msi");
+    }
     std::wstring ExitFile() const { return dir / L"exit.txt"; }
     std::string ExitFileBytes() const { return ReadFileBytes(ExitFile()); }
 };
@@ -170,8 +180,9 @@ TEST_F(SetupRunTest, ExceptionsEndTheRunWithTheirCodes) {
     // On a drive that does not exist the directory chain of the log cannot be
     // made: a WinException whose number becomes the result (Wine reports
     // file-not-found there, Windows path-not-found).
+    Package();
     {
-        const SetupRun run = RunSetup(dir.path(), {L"/l", L"Q:\\no\\such\\dir\\x.log",
+        const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"Q:\\no\\such\\dir\\x.log",
                                                    L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         EXPECT_EQ(run.exitCode, 1u);
         const std::string bytes = ExitFileBytes();
@@ -184,8 +195,8 @@ TEST_F(SetupRunTest, ExceptionsEndTheRunWithTheirCodes) {
     {
         CreateDirectoryW((dir / L"taken.log").c_str(), nullptr);
         DeleteFileW(ExitFile().c_str());
-        const SetupRun run =
-            RunSetup(dir.path(), {L"/l", L"taken.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"taken.log",
+                                                   L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         EXPECT_EQ(run.exitCode, 1u);
         EXPECT_EQ(ExitFileBytes(), "1\r\n1\r\nFailed to open log file.");
     }
@@ -195,11 +206,13 @@ TEST_F(SetupRunTest, AttendedFailureShowsBufferedLinesBeforeTheExitFileIsWritten
     // The log file is a directory: message 129 waits in the early-message
     // buffer, the attended user sees it with the result line, and the exit
     // file appears only once the dialog is closed.
+    Package();
     CreateDirectoryW((dir / L"taken.log").c_str(), nullptr);
     SetupOptions options;
     options.exitFileToWatch = ExitFile();
-    const SetupRun run =
-        RunSetup(dir.path(), {L"/l", L"taken.log", L"QZ_SETUP_MODE=INSTALL", L"/e", L"exit.txt"}, options);
+    const SetupRun run = RunSetup(
+        dir.path(),
+        {L"/f", L"package.msi", L"/l", L"taken.log", L"QZ_SETUP_MODE=INSTALL", L"/e", L"exit.txt"}, options);
     EXPECT_EQ(run.exitCode, 1u);
     ASSERT_EQ(run.dialogs.size(), 1u);
     EXPECT_EQ(run.dialogs[0], L"QZSETUP:BOOTSTRAP:ERR::Error occured at  Fnc : SetLogFile; Line : 55; .\r\n"
@@ -211,12 +224,25 @@ TEST_F(SetupRunTest, AttendedFailureShowsBufferedLinesBeforeTheExitFileIsWritten
 
 TEST_F(SetupRunTest, LogOpensInNewDirectoryWithBufferedLinesInOrder) {
     // A resource module that is not a module leaves message 116 in the
-    // early-message buffer before the log opens. No package is named, so the
-    // run ends with an installer error once the log is open.
+    // early-message buffer before the log opens. The package has no
+    // ProductVersion, so the run ends with an error once the log is open,
+    // before the installer writes to the same file.
+    Package();
+    {
+        MSIHANDLE database = 0;
+        ASSERT_EQ(0u, MsiOpenDatabaseW((dir / L"package.msi").c_str(), MSIDBOPEN_TRANSACT, &database));
+        MSIHANDLE view = 0;
+        EXPECT_EQ(0u, MsiDatabaseOpenViewW(
+                          database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'", &view));
+        EXPECT_EQ(0u, MsiViewExecute(view, 0));
+        MsiCloseHandle(view);
+        EXPECT_EQ(0u, MsiDatabaseCommit(database));
+        MsiCloseHandle(database);
+    }
     WriteFileBytes(dir / L"qz-setup.rsc", "not a module");
     const std::wstring log = dir / L"new\\deeper\\run.log";
-    const SetupRun run = RunSetup(
-        dir.path(), {L"/l", L"new\\deeper\\run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+    const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"new\\deeper\\run.log",
+                                               L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
     EXPECT_TRUE(run.dialogs.empty());
     EXPECT_EQ(run.exitCode, 1u);
     const std::string exitFile = ExitFileBytes();
@@ -224,19 +250,22 @@ TEST_F(SetupRunTest, LogOpensInNewDirectoryWithBufferedLinesInOrder) {
     ASSERT_NE(code, 0);
 
     const std::wstring text = ReadUtf16File(log);
-    const std::wstring expected =
+    const std::wstring start =
         std::wstring(1, wchar_t(0xFEFF)) +
         L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.\r\n"
         L"QZSETUP:BOOTSTRAP:INFO::Failed to load qz-setup.rsc resource file. Defaulting to "
-        L"inner resource messages.\r\n"
-        L"QZSETUP:BOOTSTRAP:ERR:" +
-        std::to_wstring(code) + L":" + SystemText(static_cast<DWORD>(code)) +
-        L"\r\nQZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
-    EXPECT_EQ(text, expected);
+        L"inner resource messages.\r\n";
+    const std::wstring end = L"QZSETUP:BOOTSTRAP:ERR:" + std::to_wstring(code) + L":" +
+                             SystemText(static_cast<DWORD>(code)) +
+                             L"\r\nQZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
+    EXPECT_EQ(text.substr(0, start.size()), start) << ToUtf8(text);
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(text.substr(text.size() - end.size()), end) << ToUtf8(text);
 
     // An existing log is emptied by the next run.
     DeleteFileW((dir / L"qz-setup.rsc").c_str());
-    RunSetup(dir.path(), {L"/l", L"new\\deeper\\run.log", L"QZ_SETUP_MODE=UNATTENDED"});
+    RunSetup(dir.path(),
+             {L"/f", L"package.msi", L"/l", L"new\\deeper\\run.log", L"QZ_SETUP_MODE=UNATTENDED"});
     const std::vector<std::wstring> lines = ReadLogLines(log);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.");

@@ -1,29 +1,39 @@
-// Writes language transforms (Wine cannot generate them): each sets the
-// package's ProductLanguage to LANGUAGE.
-// Usage: qz-make-transform.exe LANGUAGE OUTPUT.mst [OUTPUT.mst...]
+// Makes a language transform for the demo and the screenshots.
+// Usage: qz-make-transform.exe OUTPUT.mst LANGUAGE-ID [PROPERTY=VALUE...]
+// The transform sets ProductLanguage and updates the given Property rows.
 #include <windows.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <exception>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "support/test_env.h"
 #include "support/transform_writer.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fwprintf(stderr, L"usage: qz-make-transform.exe LANGUAGE OUTPUT.mst [OUTPUT.mst...]\n");
+        std::fwprintf(stderr, L"usage: qz-make-transform.exe OUTPUT.mst LANGUAGE-ID [PROPERTY=VALUE...]\n");
         return 2;
     }
-    const unsigned language = static_cast<unsigned>(std::wcstoul(argv[1], nullptr, 10));
-    for (int i = 2; i < argc; ++i) {
-        try {
-            qztest::WriteLanguageTransform(argv[i], language);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "cannot write %s: %s\n", qztest::ToUtf8(argv[i]).c_str(), e.what());
-            return 1;
+    std::vector<std::pair<std::wstring, std::wstring>> updates;
+    for (int i = 3; i < argc; ++i) {
+        const std::wstring pair = argv[i];
+        const size_t equals = pair.find(L'=');
+        if (equals == std::wstring::npos) {
+            std::fwprintf(stderr, L"not PROPERTY=VALUE: %ls\n", argv[i]);
+            return 2;
         }
+        updates.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
     }
-    std::printf("made %d transforms for language %u\n", argc - 2, language);
+    const unsigned language = static_cast<unsigned>(_wtoi(argv[2]));
+    try {
+        qztest::WriteLanguageTransform(argv[1], language, updates);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot make the transform: %s\n", e.what());
+        return 1;
+    }
+    std::printf("made %s: language %u\n", qztest::ToUtf8(argv[1]).c_str(), language);
     return 0;
 }
