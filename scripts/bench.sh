@@ -12,7 +12,8 @@
 #   QZ_BENCH_N="10 50 200"   candidate counts for locating by name
 #   QZ_BENCH_TRANSFORMS=30   transforms in the folder for the language step
 #   QZ_BENCH_MEM_PAIRS=3     pairs of peak-working-set runs (they are not timed)
-#   QZ_BENCH_ARCH=x86|x64    force the configuration (x86 is refused where 32-bit code cannot run)
+#   QZ_BENCH_ARCH=x86|x64    force the configuration (x86 is refused where 32-bit code cannot run);
+#                            QZ_TEST_ARCH does the same when QZ_BENCH_ARCH is not set
 #   QZ_BENCH_JSON=FILE       where the JSON goes (default <build dir>/bench.json)
 #   QZ_BENCH_IN_SUITE=DIR    run inside the test suite: use the build in DIR and its
 #                            Wine set-up as they are; install, build, start and stop nothing
@@ -35,7 +36,9 @@ else
     . "$root/tests/support/host/native-ia32.sh"
     native=no
     qz_native_ia32 "${QZ_BUILD_DIR:-$root/build}/host" && native=yes
-    case "${QZ_BENCH_ARCH:-}" in
+    # QZ_TEST_ARCH, which chooses for the tests and the demo, chooses here too.
+    QZ_BENCH_ARCH="${QZ_BENCH_ARCH:-${QZ_TEST_ARCH:-}}"
+    case "$QZ_BENCH_ARCH" in
         "")
             if [ $native = yes ]; then
                 arch=x86 why="this machine runs 32-bit code natively"
@@ -49,9 +52,9 @@ else
                     "the figures would mean nothing)" >&2
                 exit 2
             }
-            arch=x86 why="forced by QZ_BENCH_ARCH=x86"
+            arch=x86 why="forced by QZ_BENCH_ARCH or QZ_TEST_ARCH"
             ;;
-        x64) arch=x64 why="forced by QZ_BENCH_ARCH=x64" ;;
+        x64) arch=x64 why="forced by QZ_BENCH_ARCH or QZ_TEST_ARCH" ;;
         *)
             echo "QZ_BENCH_ARCH must be x86 or x64, not '$QZ_BENCH_ARCH'" >&2
             exit 2
