@@ -257,8 +257,10 @@ TEST_F(PlanningRun, ValidationRefusesWithItsMessage) {
 }
 
 // Without any of TEMP, SystemRoot and SystemDrive no default log directory
-// exists. Wine gives every process its SystemRoot again, whatever its parent
-// hands on, so that end is shown by the unit tests of the derivation.
+// exists. Wine gives every process its own SystemRoot, whatever the parent
+// hands on (a value of its own, an empty one or none), so that end is shown by
+// the unit tests of the derivation; for the same reason the SystemRoot case
+// below expects the system's folder.
 
 TEST_F(PlanningRun, WithoutTempTheLogGoesToSystemRootsTemp) {
     // Named after the product name of the package given by its file; its own
@@ -270,7 +272,7 @@ TEST_F(PlanningRun, WithoutTempTheLogGoesToSystemRootsTemp) {
     ASSERT_NE(0u, GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH));
     const std::wstring log = std::wstring(systemRoot) + L"\\Temp\\" + package.productName + L"_install.log";
     SetupOptions options;
-    options.process.setEnv[L"TEMP"] = L""; // counts as unset (Wine would give back a missing one)
+    options.process.unsetEnv = {L"TEMP"};
     const SetupRun run = RunSetup(m_dir.path(), {L"/f", L"agent.msi", L"/e", L"exit.txt"}, options);
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(PathExists(log));
