@@ -31,14 +31,16 @@ std::wstring FirstPiece(const std::wstring& text) {
 
 } // namespace
 
-void GetPckgProperty(const std::wstring& packagePath, const std::wstring& name, std::wstring& value) {
+MsiHandle OpenPckgDatabase(const std::wstring& packagePath) {
     MsiHandle database;
     const UINT result = Msi().OpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, database.put());
     if (result != ERROR_SUCCESS)
         ThrowMSIException(Msi().GetLastErrorRecord(), result,
                           L" Fnc : QZ::MSInstaller::GetPckgProperty; Line : 18; ");
+    return database;
+}
 
-    // Declared after the database, so the view is closed first.
+void GetPckgProperty(const MsiHandle& database, const std::wstring& name, std::wstring& value) {
     MsiSQL::SQLView view(
         MsiSQL::SQLView::Create(database.get(), L"SELECT Property.Value FROM Property WHERE Property=?"),
         true);
@@ -47,6 +49,12 @@ void GetPckgProperty(const std::wstring& packagePath, const std::wstring& name, 
     // With no row for the name, reading the field raises ERROR_INVALID_HANDLE.
     view.FetchNext();
     view.GetValue(1, value);
+}
+
+void GetPckgProperty(const std::wstring& packagePath, const std::wstring& name, std::wstring& value) {
+    // The view (inside) is closed before the database.
+    const MsiHandle database = OpenPckgDatabase(packagePath);
+    GetPckgProperty(database, name, value);
 }
 
 void _GetPckgSummProp(MSIHANDLE database, const std::wstring& packagePath, UINT propertyId,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "diag/text_conversion.h"
+#include "msi/database.h"
 
 namespace QZ {
 namespace MSInstaller {
@@ -14,6 +15,12 @@ namespace MSInstaller {
 constexpr DWORD PLATFORM_UNRECOGNISED = 0xFFFF;
 
 void GetPckgProperty(const std::wstring& packagePath, const std::wstring& name, std::wstring& value);
+
+// The same, for a caller that asks one package several questions: the package
+// is opened once (read-only) and the database is closed when the owner goes.
+// Raises as GetPckgProperty does when the package cannot be opened.
+MsiHandle OpenPckgDatabase(const std::wstring& packagePath);
+void GetPckgProperty(const MsiHandle& database, const std::wstring& name, std::wstring& value);
 void _GetPckgSummProp(MSIHANDLE database, const std::wstring& packagePath, UINT propertyId,
                       smart_buffer<wchar_t, 100>& value);
 // 0 Intel, 9 x64, 6 Intel64, PLATFORM_UNRECOGNISED otherwise.

@@ -26,9 +26,14 @@ std::wstring FindPackage(const std::wstring& directory, const std::wstring& name
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         const std::wstring candidate = directory + entry.cFileName;
-        if (ProductNameOf(candidate).find(name) == std::wstring::npos)
+        // One open per candidate: its product name and platform are read
+        // from the same database.
+        const MsiHandle database = QZ::MSInstaller::OpenPckgDatabase(candidate);
+        std::wstring productName;
+        QZ::MSInstaller::GetPckgProperty(database, L"ProductName", productName);
+        if (productName.find(name) == std::wstring::npos)
             continue;
-        if (QZ::MSInstaller::GetPckgPlatform(0, candidate) == processor)
+        if (QZ::MSInstaller::GetPckgPlatform(database.get(), candidate) == processor)
             return candidate;
     } while (FindNextFileW(listing.get(), &entry));
     return std::wstring();
