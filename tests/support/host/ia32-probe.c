@@ -18,7 +18,9 @@
 #include <unistd.h>
 
 #if !defined(__x86_64__)
-int main(void) { return 2; }
+int main(void) {
+    return 2;
+}
 #else
 
 static void on_fault(int signo) {
@@ -34,7 +36,8 @@ int main(void) {
     memset(&ss, 0, sizeof ss);
     ss.ss_sp = alt_stack;
     ss.ss_size = sizeof alt_stack;
-    if (sigaltstack(&ss, NULL) != 0) return 2;
+    if (sigaltstack(&ss, NULL) != 0)
+        return 2;
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_fault;
@@ -44,9 +47,10 @@ int main(void) {
     sigaction(SIGBUS, &sa, NULL);
 
     /* Code and stack of the 32-bit excursion must lie below 4 GiB. */
-    uint8_t* low = mmap(NULL, 4096, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT,
-                        -1, 0);
-    if (low == MAP_FAILED) return 2;
+    uint8_t* low =
+        mmap(NULL, 4096, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    if (low == MAP_FAILED)
+        return 2;
 
     /* low+0: 32-bit code, "lret": pops EIP and CS from the 32-bit stack. */
     low[0] = 0xCB;
