@@ -34,32 +34,12 @@ if [ -n "${QZ_BENCH_IN_SUITE:-}" ]; then
 else
     command -v cc >/dev/null || "$root/scripts/setup.sh"
     . "$root/tests/support/host/native-ia32.sh"
-    native=no
-    qz_native_ia32 "${QZ_BUILD_DIR:-$root/build}/host" && native=yes
     # QZ_TEST_ARCH, which chooses for the tests and the demo, chooses here too.
-    QZ_BENCH_ARCH="${QZ_BENCH_ARCH:-${QZ_TEST_ARCH:-}}"
-    case "$QZ_BENCH_ARCH" in
-        "")
-            if [ $native = yes ]; then
-                arch=x86 why="this machine runs 32-bit code natively"
-            else
-                arch=x64 why="this machine's kernel runs no 32-bit code, so the shipped 32-bit program cannot be timed here"
-            fi
-            ;;
-        x86)
-            [ $native = yes ] || {
-                echo "QZ_BENCH_ARCH=x86 refused: this machine's kernel runs no 32-bit code (under an emulator" \
-                    "the figures would mean nothing)" >&2
-                exit 2
-            }
-            arch=x86 why="forced by QZ_BENCH_ARCH or QZ_TEST_ARCH"
-            ;;
-        x64) arch=x64 why="forced by QZ_BENCH_ARCH or QZ_TEST_ARCH" ;;
-        *)
-            echo "QZ_BENCH_ARCH must be x86 or x64, not '$QZ_BENCH_ARCH'" >&2
-            exit 2
-            ;;
-    esac
+    if [ -n "${QZ_BENCH_ARCH:-}" ]; then
+        qz_choose_config "${QZ_BUILD_DIR:-$root/build}/host" "$QZ_BENCH_ARCH" QZ_BENCH_ARCH || exit 2
+    else
+        qz_choose_config "${QZ_BUILD_DIR:-$root/build}/host" "${QZ_TEST_ARCH:-}" QZ_TEST_ARCH || exit 2
+    fi
     if [ $arch = x86 ]; then
         build="${QZ_BUILD_DIR:-$root/build}"
         echo "== configuration x86: the 32-bit build in $build, under Wine ($why)"

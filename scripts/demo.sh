@@ -18,15 +18,16 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # configuration is named first, before anything is installed.
 command -v cc >/dev/null || "$root/scripts/setup.sh"
 . "$root/tests/support/host/native-ia32.sh"
-# QZ_TEST_ARCH=x64 forces the 64-bit build, as for scripts/test.sh.
-if [ "${QZ_TEST_ARCH:-}" = x64 ]; then
-    build="${QZ_BUILD_DIR_X64:-$root/build-x64}"
-    toolchain="$root/cmake/mingw-x86_64.cmake"
-    echo "qz-setup demo: the 64-bit build of the same sources ($build/bin) under wine64, forced by QZ_TEST_ARCH=x64"
-elif qz_native_ia32 "${QZ_BUILD_DIR:-$root/build}/host"; then
+# QZ_TEST_ARCH=x86|x64 forces the configuration, as for scripts/test.sh.
+qz_choose_config "${QZ_BUILD_DIR:-$root/build}/host" "${QZ_TEST_ARCH:-}" QZ_TEST_ARCH || exit 2
+if [ $arch = x86 ]; then
     build="${QZ_BUILD_DIR:-$root/build}"
     toolchain="$root/cmake/mingw-i686.cmake"
-    echo "qz-setup demo: the shipped 32-bit qz-setup.exe ($build/bin), under Wine"
+    echo "qz-setup demo: the shipped 32-bit qz-setup.exe ($build/bin), under Wine ($why)"
+elif [ $native = yes ]; then
+    build="${QZ_BUILD_DIR_X64:-$root/build-x64}"
+    toolchain="$root/cmake/mingw-x86_64.cmake"
+    echo "qz-setup demo: the 64-bit build of the same sources ($build/bin) under wine64 ($why)"
 else
     build="${QZ_BUILD_DIR_X64:-$root/build-x64}"
     toolchain="$root/cmake/mingw-x86_64.cmake"

@@ -18,30 +18,7 @@ elapsed() { echo "$(($(date +%s) - began)) s"; }
 command -v cc >/dev/null || "$root/scripts/setup.sh"
 . "$root/tests/support/host/native-ia32.sh"
 
-native=no
-qz_native_ia32 "$build32/host" && native=yes
-case "${QZ_TEST_ARCH:-}" in
-    "")
-        if [ $native = yes ]; then
-            arch=x86 why="this machine runs 32-bit code natively"
-        else
-            arch=x64 why="this machine's kernel runs no 32-bit code (a switch to the 32-bit code segment faults)"
-        fi
-        ;;
-    x86)
-        if [ $native = no ]; then
-            echo "QZ_TEST_ARCH=x86 refused: this machine's kernel runs no 32-bit code, and under an emulator" >&2
-            echo "the suite would take hours. Run QZ_TEST_ARCH=x64, or nothing to choose by the machine." >&2
-            exit 2
-        fi
-        arch=x86 why="forced by QZ_TEST_ARCH=x86"
-        ;;
-    x64) arch=x64 why="forced by QZ_TEST_ARCH=x64" ;;
-    *)
-        echo "QZ_TEST_ARCH must be x86 or x64, not '$QZ_TEST_ARCH'" >&2
-        exit 2
-        ;;
-esac
+qz_choose_config "$build32/host" "${QZ_TEST_ARCH:-}" QZ_TEST_ARCH || exit 2
 if [ $arch = x86 ]; then
     tested="$build32"
     echo "== configuration x86: the suite runs against the 32-bit build in $tested ($why)"

@@ -21,11 +21,11 @@ namespace {
 const DWORD kBoundMs = 60000;
 
 PackageSpec RealPackage() {
-    PackageSpec spec;
-    spec.productCode = NewGuid();
-    spec.productName = L"QZ Robust " + spec.productCode.substr(1, 8);
-    spec.installFolder = spec.productName;
-    return spec;
+    PackageSpec sample;
+    sample.productCode = NewGuid();
+    sample.productName = L"QZ Robust " + sample.productCode.substr(1, 8);
+    sample.installFolder = sample.productName;
+    return sample;
 }
 
 void RunQuery(const std::wstring& package, const wchar_t* query) {
@@ -96,8 +96,8 @@ std::string FailureExitFile(int code) {
 } // namespace
 
 TEST_F(BadFilesTest, PackagesThatAreNotPackages) {
-    PackageSpec spec = RealPackage();
-    BuildPackage(spec, dir / L"real.msi");
+    PackageSpec sample = RealPackage();
+    BuildPackage(sample, dir / L"real.msi");
     const std::string real = ReadFileBytes(dir / L"real.msi");
     const struct {
         const char* name;
@@ -137,7 +137,7 @@ TEST_F(BadFilesTest, PackagesThatAreNotPackages) {
         EXPECT_EQ(exitFile, FailureExitFile(code));
         EXPECT_FALSE(PathExists(dir / L"run.log"));
     }
-    RemoveProduct(spec.productCode);
+    RemoveProduct(sample.productCode);
     if (!wineFaults.empty()) {
         std::string names;
         for (const auto& name : wineFaults)
@@ -162,9 +162,9 @@ TEST_F(BadFilesTest, DatabasesWithoutTheirKeyEntries) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PackageSpec spec = RealPackage();
+        PackageSpec sample = RealPackage();
         const std::wstring package = dir / L"package.msi";
-        BuildPackage(spec, package);
+        BuildPackage(sample, package);
         if (c.query)
             RunQuery(package, c.query);
         else
@@ -174,11 +174,11 @@ TEST_F(BadFilesTest, DatabasesWithoutTheirKeyEntries) {
             Run({L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         const int code = ExitFileCode(outcome.exitFile);
         // Truthful: success exactly when the product got registered.
-        EXPECT_EQ(outcome.run.exitCode == 0, IsProductRegistered(spec.productCode)) << outcome.exitFile;
+        EXPECT_EQ(outcome.run.exitCode == 0, IsProductRegistered(sample.productCode)) << outcome.exitFile;
         if (c.installs) {
             EXPECT_EQ(outcome.run.exitCode, 0u) << outcome.exitFile;
             EXPECT_EQ(CheckLogEnd(outcome.log,
-                                  kOpeningLine + BannerLine(package, spec.productName, spec.version),
+                                  kOpeningLine + BannerLine(package, sample.productName, sample.version),
                                   ResultLogLine(0, SystemText(0)) + kClosingLine),
                       "");
         } else {
@@ -187,15 +187,15 @@ TEST_F(BadFilesTest, DatabasesWithoutTheirKeyEntries) {
             EXPECT_EQ(outcome.exitFile, FailureExitFile(code));
             EXPECT_FALSE(outcome.log.exists) << "refused while the package is located";
         }
-        RemoveProduct(spec.productCode);
-        RemoveTree(ProgramFilesFolderFor(L"Intel") + L"\\" + spec.installFolder);
+        RemoveProduct(sample.productCode);
+        RemoveTree(ProgramFilesFolderFor(L"Intel") + L"\\" + sample.installFolder);
     }
 }
 
 TEST_F(BadFilesTest, LongAndCjkPackagePaths) {
-    PackageSpec spec = RealPackage();
-    spec.errors = {{25000, L"Error [1]. reached"}};
-    spec.failWithError = 25000;
+    PackageSpec sample = RealPackage();
+    sample.errors = {{25000, L"Error [1]. reached"}};
+    sample.failWithError = 25000;
     const std::wstring base = dir.path();
     auto folderFor = [&](std::size_t total) {
         // dir + folder + "\package.msi" is `total` characters long.
@@ -217,7 +217,7 @@ TEST_F(BadFilesTest, LongAndCjkPackagePaths) {
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
         const std::wstring package = folder + L"\\package.msi";
         // The package builder keeps to short paths: build, then move.
-        BuildPackage(spec, dir / L"built.msi");
+        BuildPackage(sample, dir / L"built.msi");
         ASSERT_TRUE(MoveFileExW((dir / L"built.msi").c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING))
             << GetLastError();
         DeleteFileW((dir / L"run.log").c_str());
@@ -230,7 +230,7 @@ TEST_F(BadFilesTest, LongAndCjkPackagePaths) {
         if (c.reachesInstaller || code == 25000) {
             EXPECT_EQ(outcome.exitFile, "25000\r\n25000\r\nError 25000. reached");
             EXPECT_EQ(CheckLogEnd(outcome.log,
-                                  kOpeningLine + BannerLine(package, spec.productName, spec.version),
+                                  kOpeningLine + BannerLine(package, sample.productName, sample.version),
                                   ResultLogLine(25000, L"Error 25000. reached") + kClosingLine),
                       "");
         } else {
@@ -238,7 +238,7 @@ TEST_F(BadFilesTest, LongAndCjkPackagePaths) {
             EXPECT_NE(code, 0) << outcome.exitFile;
             EXPECT_NE(outcome.exitFile.find("\r\n", outcome.exitFile.find("\r\n") + 2), std::string::npos);
         }
-        EXPECT_FALSE(IsProductRegistered(spec.productCode));
+        EXPECT_FALSE(IsProductRegistered(sample.productCode));
         DeleteFileW(package.c_str());
         RemoveDirectoryW(folder.c_str());
     }
@@ -248,8 +248,8 @@ TEST_F(BadFilesTest, TransformsThatAreNotTransforms) {
     // An attended first installation reads every transform in the folder to
     // find the languages on offer; one it cannot read ends the run with the
     // installer's error before anything is installed.
-    PackageSpec spec = RealPackage();
-    BuildPackage(spec, dir / L"package.msi");
+    PackageSpec sample = RealPackage();
+    BuildPackage(sample, dir / L"package.msi");
     WriteLanguageTransform(dir / L"model.mst", 1033);
     const std::string transform = ReadFileBytes(dir / L"model.mst");
     DeleteFileW((dir / L"model.mst").c_str());
@@ -272,10 +272,10 @@ TEST_F(BadFilesTest, TransformsThatAreNotTransforms) {
         ASSERT_EQ(outcome.run.dialogs.size(), 1u);
         EXPECT_EQ(outcome.run.dialogs[0],
                   ResultLogLine(ERROR_FUNCTION_FAILED, SystemText(ERROR_FUNCTION_FAILED)));
-        EXPECT_FALSE(IsProductRegistered(spec.productCode));
+        EXPECT_FALSE(IsProductRegistered(sample.productCode));
         EXPECT_FALSE(outcome.log.exists);
     }
-    RemoveProduct(spec.productCode);
+    RemoveProduct(sample.productCode);
 }
 
 TEST_F(BadFilesTest, HelpFiles) {

@@ -27,13 +27,13 @@ const DWORD kBoundMs = 60000;
 // reports Error 25000 with the value of QZVALUE: the result text shows what
 // the installer received, and nothing gets installed.
 PackageSpec EchoPackage() {
-    PackageSpec spec;
-    spec.productCode = NewGuid();
-    spec.productName = L"QZ Robust " + spec.productCode.substr(1, 8);
-    spec.installFolder = spec.productName;
-    spec.errors = {{25000, L"Error [1]. value=[QZVALUE]"}};
-    spec.failWithError = 25000;
-    return spec;
+    PackageSpec sample;
+    sample.productCode = NewGuid();
+    sample.productName = L"QZ Robust " + sample.productCode.substr(1, 8);
+    sample.installFolder = sample.productName;
+    sample.errors = {{25000, L"Error [1]. value=[QZVALUE]"}};
+    sample.failWithError = 25000;
+    return sample;
 }
 
 std::wstring EchoText(const std::wstring& value) {
@@ -66,10 +66,10 @@ struct Expected {
 class BadInputTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        spec = EchoPackage();
-        BuildPackage(spec, dir / L"package.msi");
+        sample = EchoPackage();
+        BuildPackage(sample, dir / L"package.msi");
     }
-    void TearDown() override { RemoveProduct(spec.productCode); }
+    void TearDown() override { RemoveProduct(sample.productCode); }
 
     std::vector<std::wstring> Base(std::vector<std::wstring> extra = {}) const {
         std::vector<std::wstring> arguments = {
@@ -78,7 +78,9 @@ protected:
         return arguments;
     }
 
-    std::wstring Banner() const { return BannerLine(dir / L"package.msi", spec.productName, spec.version); }
+    std::wstring Banner() const {
+        return BannerLine(dir / L"package.msi", sample.productName, sample.version);
+    }
 
     void Check(const GuardedRun& run, const Expected& expected, const std::wstring& logPath = L"") {
         EXPECT_FALSE(run.Crashed()) << run.Describe();
@@ -122,7 +124,7 @@ protected:
     }
 
     TempDir dir;
-    PackageSpec spec;
+    PackageSpec sample;
 };
 
 // The run reached the installer, which echoed QZVALUE back.

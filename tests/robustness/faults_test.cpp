@@ -25,15 +25,15 @@ namespace {
 const DWORD kBoundMs = 90000;
 
 PackageSpec NewSpec(bool failing) {
-    PackageSpec spec;
-    spec.productCode = NewGuid();
-    spec.productName = L"QZ Robust " + spec.productCode.substr(1, 8);
-    spec.installFolder = spec.productName;
+    PackageSpec sample;
+    sample.productCode = NewGuid();
+    sample.productName = L"QZ Robust " + sample.productCode.substr(1, 8);
+    sample.installFolder = sample.productName;
     if (failing) {
-        spec.errors = {{25000, L"Error [1]. failed on purpose"}};
-        spec.failWithError = 25000;
+        sample.errors = {{25000, L"Error [1]. failed on purpose"}};
+        sample.failWithError = 25000;
     }
-    return spec;
+    return sample;
 }
 
 std::string ExitFileText(int normalised, int code, const std::wstring& text) {
@@ -60,7 +60,7 @@ void ExpectCleanEnd(const GuardedRun& run) {
 // Removes the product and its folder however the test ends.
 class ProductGuard {
 public:
-    explicit ProductGuard(const PackageSpec& spec) : m_spec(spec) {}
+    explicit ProductGuard(const PackageSpec& sample) : m_spec(sample) {}
     ~ProductGuard() {
         RemoveProduct(m_spec.productCode);
         RemoveTree(ProgramFilesFolderFor(m_spec.platform) + L"\\" + m_spec.installFolder);
@@ -89,8 +89,8 @@ void EmptyDirectory(const std::wstring& dir) {
 
 TEST(FaultTest, LogPathsThatCannotBeWritten) {
     TempDir dir;
-    const PackageSpec spec = NewSpec(true);
-    BuildPackage(spec, dir / L"package.msi");
+    const PackageSpec sample = NewSpec(true);
+    BuildPackage(sample, dir / L"package.msi");
     const PreparedPlace readOnly = ReadOnlyPlace();
     const struct {
         const char* name;
@@ -127,7 +127,7 @@ TEST(FaultTest, LogPathsThatCannotBeWritten) {
             EXPECT_EQ(exitFile, ExitFileText(code, code, SystemText(static_cast<DWORD>(code))));
         }
         EXPECT_FALSE(PathExists(c.log) && !(GetFileAttributesW(c.log.c_str()) & FILE_ATTRIBUTE_DIRECTORY));
-        EXPECT_FALSE(IsProductRegistered(spec.productCode)) << "nothing is installed without a log";
+        EXPECT_FALSE(IsProductRegistered(sample.productCode)) << "nothing is installed without a log";
     }
 }
 
@@ -136,8 +136,8 @@ TEST(FaultTest, ExitFileInAReadOnlyFolder) {
     if (!readOnly.available)
         GTEST_SKIP() << "no read-only place: " << ToUtf8(readOnly.why);
     TempDir dir;
-    const PackageSpec spec = NewSpec(true);
-    BuildPackage(spec, dir / L"package.msi");
+    const PackageSpec sample = NewSpec(true);
+    BuildPackage(sample, dir / L"package.msi");
     const std::wstring exitFile = readOnly.path + L"exit.txt";
     const GuardedRun run = RunSetupGuarded(
         dir.path(), {L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", exitFile});
@@ -146,7 +146,7 @@ TEST(FaultTest, ExitFileInAReadOnlyFolder) {
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_FALSE(PathExists(exitFile));
     EXPECT_EQ(CheckLogEnd(ReadBootstrapLog(dir / L"run.log"),
-                          kOpeningLine + BannerLine(dir / L"package.msi", spec.productName, spec.version),
+                          kOpeningLine + BannerLine(dir / L"package.msi", sample.productName, sample.version),
                           ResultLogLine(25000, L"Error 25000. failed on purpose") + kClosingLine),
               "");
 }
@@ -155,9 +155,9 @@ TEST(FaultTest, EnvironmentWithoutTempAndSystemFolders) {
     // An attended first installation: the transform scan needs a temporary
     // database, the installer its system folders.
     TempDir dir;
-    const PackageSpec spec = NewSpec(false);
-    const ProductGuard guard(spec);
-    BuildPackage(spec, dir / L"package.msi");
+    const PackageSpec sample = NewSpec(false);
+    const ProductGuard guard(sample);
+    BuildPackage(sample, dir / L"package.msi");
     WriteLanguageTransform(dir / L"1049.mst", 1049); // not the user's language: no dialog
     GuardedOptions options;
     options.process.unsetEnv = {L"TEMP", L"TMP", L"SystemRoot", L"SystemDrive"};
@@ -166,7 +166,7 @@ TEST(FaultTest, EnvironmentWithoutTempAndSystemFolders) {
         options);
     ExpectCleanEnd(run);
     const std::string exitFile = ReadFileBytes(dir / L"exit.txt");
-    EXPECT_EQ(run.exitCode == 0, IsProductRegistered(spec.productCode)) << exitFile;
+    EXPECT_EQ(run.exitCode == 0, IsProductRegistered(sample.productCode)) << exitFile;
     EXPECT_EQ(run.exitCode, 0u) << exitFile;
     EXPECT_EQ(exitFile, ExitFileText(0, 0, SystemText(0)));
     EXPECT_EQ(
@@ -174,7 +174,7 @@ TEST(FaultTest, EnvironmentWithoutTempAndSystemFolders) {
                     kOpeningLine +
                         LogLine(L"INFO", L"",
                                 L"Found \"" + dir.path() + L"1049.mst\" language transfrom with 1049 id.") +
-                        BannerLine(dir / L"package.msi", spec.productName, spec.version),
+                        BannerLine(dir / L"package.msi", sample.productName, sample.version),
                     ResultLogLine(0, SystemText(0)) + kClosingLine),
         "");
 }
@@ -187,8 +187,8 @@ TEST(FaultTest, LogOnAFullDisk) {
     // call, so the whole log is the bootstrapper's; forty transforms of
     // another language make it longer than the room left on the drive.
     TempDir dir;
-    PackageSpec spec = NewSpec(false);
-    BuildPackage(spec, dir / L"package.msi");
+    PackageSpec sample = NewSpec(false);
+    BuildPackage(sample, dir / L"package.msi");
     {
         MSIHANDLE database = 0;
         ASSERT_EQ(MsiOpenDatabaseW((dir / L"package.msi").c_str(), MSIDBOPEN_TRANSACT, &database), 0u);
@@ -268,9 +268,9 @@ TEST(FaultTest, LogOnAFullDisk) {
 
 TEST(FaultTest, PackageRemovedWhenTheLogOpens) {
     TempDir dir;
-    const PackageSpec spec = NewSpec(false);
-    const ProductGuard guard(spec);
-    BuildPackage(spec, dir / L"package.msi");
+    const PackageSpec sample = NewSpec(false);
+    const ProductGuard guard(sample);
+    BuildPackage(sample, dir / L"package.msi");
     const std::wstring package = dir / L"package.msi";
     const std::wstring logPath = dir / L"run.log";
     std::atomic<bool> deleted{false};
@@ -294,7 +294,7 @@ TEST(FaultTest, PackageRemovedWhenTheLogOpens) {
     remover.join();
     ExpectCleanEnd(run);
     const std::string exitFile = ReadFileBytes(dir / L"exit.txt");
-    const bool registered = IsProductRegistered(spec.productCode);
+    const bool registered = IsProductRegistered(sample.productCode);
     std::printf("[ OUTCOME ] package %s while the run went on; exit code %lu; product %s\n",
                 deleted ? "deleted" : "could not be deleted", static_cast<unsigned long>(run.exitCode),
                 registered ? "installed" : "not installed");
@@ -315,9 +315,9 @@ TEST(FaultTest, PackageRemovedWhenTheLogOpens) {
 
 TEST(FaultTest, InstallerBusyWithAnotherInstallation) {
     TempDir dir;
-    const PackageSpec spec = NewSpec(false);
-    const ProductGuard guard(spec);
-    BuildPackage(spec, dir / L"package.msi");
+    const PackageSpec sample = NewSpec(false);
+    const ProductGuard guard(sample);
+    BuildPackage(sample, dir / L"package.msi");
     // What Windows Installer holds while an installation runs.
     HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute");
     ASSERT_NE(mutex, nullptr);
@@ -327,7 +327,7 @@ TEST(FaultTest, InstallerBusyWithAnotherInstallation) {
     CloseHandle(mutex);
     ExpectCleanEnd(run);
     const std::string exitFile = ReadFileBytes(dir / L"exit.txt");
-    const bool registered = IsProductRegistered(spec.productCode);
+    const bool registered = IsProductRegistered(sample.productCode);
     EXPECT_EQ(run.exitCode == 0, registered) << exitFile;
     if (run.exitCode == 0 && registered)
         GTEST_SKIP()
@@ -338,14 +338,14 @@ TEST(FaultTest, InstallerBusyWithAnotherInstallation) {
     EXPECT_EQ(exitFile, ExitFileText(1618, 1618, SystemText(1618)));
     EXPECT_FALSE(registered);
     EXPECT_FALSE(
-        PathExists(ProgramFilesFolderFor(spec.platform) + L"\\" + spec.installFolder + L"\\readme.txt"));
+        PathExists(ProgramFilesFolderFor(sample.platform) + L"\\" + sample.installFolder + L"\\readme.txt"));
 }
 
 TEST(FaultTest, TwoBootstrappersAtOnce) {
     TempDir dir;
-    const PackageSpec spec = NewSpec(false);
-    const ProductGuard guard(spec);
-    BuildPackage(spec, dir / L"package.msi");
+    const PackageSpec sample = NewSpec(false);
+    const ProductGuard guard(sample);
+    BuildPackage(sample, dir / L"package.msi");
     InstallSetupExe(dir.path());
     ProcessOptions options;
     options.workingDir = dir.path();
@@ -376,19 +376,19 @@ TEST(FaultTest, TwoBootstrappersAtOnce) {
         EXPECT_EQ(log.substr(log.size() - std::min(log.size(), closing.size())), closing);
     }
     EXPECT_GE(successes, 1);
-    if (successes == 2 && !IsProductRegistered(spec.productCode))
+    if (successes == 2 && !IsProductRegistered(sample.productCode))
         GTEST_SKIP()
             << "Wine's installer takes no _MSIExecute lock, so both installations ran at once and their "
                "registrations interleaved: both reported success and the product was left unregistered "
                "(on Windows the second waits for the lock or ends with 1618)";
-    EXPECT_TRUE(IsProductRegistered(spec.productCode));
+    EXPECT_TRUE(IsProductRegistered(sample.productCode));
     // Installed once: one registration, one copy of the file.
     wchar_t product[39];
     int registrations = 0;
     for (DWORD i = 0; MsiEnumProductsW(i, product) == ERROR_SUCCESS; ++i)
-        registrations += spec.productCode == product;
+        registrations += sample.productCode == product;
     EXPECT_EQ(registrations, 1);
-    EXPECT_EQ(
-        ReadFileBytes(ProgramFilesFolderFor(spec.platform) + L"\\" + spec.installFolder + L"\\readme.txt"),
-        "installed by a test\r\n");
+    EXPECT_EQ(ReadFileBytes(ProgramFilesFolderFor(sample.platform) + L"\\" + sample.installFolder +
+                            L"\\readme.txt"),
+              "installed by a test\r\n");
 }

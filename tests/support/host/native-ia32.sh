@@ -17,3 +17,35 @@ qz_native_ia32() {
         *) return 1 ;;
     esac
 }
+
+# qz_choose_config PROBE_DIR FORCED NAME sets `native` (yes or no), `arch`
+# (x86 or x64) and `why`: the machine's native configuration, or FORCED, the
+# value of the setting called NAME. Says why and returns 2 for a value that
+# is neither, and for x86 on a machine that cannot run 32-bit code natively
+# (under an emulator every start of a 32-bit program takes about a minute).
+qz_choose_config() {
+    native=no
+    qz_native_ia32 "$1" && native=yes
+    case "$2" in
+        "")
+            if [ $native = yes ]; then
+                arch=x86 why="this machine runs 32-bit code natively"
+            else
+                arch=x64 why="this machine's kernel runs no 32-bit code (a switch to the 32-bit code segment faults)"
+            fi
+            ;;
+        x86)
+            if [ $native = no ]; then
+                echo "$3=x86 refused: this machine's kernel runs no 32-bit code, and under an emulator" >&2
+                echo "this would take hours. Set it to x64, or leave it unset to choose by the machine." >&2
+                return 2
+            fi
+            arch=x86 why="forced by $3=x86"
+            ;;
+        x64) arch=x64 why="forced by $3=x64" ;;
+        *)
+            echo "$3 must be x86 or x64, not '$2'" >&2
+            return 2
+            ;;
+    esac
+}
