@@ -1,5 +1,6 @@
 #include "support/transform_writer.h"
 
+#include "msi/database.h"
 #include "support/package_builder.h"
 #include "support/test_env.h"
 
@@ -18,28 +19,6 @@ namespace qztest {
 namespace {
 
 using Rows = std::vector<std::pair<std::wstring, std::wstring>>;
-
-// Owner of one installer handle in these tests.
-class ScopedMsiHandle {
-public:
-    ScopedMsiHandle() = default;
-    ScopedMsiHandle(const ScopedMsiHandle&) = delete;
-    ScopedMsiHandle& operator=(const ScopedMsiHandle&) = delete;
-    ~ScopedMsiHandle() { reset(); }
-    MSIHANDLE get() const { return m_handle; }
-    MSIHANDLE* put() {
-        reset();
-        return &m_handle;
-    }
-    void reset() {
-        if (m_handle)
-            MsiCloseHandle(m_handle);
-        m_handle = 0;
-    }
-
-private:
-    MSIHANDLE m_handle = 0;
-};
 
 template <class Interface> class ScopedCom {
 public:
@@ -74,11 +53,11 @@ std::wstring RecordText(MSIHANDLE record, UINT field) {
 
 // Runs a query and gives every row's first `fields` fields as text.
 std::vector<std::vector<std::wstring>> Select(MSIHANDLE database, const wchar_t* query, UINT fields) {
-    ScopedMsiHandle view;
+    MsiHandle view;
     EXPECT_EQ(0u, MsiDatabaseOpenViewW(database, query, view.put())) << ToUtf8(query);
     EXPECT_EQ(0u, MsiViewExecute(view.get(), 0));
     std::vector<std::vector<std::wstring>> rows;
-    ScopedMsiHandle record;
+    MsiHandle record;
     while (MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS) {
         std::vector<std::wstring> row;
         for (UINT field = 1; field <= fields; ++field)
@@ -90,7 +69,7 @@ std::vector<std::vector<std::wstring>> Select(MSIHANDLE database, const wchar_t*
 }
 
 void Execute(MSIHANDLE database, const wchar_t* query) {
-    ScopedMsiHandle view;
+    MsiHandle view;
     ASSERT_EQ(0u, MsiDatabaseOpenViewW(database, query, view.put())) << ToUtf8(query);
     ASSERT_EQ(0u, MsiViewExecute(view.get(), 0)) << ToUtf8(query);
     MsiViewClose(view.get());
@@ -102,13 +81,13 @@ std::vector<std::vector<std::wstring>> TransformViewRows(const std::wstring& tra
     const std::wstring scratch = dir / L"scratch.msi";
     DeleteFileW(scratch.c_str());
     {
-        ScopedMsiHandle db;
+        MsiHandle db;
         EXPECT_EQ(0u, MsiOpenDatabaseW(scratch.c_str(), MSIDBOPEN_CREATE, db.put()));
         Execute(db.get(), L"CREATE TABLE Property(Property CHAR(72) NOT NULL, Value CHAR(255) NOT NULL "
                           L"LOCALIZABLE PRIMARY KEY Property)");
         EXPECT_EQ(0u, MsiDatabaseCommit(db.get()));
     }
-    ScopedMsiHandle db;
+    MsiHandle db;
     EXPECT_EQ(0u, MsiOpenDatabaseW(scratch.c_str(), MSIDBOPEN_DIRECT, db.put()));
     EXPECT_EQ(0u, MsiDatabaseApplyTransformW(db.get(), transform.c_str(), 0x110));
     return Select(db.get(), L"SELECT `Table`, `Column`, `Row`, `Data` FROM `_TransformView`", 4);
@@ -292,12 +271,12 @@ TEST(TransformWriter, AppliesToAPackage) {
     WriteTransform(desc, transform);
 
     {
-        ScopedMsiHandle db;
+        MsiHandle db;
         ASSERT_EQ(0u, MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_TRANSACT, db.put()));
         ASSERT_EQ(0u, MsiDatabaseApplyTransformW(db.get(), transform.c_str(), 0));
         ASSERT_EQ(0u, MsiDatabaseCommit(db.get()));
     }
-    ScopedMsiHandle db;
+    MsiHandle db;
     ASSERT_EQ(0u, MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, db.put()));
     const std::map<std::wstring, std::wstring> expected = {{L"ProductLanguage", L"1036"},
                                                            {L"ProductName", L"Produit fran\u00e7ais"},
