@@ -228,17 +228,8 @@ TEST_F(SetupRunTest, LogOpensInNewDirectoryWithBufferedLinesInOrder) {
     // ProductVersion, so the run ends with an error once the log is open,
     // before the installer writes to the same file.
     Package();
-    {
-        MSIHANDLE database = 0;
-        ASSERT_EQ(0u, MsiOpenDatabaseW((dir / L"package.msi").c_str(), MSIDBOPEN_TRANSACT, &database));
-        MSIHANDLE view = 0;
-        EXPECT_EQ(0u, MsiDatabaseOpenViewW(
-                          database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'", &view));
-        EXPECT_EQ(0u, MsiViewExecute(view, 0));
-        MsiCloseHandle(view);
-        EXPECT_EQ(0u, MsiDatabaseCommit(database));
-        MsiCloseHandle(database);
-    }
+    ASSERT_NO_THROW(
+        ChangePackage(dir / L"package.msi", L"DELETE FROM `Property` WHERE `Property`='ProductVersion'"));
     WriteFileBytes(dir / L"qz-setup.rsc", "not a module");
     const std::wstring log = dir / L"new\\deeper\\run.log";
     const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"new\\deeper\\run.log",

@@ -354,18 +354,7 @@ TEST_F(SetupInstallTest, MissingProductVersionStopsBeforeTheInstaller) {
     PackageSpec product = UniquePackage(L"Intel");
     const std::wstring package = dir / L"package.msi";
     BuildPackage(product, package);
-    {
-        MSIHANDLE database = 0;
-        ASSERT_EQ(MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_TRANSACT, &database), 0u);
-        MSIHANDLE view = 0;
-        EXPECT_EQ(MsiDatabaseOpenViewW(database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'",
-                                       &view),
-                  0u);
-        EXPECT_EQ(MsiViewExecute(view, 0), 0u);
-        MsiCloseHandle(view);
-        EXPECT_EQ(MsiDatabaseCommit(database), 0u);
-        MsiCloseHandle(database);
-    }
+    ASSERT_NO_THROW(ChangePackage(package, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'"));
     const InstalledProduct guard(product.productCode, L"");
     // An attended installation looks for language transforms before the log
     // opens: the line about this one waits in the early-message buffer. (Its

@@ -249,18 +249,8 @@ TEST_F(PreInstallRunTest, AnAttendedInstallationNeverInstallsIt) {
 // ProductVersion: the run stops before the installer and the whole log is the
 // bootstrapper's.
 TEST_F(PreInstallRunTest, AMissingRedistributableIsNotedInVerboseLogsOnly) {
-    {
-        MSIHANDLE database = 0;
-        ASSERT_EQ(MsiOpenDatabaseW((dir / L"package.msi").c_str(), MSIDBOPEN_TRANSACT, &database), 0u);
-        MSIHANDLE view = 0;
-        EXPECT_EQ(MsiDatabaseOpenViewW(database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'",
-                                       &view),
-                  0u);
-        EXPECT_EQ(MsiViewExecute(view, 0), 0u);
-        MsiCloseHandle(view);
-        EXPECT_EQ(MsiDatabaseCommit(database), 0u);
-        MsiCloseHandle(database);
-    }
+    ASSERT_NO_THROW(
+        ChangePackage(dir / L"package.msi", L"DELETE FROM `Property` WHERE `Property`='ProductVersion'"));
     const std::wstring note = L"QZSETUP:BOOTSTRAP:INFO:0:MS redistributables file " + dir.path() +
                               RedistributableName() + L" not found. It is required!.";
     for (const bool verbose : {true, false}) {

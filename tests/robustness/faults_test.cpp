@@ -36,16 +36,6 @@ PackageSpec NewSpec(bool failing) {
     return sample;
 }
 
-std::string ExitFileText(int normalised, int code, const std::wstring& text) {
-    std::string onDisk;
-    for (char c : ToUtf8(text)) {
-        if (c == '\n')
-            onDisk += '\r';
-        onDisk += c;
-    }
-    return std::to_string(normalised) + "\r\n" + std::to_string(code) + "\r\n" + onDisk;
-}
-
 int ExitFileCode(const std::string& bytes) {
     const std::size_t first = bytes.find("\r\n");
     return first == std::string::npos ? -1 : std::atoi(bytes.c_str() + first + 2);
@@ -189,18 +179,8 @@ TEST(FaultTest, LogOnAFullDisk) {
     TempDir dir;
     PackageSpec sample = NewSpec(false);
     BuildPackage(sample, dir / L"package.msi");
-    {
-        MSIHANDLE database = 0;
-        ASSERT_EQ(MsiOpenDatabaseW((dir / L"package.msi").c_str(), MSIDBOPEN_TRANSACT, &database), 0u);
-        MSIHANDLE view = 0;
-        ASSERT_EQ(MsiDatabaseOpenViewW(database, L"DELETE FROM `Property` WHERE `Property`='ProductVersion'",
-                                       &view),
-                  0u);
-        EXPECT_EQ(MsiViewExecute(view, 0), 0u);
-        MsiCloseHandle(view);
-        EXPECT_EQ(MsiDatabaseCommit(database), 0u);
-        MsiCloseHandle(database);
-    }
+    ASSERT_NO_THROW(
+        ChangePackage(dir / L"package.msi", L"DELETE FROM `Property` WHERE `Property`='ProductVersion'"));
     WriteLanguageTransform(dir / L"1049.mst", 1049);
     const std::string transform = ReadFileBytes(dir / L"1049.mst");
     for (int i = 0; i < 40; ++i)

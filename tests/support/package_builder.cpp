@@ -520,6 +520,13 @@ void BuildPackage(const PackageSpec& desc, const std::wstring& path) {
     Check(MsiDatabaseCommit(db), "MsiDatabaseCommit");
 }
 
+void ChangePackage(const std::wstring& path, const std::wstring& query) {
+    InstallerHandle database;
+    Check(MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_TRANSACT, database.put()), "opening " + Narrow(path));
+    Execute(database.get(), query);
+    Check(MsiDatabaseCommit(database.get()), "committing " + Narrow(path));
+}
+
 std::wstring NewGuid() {
     GUID guid;
     if (FAILED(CoCreateGuid(&guid)))

@@ -39,6 +39,10 @@ struct PackageSpec {
 // Throws std::runtime_error with a description on any failure.
 void BuildPackage(const PackageSpec& desc, const std::wstring& path);
 
+// Runs one query on a built package and commits it (to take a row or a table
+// out, say). Throws std::runtime_error with a description on any failure.
+void ChangePackage(const std::wstring& path, const std::wstring& query);
+
 // A new GUID in registry form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::wstring NewGuid();
 

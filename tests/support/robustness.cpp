@@ -360,6 +360,16 @@ std::wstring BannerLine(const std::wstring& packagePath, const std::wstring& pro
                        L".\n" + rule);
 }
 
+std::string ExitFileText(int normalised, int code, const std::wstring& text) {
+    std::string onDisk;
+    for (char c : ToUtf8(text)) {
+        if (c == '\n')
+            onDisk += '\r';
+        onDisk += c;
+    }
+    return std::to_string(normalised) + "\r\n" + std::to_string(code) + "\r\n" + onDisk;
+}
+
 std::string CheckLogEnd(const BootstrapLog& log, const std::wstring& before, const std::wstring& after) {
     if (!log.exists)
         return "no log file";

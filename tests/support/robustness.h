@@ -140,6 +140,10 @@ extern const wchar_t kClosingLine[];
 // after it (`after`, the result and closing lines): every line of `before`
 // that the installer log did not write over is still there, in order, and
 // the file ends with `after`. An empty string when it holds, else what differs.
+// An exit file as written in text mode: its result lines, then the text
+// with each LF written as CR LF.
+std::string ExitFileText(int normalised, int code, const std::wstring& text);
+
 std::string CheckLogEnd(const BootstrapLog& log, const std::wstring& before, const std::wstring& after);
 
 // The package banner line the package run writes before the installer call.
