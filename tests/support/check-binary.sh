@@ -2,11 +2,13 @@
 # Checks the built executable itself: a GUI program of the expected
 # architecture (x86: PE32, i386; x64: PE32+, x86-64) whose import table names
 # only DLLs that Windows always takes from the system directory, and whose
-# manifest names that architecture and asks for administrator rights.
-# Usage: check-binary.sh EXE [x86|x64]
+# manifest names that architecture and the project's version (padded to four
+# parts) and asks for administrator rights.
+# Usage: check-binary.sh EXE [x86|x64] [VERSION]
 set -u
 exe="$1"
 arch="${2:-x86}"
+version="${3:-}"
 case "$arch" in
     x86) format='pei-i386'; manifest_arch='x86'; objdump=i686-w64-mingw32-objdump ;;
     x64) format='pei-x86-64'; manifest_arch='amd64'; objdump=x86_64-w64-mingw32-objdump ;;
@@ -31,5 +33,9 @@ echo "manifest: $identity; $level"
 grep -q 'level="requireAdministrator"' <<<"$level" || { echo "manifest does not request administrator rights"; fail=1; }
 grep -q "processorArchitecture=\"$manifest_arch\"" <<<"$identity" ||
     { echo "manifest does not name the architecture $manifest_arch"; fail=1; }
+if [ -n "$version" ]; then
+    grep -q "version=\"$version.0\"" <<<"$identity" ||
+        { echo "manifest does not name the version $version.0"; fail=1; }
+fi
 [ $fail -eq 0 ] && echo "binary checks passed"
 exit $fail

@@ -28,7 +28,7 @@ say() { echo "product check: $*"; }
 # (once: not again in the private namespace the emulated part runs in)
 if [ -z "${QZ_BINFMT_SCOPE:-}" ]; then
     say "static checks of $product"
-    "$here/check-binary.sh" "$product" x86 | sed 's/^/  /'
+    "$here/check-binary.sh" "$product" x86 "$(cat "$tools_build/qz-version")" | sed 's/^/  /'
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 fi
 
@@ -154,6 +154,18 @@ if [ "$count" -gt 0 ] && cmp -s "$tools_build/strings-tested.txt" "$tools_build/
 else
     say "string tables differ from the tested build's ($count strings):"
     diff "$tools_build/strings-tested.txt" "$tools_build/strings-product.txt" | head -n 20
+    status=1
+fi
+
+# The version resource: the same as the tested build's (which the suite checks).
+wine "$tools_build/bin/qz-version-info.exe" "$(winpath "$tools_build/bin/qz-setup.exe")" 2>/dev/null | tr -d '\r' >"$tools_build/version-tested.txt"
+wine "$tools_build/bin/qz-version-info.exe" "$(winpath "$product")" 2>/dev/null | tr -d '\r' >"$tools_build/version-product.txt"
+if grep -q '^FileVersion=' "$tools_build/version-product.txt" &&
+    cmp -s "$tools_build/version-tested.txt" "$tools_build/version-product.txt"; then
+    say "version resource: $(grep '^FileVersion=' "$tools_build/version-product.txt") - the same as the tested build's"
+else
+    say "version resource differs from the tested build's:"
+    diff "$tools_build/version-tested.txt" "$tools_build/version-product.txt" | head -n 20
     status=1
 fi
 
