@@ -69,12 +69,14 @@ bool RunSteps(RunResult& result) {
             result.text.clear();
             FormatResourceMessage(IDS_BAD_COMMAND_LINE, result.text, offending, GetParseErrorText(code));
             result.code = RESULT_INVALID_SETTINGS;
+            result.end = RunEnd::CommandLineRefused;
             return true;
         }
         variables.swap(parsed);
     }
 
     // Control file beside the executable.
+    result.end = RunEnd::SettingsRefused;
     const std::wstring controlFile = GetControlFilePath();
     if (FileExists(controlFile) &&
         MergeSettingsFile(controlFile, variables, IDS_CONTROL_FILE_ERROR, result) == FileOutcome::Refused)
@@ -97,15 +99,19 @@ bool RunSteps(RunResult& result) {
 
     ExpandControlVariables(variables);
 
-    if (!ValidateSettings(variables) || !DeriveSettings(variables)) {
+    PlanRefusal refusal = PlanRefusal::None;
+    if (!ValidateSettings(variables, &refusal) || !DeriveSettings(variables, &refusal)) {
         result.code = RESULT_INVALID_SETTINGS;
+        result.end = refusal == PlanRefusal::PackageNotFound ? RunEnd::PackageNotFound : RunEnd::SettingsRefused;
         GetSystemErrorText(ERROR_BAD_ARGUMENTS, result.text);
         return false;
     }
+    result.end = RunEnd::Failed;
 
     if (variables.count(QZ_SETUP_HELP)) {
         const auto helpFile = variables.find(QZ_SETUP_HELP_FILE);
         result.code = DisplayHelp(helpFile != variables.end() ? helpFile->second : std::wstring());
+        result.end = RunEnd::HelpShown;
         return false;
     }
 
@@ -117,6 +123,8 @@ bool RunSteps(RunResult& result) {
     if (outcome == 0)
         outcome = RunPackage();
 
+    result.end = RunEnd::InstallerCalled;
+    result.installerResult = outcome;
     result.code = static_cast<int>(outcome);
     if (outcome == ERROR_INSTALL_FAILURE && g_lastInstallerError != 0) {
         result.code = static_cast<int>(g_lastInstallerError);
@@ -135,10 +143,14 @@ void HandleRunException(RunResult& result) noexcept {
     } catch (const WinException& e) {
         result.code = static_cast<int>(e.GetError());
         result.text = NarrowToWide(e.what());
+        // The language dialog ends a run the user walked away from this way.
+        result.end = e.GetError() == ERROR_INSTALL_USEREXIT ? RunEnd::UserCancelled : RunEnd::Failed;
     } catch (const std::exception& e) {
         result.code = RESULT_GENERIC_FAILURE;
         result.text = NarrowToWide(e.what());
+        result.end = RunEnd::Failed;
     } catch (...) {
+        result.end = RunEnd::Failed;
         result.code = RESULT_GENERIC_FAILURE;
         result.text.clear();
         LoadResourceMessage(IDS_UNEXPECTED_EXCEPTION, result.text);
@@ -150,6 +162,30 @@ int FinalExitCode(int resultCode) {
             resultCode == ERROR_SUCCESS_REBOOT_REQUIRED)
                ? 0
                : 1;
+}
+
+bool WantsInstallerExitCodes(const VariableMap& variables) {
+    const auto exitCode = variables.find(QZ_SETUP_EXIT_CODE);
+    return exitCode != variables.end() && exitCode->second == EXIT_CODE_INSTALLER;
+}
+
+int InstallerExitCode(RunEnd end, unsigned installerResult) {
+    switch (end) {
+    case RunEnd::CommandLineRefused:
+        return RESULT_INVALID_SETTINGS;
+    case RunEnd::HelpShown:
+        return ERROR_SUCCESS;
+    case RunEnd::InstallerCalled:
+        return static_cast<int>(installerResult);
+    case RunEnd::UserCancelled:
+        return ERROR_INSTALL_USEREXIT;
+    case RunEnd::PackageNotFound:
+        return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
+    case RunEnd::SettingsRefused:
+    case RunEnd::Failed:
+        break;
+    }
+    return ERROR_INSTALL_FAILURE;
 }
 
 int RunBootstrapper() {
@@ -169,7 +205,9 @@ int RunBootstrapper() {
         HandleRunException(result);
     }
 
-    const int exitCode = earlyEnd ? result.code : FinalExitCode(result.code);
+    int exitCode = earlyEnd ? result.code : FinalExitCode(result.code);
+    if (WantsInstallerExitCodes(variables))
+        exitCode = InstallerExitCode(result.end, result.installerResult);
     try {
         ReportCompletion(result);
     } catch (...) {

@@ -7,12 +7,25 @@
 
 #include "settings/variables.h"
 
+// How the run ended, for the exit code of a deployment tool.
+enum class RunEnd {
+    CommandLineRefused, // before any setting is known
+    SettingsRefused,    // a refused control or response file, validation or derivation
+    PackageNotFound,    // the package file does not exist, or no package matches by name
+    UserCancelled,      // the user cancelled the language dialog
+    HelpShown,
+    InstallerCalled, // the installer's own return value decides
+    Failed,          // an exception ended the run
+};
+
 // The result of the run, handed to the completion report.
 struct RunResult {
     std::wstring text;       // result text
     int code = 0;            // result code
     std::wstringbuf& buffer; // the early-message buffer
     VariableMap& variables;  // the run's settings
+    RunEnd end = RunEnd::Failed;
+    unsigned installerResult = 0; // what the installer returned, when it was called
 };
 
 // The whole run; returns the process exit code.
@@ -25,6 +38,16 @@ void HandleRunException(RunResult& result) noexcept;
 
 // Exit code of a run that reached planning: 0 for 0, 1641 and 3010, else 1.
 int FinalExitCode(int resultCode);
+
+// True when the settings ask for Windows Installer exit codes
+// (QZ_SETUP_EXIT_CODE=INSTALLER, exactly).
+bool WantsInstallerExitCodes(const VariableMap& variables);
+
+// The exit code as msiexec would give it: 0 for help, the installer's own
+// return value once it was called, 1602 for a cancelled language dialog,
+// 1619 for a package that is not there, 30665 for a refused command line and
+// 1603 for every other end.
+int InstallerExitCode(RunEnd end, unsigned installerResult);
 
 // Result codes of the run.
 enum : int {

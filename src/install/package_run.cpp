@@ -8,6 +8,7 @@
 #include "diag/bootstrap_log.h"
 #include "diag/errors.h"
 #include "diag/messages.h"
+#include "install/busy_wait.h"
 #include "install/message_handler.h"
 #include "msi/database.h"
 #include "system/msi_api.h"
@@ -187,6 +188,11 @@ unsigned RunPackage() {
 
     const bool removal = mode == UNINSTALL || mode == UNATTENDED_UNINSTALL;
     const std::wstring properties = BuildInstallProperties(!removal && IsProductRegistered(packagePath));
+
+    // Another installation running: an unattended run that asks for it waits;
+    // when time runs out the run ends as if the installer had said so.
+    if (!WaitForInstaller())
+        return ERROR_INSTALL_ALREADY_RUNNING;
 
     FlushLogStreams();
     const UINT installResult = msi.InstallProductW(packagePath.c_str(), properties.c_str());

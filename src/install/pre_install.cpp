@@ -8,6 +8,7 @@
 #include "diag/bootstrap_log.h"
 #include "diag/errors.h"
 #include "diag/messages.h"
+#include "install/busy_wait.h"
 #include "settings/variables.h"
 #include "system/machine_queries.h"
 #include "system/msi_api.h"
@@ -41,6 +42,9 @@ bool IsTrue(const wchar_t* name) {
 }
 
 void InstallRedistributable(const std::wstring& path) {
+    // Given up when the installer stays busy; the main package runs anyway.
+    if (!WaitForInstaller())
+        return;
     const auto& msi = Msi();
     msi.SetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     std::wstring logFile;

@@ -81,7 +81,10 @@ bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile
     return true;
 }
 
-bool DeriveSettings(VariableMap& variables) {
+namespace {
+
+bool DeriveAll(VariableMap& variables, PlanRefusal& refusal) {
+    refusal = PlanRefusal::Other;
     // Package directory: beside the executable unless given.
     const auto packageDir = variables.find(QZ_SETUP_PACKAGE_DIR);
     if (packageDir == variables.end())
@@ -91,12 +94,14 @@ bool DeriveSettings(VariableMap& variables) {
 
     if (!LocatePackage(variables)) {
         LogMessage(IDS_NO_INSTALLATION_PACKAGE);
+        refusal = PlanRefusal::PackageNotFound;
         return false;
     }
 
     // Help installs nothing: only the help file is needed.
     if (variables.count(QZ_SETUP_HELP)) {
         DeriveHelpFile(variables);
+        refusal = PlanRefusal::None;
         return true;
     }
 
@@ -137,5 +142,16 @@ bool DeriveSettings(VariableMap& variables) {
 
     if (!variables.count(QZ_SUPPRESS_REBOOT))
         variables[QZ_SUPPRESS_REBOOT] = L"1";
+    refusal = PlanRefusal::None;
     return true;
+}
+
+} // namespace
+
+bool DeriveSettings(VariableMap& variables, PlanRefusal* refusal) {
+    PlanRefusal why = PlanRefusal::Other;
+    const bool derived = DeriveAll(variables, why);
+    if (refusal)
+        *refusal = why;
+    return derived;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <string>
 
+#include "planning/validation.h"
 #include "settings/variables.h"
 
 // Derives, in this order: the package directory, the package (by file or by
@@ -9,9 +10,10 @@
 // the log file, the mode, the transform directory, the language transform and
 // the reboot flag. False, with its error lines logged, when no package is
 // found (124, 130), no default log directory exists (a system error line,
-// 132) or no language transform can be settled (136). Runs before the log
+// 132) or no language transform can be settled (136); `refusal`, when given,
+// says whether it was the package that was not found. Runs before the log
 // file opens, with the executable's directory current.
-bool DeriveSettings(VariableMap& variables);
+bool DeriveSettings(VariableMap& variables, PlanRefusal* refusal = nullptr);
 
 // The default log file: "<directory>\<package name>_install.log", the
 // directory being TEMP, else SystemRoot's Temp, else SystemDrive's Temp.

@@ -12,11 +12,11 @@ namespace {
 // The mode values the run knows, compared exactly as stored.
 const wchar_t* const g_acceptedModes[] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};
 
-template <class... Args> bool Refuse(WORD messageId, const Args&... args) {
+template <class... Args> PlanRefusal Refuse(PlanRefusal why, WORD messageId, const Args&... args) {
     std::wstring text;
     FormatResourceMessage(messageId, text, args...);
     WriteLogLine(text, LOG_ERROR);
-    return false;
+    return why;
 }
 
 bool IsAcceptedMode(const std::wstring& mode) {
@@ -27,30 +27,48 @@ bool IsAcceptedMode(const std::wstring& mode) {
     return false;
 }
 
-} // namespace
-
-bool ValidateSettings(const VariableMap& variables) {
+// The rules in their order; the first that refuses decides.
+PlanRefusal CheckSettings(const VariableMap& variables) {
+    constexpr PlanRefusal other = PlanRefusal::Other;
     const auto packageFile = variables.find(QZ_SETUP_PACKAGE_FILE);
     if (packageFile == variables.end() && !variables.count(QZ_SETUP_PACKAGE_NAME))
-        return Refuse(IDS_NO_PACKAGE_NAMED);
+        return Refuse(other, IDS_NO_PACKAGE_NAMED);
 
     if (packageFile != variables.end()) {
         const std::wstring path = ExpandEnvironmentVars(packageFile->second);
         if (!FileExists(path))
-            return Refuse(IDS_PACKAGE_FILE_MISSING, path);
+            return Refuse(PlanRefusal::PackageNotFound, IDS_PACKAGE_FILE_MISSING, path);
     }
 
     if (variables.count(QZ_SETUP_HELP)) {
         // Help does not install, so the mode is not looked at.
         const auto helpFile = variables.find(QZ_SETUP_HELP_FILE);
         if (helpFile == variables.end())
-            return true;
+            return PlanRefusal::None;
         const std::wstring path = ExpandEnvironmentVars(helpFile->second);
-        return FileExists(path) || Refuse(IDS_HELP_FILE_MISSING, path);
+        return FileExists(path) ? PlanRefusal::None : Refuse(other, IDS_HELP_FILE_MISSING, path);
     }
 
     const auto mode = variables.find(QZ_SETUP_MODE);
-    if (mode == variables.end() || IsAcceptedMode(mode->second))
-        return true;
-    return Refuse(IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_MODE), mode->second);
+    if (mode != variables.end() && !IsAcceptedMode(mode->second))
+        return Refuse(other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_MODE), mode->second);
+
+    // The settings for deployment tools, checked like the mode.
+    const auto exitCode = variables.find(QZ_SETUP_EXIT_CODE);
+    if (exitCode != variables.end() && exitCode->second != EXIT_CODE_INSTALLER)
+        return Refuse(other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_EXIT_CODE), exitCode->second);
+    const auto busyWait = variables.find(QZ_SETUP_BUSY_WAIT);
+    unsigned seconds = 0;
+    if (busyWait != variables.end() && !ParseBusyWaitSeconds(busyWait->second, seconds))
+        return Refuse(other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_BUSY_WAIT), busyWait->second);
+    return PlanRefusal::None;
+}
+
+} // namespace
+
+bool ValidateSettings(const VariableMap& variables, PlanRefusal* refusal) {
+    const PlanRefusal why = CheckSettings(variables);
+    if (refusal)
+        *refusal = why;
+    return why == PlanRefusal::None;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cwchar>
 
 #include "diag/errors.h"
@@ -22,12 +23,20 @@ const FolderRewrite g_folderRewrites[] = {
     {L"%CommonProgramFiles%", L"%CommonProgramW6432%"},
 };
 
-bool IsExpandedVariable(const std::wstring& name) {
-    for (const wchar_t* expanded : g_expandedVariableNames) {
-        if (name == expanded)
+template <std::size_t N> bool IsOneOf(const std::wstring& name, const wchar_t* const (&names)[N]) {
+    for (const wchar_t* listed : names) {
+        if (name == listed)
             return true;
     }
     return false;
+}
+
+bool IsExpandedVariable(const std::wstring& name) {
+    return IsOneOf(name, g_expandedVariableNames);
+}
+
+bool IsUnexpandedVariable(const std::wstring& name) {
+    return IsOneOf(name, g_unexpandedVariableNames);
 }
 
 } // namespace
@@ -67,7 +76,7 @@ void ExpandPassThroughVariables(VariableMap& variables) {
         return;
 
     for (auto& entry : variables) {
-        if (IsExpandedVariable(entry.first))
+        if (IsExpandedVariable(entry.first) || IsUnexpandedVariable(entry.first))
             continue;
         std::wstring value = entry.second;
         for (const FolderRewrite& rewrite : g_folderRewrites) {

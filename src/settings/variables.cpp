@@ -18,10 +18,13 @@ const wchar_t* const QZ_SUPPRESS_REBOOT = L"QZ_SUPPRESS_REBOOT";
 const wchar_t* const QZ_SETUP_LANG_TRANSFORM = L"QZ_SETUP_LANG_TRANSFORM";
 const wchar_t* const QZ_SETUP_LANG_TRANSFORM_DIR = L"QZ_SETUP_LANG_TRANSFORM_DIR";
 const wchar_t* const QZ_SETUP_HELP = L"QZ_SETUP_HELP";
+const wchar_t* const QZ_SETUP_EXIT_CODE = L"QZ_SETUP_EXIT_CODE";
+const wchar_t* const QZ_SETUP_BUSY_WAIT = L"QZ_SETUP_BUSY_WAIT";
+const wchar_t* const EXIT_CODE_INSTALLER = L"INSTALLER";
 
 // Literals rather than the constants above keep these tables statically
 // initialised, so they are ready before any other unit's initialisers run.
-const wchar_t* const g_controlVariableNames[13] = {L"QZ_SETUP_LOG_FILE",
+const wchar_t* const g_controlVariableNames[15] = {L"QZ_SETUP_LOG_FILE",
                                                    L"QZ_SETUP_EXIT_FILE",
                                                    L"QZ_SETUP_HELP_FILE",
                                                    L"QZ_SETUP_PACKAGE_FILE",
@@ -33,12 +36,16 @@ const wchar_t* const g_controlVariableNames[13] = {L"QZ_SETUP_LOG_FILE",
                                                    L"QZ_SETUP_MODE",
                                                    L"QZ_SUPPRESS_REBOOT",
                                                    L"QZ_SETUP_LANG_TRANSFORM",
-                                                   L"QZ_SETUP_LANG_TRANSFORM_DIR"};
+                                                   L"QZ_SETUP_LANG_TRANSFORM_DIR",
+                                                   L"QZ_SETUP_EXIT_CODE",
+                                                   L"QZ_SETUP_BUSY_WAIT"};
 
 const wchar_t* const g_expandedVariableNames[11] = {
     L"QZ_SETUP_LOG_FILE",    L"QZ_SETUP_EXIT_FILE", L"QZ_SETUP_HELP_FILE",    L"QZ_SETUP_PACKAGE_FILE",
     L"QZ_SETUP_TRACE",       L"QZ_SETUP_VERBOSE",   L"QZ_SETUP_PACKAGE_NAME", L"QZ_SETUP_RESPONSE_FILE",
     L"QZ_SETUP_PACKAGE_DIR", L"QZ_SETUP_MODE",      L"QZ_SUPPRESS_REBOOT"};
+
+const wchar_t* const g_unexpandedVariableNames[2] = {L"QZ_SETUP_EXIT_CODE", L"QZ_SETUP_BUSY_WAIT"};
 
 const wchar_t* const g_setupModeNames[4] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};
 
@@ -65,6 +72,24 @@ bool IsTrueValue(const std::wstring& value) {
     if (value == L"1")
         return true;
     return EqualsIgnoringCase(value, L"yes") || EqualsIgnoringCase(value, L"true");
+}
+
+bool ParseBusyWaitSeconds(const std::wstring& value, unsigned& seconds) {
+    constexpr unsigned kLongest = 3600;
+    if (value.empty())
+        return false;
+    unsigned parsed = 0;
+    for (const wchar_t c : value) {
+        if (c < L'0' || c > L'9')
+            return false;
+        parsed = parsed * 10 + static_cast<unsigned>(c - L'0');
+        if (parsed > kLongest) // leading zeros aside, more digits only grow it
+            return false;
+    }
+    if (parsed == 0)
+        return false;
+    seconds = parsed;
+    return true;
 }
 
 std::wstring GetControlFilePath() {

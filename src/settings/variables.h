@@ -24,11 +24,20 @@ extern const wchar_t* const QZ_SUPPRESS_REBOOT;
 extern const wchar_t* const QZ_SETUP_LANG_TRANSFORM;
 extern const wchar_t* const QZ_SETUP_LANG_TRANSFORM_DIR;
 extern const wchar_t* const QZ_SETUP_HELP;
+// For deployment tools: "INSTALLER" makes the exit code a Windows Installer
+// code; a number of seconds to wait for a busy installer.
+extern const wchar_t* const QZ_SETUP_EXIT_CODE;
+extern const wchar_t* const QZ_SETUP_BUSY_WAIT;
 
-// The 13 control variables, in their fixed order; left out of the installer's properties.
-extern const wchar_t* const g_controlVariableNames[13];
+// The 15 control variables, in their fixed order; left out of the installer's properties.
+extern const wchar_t* const g_controlVariableNames[15];
 // The first 11 of them: expanded once the settings are gathered.
 extern const wchar_t* const g_expandedVariableNames[11];
+// The last two (exit code, busy wait): never expanded, compared as stored.
+extern const wchar_t* const g_unexpandedVariableNames[2];
+
+// The one value QZ_SETUP_EXIT_CODE takes.
+extern const wchar_t* const EXIT_CODE_INSTALLER;
 
 // The mode values, by SetupMode number.
 extern const wchar_t* const g_setupModeNames[4];
@@ -42,6 +51,10 @@ extern const VariableMap* g_variables;
 
 // True for "1", or "yes"/"true" in any letter case.
 bool IsTrueValue(const std::wstring& value);
+
+// The seconds of a QZ_SETUP_BUSY_WAIT value: decimal digits alone, from 1 to
+// 3600. False for any other text.
+bool ParseBusyWaitSeconds(const std::wstring& value, unsigned& seconds);
 
 // The executable's directory followed by "qz-setup.dat".
 std::wstring GetControlFilePath();

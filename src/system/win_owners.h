@@ -53,6 +53,13 @@ struct FindHandleTraits {
     static void Close(pointer h) noexcept { FindClose(h); }
 };
 
+struct KernelHandleTraits {
+    using pointer = HANDLE;
+    static constexpr pointer Invalid() noexcept { return nullptr; }
+    static bool IsValid(pointer h) noexcept { return h != nullptr; }
+    static void Close(pointer h) noexcept { CloseHandle(h); }
+};
+
 struct ModuleTraits {
     using pointer = HMODULE;
     static constexpr pointer Invalid() noexcept { return nullptr; }
@@ -66,5 +73,7 @@ struct ModuleTraits {
 using UniqueFileHandle = unique_resource<detail::FileHandleTraits>;
 // A search from FindFirstFileW.
 using UniqueFindHandle = unique_resource<detail::FindHandleTraits>;
+// A kernel object whose open or create call gives null on failure (OpenMutexW, CreateEventW, ...).
+using UniqueKernelHandle = unique_resource<detail::KernelHandleTraits>;
 // A module from LoadLibrary(Ex)W.
 using UniqueModule = unique_resource<detail::ModuleTraits>;

@@ -116,4 +116,74 @@ TEST_F(ValidationTest, EveryModeIsAcceptedAsWritten) {
     }
 }
 
+// The two settings for deployment tools are checked after the mode, as
+// stored, and not in help runs.
+TEST_F(ValidationTest, DeploymentSettingsAreCheckedAfterTheMode) {
+    const std::wstring name = L"QZ_SETUP_PACKAGE_NAME";
+    struct Case {
+        const char* what;
+        VariableMap variables;
+        std::wstring message; // empty: accepted
+    };
+    const Case cases[] = {
+        {"installer exit codes", {{name, L"Agent"}, {L"QZ_SETUP_EXIT_CODE", L"INSTALLER"}}, L""},
+        {"an exit-code value in lower case",
+         {{name, L"Agent"}, {L"QZ_SETUP_EXIT_CODE", L"installer"}},
+         L"Parameter QZ_SETUP_EXIT_CODE contains unexpected value installer."},
+        {"an empty exit-code value",
+         {{name, L"Agent"}, {L"QZ_SETUP_EXIT_CODE", L""}},
+         L"Parameter QZ_SETUP_EXIT_CODE contains unexpected value ."},
+        {"an exit-code value with a blank",
+         {{name, L"Agent"}, {L"QZ_SETUP_EXIT_CODE", L"INSTALLER "}},
+         L"Parameter QZ_SETUP_EXIT_CODE contains unexpected value INSTALLER ."},
+        {"the mode is refused first",
+         {{name, L"Agent"}, {L"QZ_SETUP_MODE", L"bogus"}, {L"QZ_SETUP_EXIT_CODE", L"bogus"}},
+         L"Parameter QZ_SETUP_MODE contains unexpected value bogus."},
+        {"the exit code before the wait",
+         {{name, L"Agent"}, {L"QZ_SETUP_EXIT_CODE", L"0"}, {L"QZ_SETUP_BUSY_WAIT", L"x"}},
+         L"Parameter QZ_SETUP_EXIT_CODE contains unexpected value 0."},
+        {"not in help runs",
+         {{name, L"Agent"}, {L"QZ_SETUP_HELP", L"1"}, {L"QZ_SETUP_EXIT_CODE", L"x"}, {L"QZ_SETUP_BUSY_WAIT", L"0"}},
+         L""},
+        {"one second", {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L"1"}}, L""},
+        {"an hour, with leading zeros", {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L"0003600"}}, L""},
+        {"no wait at all",
+         {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L"0"}},
+         L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value 0."},
+        {"over an hour",
+         {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L"3601"}},
+         L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value 3601."},
+        {"a number too long for any integer",
+         {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L"99999999999999999999"}},
+         L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value 99999999999999999999."},
+        {"a sign",
+         {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L"+5"}},
+         L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value +5."},
+        {"a blank",
+         {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L" 5"}},
+         L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value  5."},
+        {"an empty wait",
+         {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L""}},
+         L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value ."},
+        {"a wait is not expanded",
+         {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L"%QZ_VALIDATION_SECONDS%"}},
+         L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value %QZ_VALIDATION_SECONDS%."},
+    };
+    SetEnvironmentVariableW(L"QZ_VALIDATION_SECONDS", L"5");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstringbuf log;
+        bool accepted = false;
+        {
+            LogStreamCapture capture(log);
+            accepted = ValidateSettings(c.variables);
+        }
+        EXPECT_EQ(c.message.empty(), accepted);
+        const std::wstring expected =
+            c.message.empty() ? L"" : L"QZSETUP:BOOTSTRAP:ERR::" + c.message + L"\r\n";
+        EXPECT_EQ(expected, log.str()) << qztest::ToUtf8(log.str());
+    }
+    SetEnvironmentVariableW(L"QZ_VALIDATION_SECONDS", nullptr);
+}
+
 } // namespace

@@ -90,6 +90,7 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {128, L"Package name and package file name are missing. Either is required."},
     {129, L"Error occured at %s.\nError description: %s."},
     {130, L"Failed to find the installation package."},
+    {131, L"Windows Installer is busy with another installation. Waiting up to %u seconds."},
     {132, L"QZ_SETUP_LOG_FILE not set and bootstrapper failed to retrieve environment variables to deduce "
           L"the default logging path. Logging is off !"},
     {135, L"\n"

@@ -87,6 +87,8 @@ TEST(ExpandControlVariables, OnlyTheFirstElevenControlVariables) {
         {L"QZ_SETUP_HELP", L"%TEMP%"},
         {L"qz_setup_log_file", L"%TEMP%"},
         {L"INSTALLDIR", L"%TEMP%\\x"},
+        {L"QZ_SETUP_EXIT_CODE", L"%TEMP%"},
+        {L"QZ_SETUP_BUSY_WAIT", L"%TEMP%"},
     };
     VariableMap expected = variables;
     expected[L"QZ_SETUP_LOG_FILE"] = temp + L"\\setup.log";
@@ -118,14 +120,26 @@ protected:
             {L"COMMON", L"%CommonProgramFiles%\\Vendor;%ProgramFiles%"},
             {L"TEMPDIR", L"%TEMP%"},
             {L"PLAIN", L"text"},
+            // Never expanded, whatever the package.
+            {L"QZ_SETUP_EXIT_CODE", L"%ProgramFiles%"},
+            {L"QZ_SETUP_BUSY_WAIT", L"%TEMP%"},
         };
     }
+
+    // A 64-bit package: the pass-through values name the native folders.
+    void ExpectNativeFolders(const std::wstring& package);
 
     qztest::TempDir m_dir;
 };
 
-TEST_F(ExpandPassThroughVariablesTest, X64PackagePointsAtTheNativeFolders) {
-    const std::wstring package = BuildPackageFor(L"x64");
+TEST_F(ExpandPassThroughVariablesTest, X64AndArm64PackagesPointAtTheNativeFolders) {
+    for (const wchar_t* platform : {L"x64", L"Arm64"}) {
+        SCOPED_TRACE(qztest::ToUtf8(platform));
+        ExpectNativeFolders(BuildPackageFor(platform));
+    }
+}
+
+void ExpandPassThroughVariablesTest::ExpectNativeFolders(const std::wstring& package) {
     const std::wstring programFiles = Environment(L"ProgramFiles");
     const std::wstring programFiles64 = Environment(L"ProgramW6432");
     const std::wstring common64 = Environment(L"CommonProgramW6432");

@@ -140,8 +140,10 @@ TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
                                     QZ_SETUP_MODE,
                                     QZ_SUPPRESS_REBOOT,
                                     QZ_SETUP_LANG_TRANSFORM,
-                                    QZ_SETUP_LANG_TRANSFORM_DIR};
-    for (int i = 0; i < 13; ++i) {
+                                    QZ_SETUP_LANG_TRANSFORM_DIR,
+                                    QZ_SETUP_EXIT_CODE,
+                                    QZ_SETUP_BUSY_WAIT};
+    for (int i = 0; i < 15; ++i) {
         EXPECT_STREQ(order[i], g_controlVariableNames[i]) << i;
         if (i < 11) {
             EXPECT_STREQ(order[i], g_expandedVariableNames[i]) << i;
@@ -149,6 +151,8 @@ TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
     }
     EXPECT_STREQ(L"QZ_SETUP_LOG_FILE", QZ_SETUP_LOG_FILE);
     EXPECT_STREQ(L"QZ_SETUP_LANG_TRANSFORM_DIR", QZ_SETUP_LANG_TRANSFORM_DIR);
+    EXPECT_STREQ(L"QZ_SETUP_EXIT_CODE", g_unexpandedVariableNames[0]);
+    EXPECT_STREQ(L"QZ_SETUP_BUSY_WAIT", g_unexpandedVariableNames[1]);
 
     EXPECT_TRUE(IsControlVariable(L"QZ_SETUP_PACKAGE_NAME"));
     EXPECT_FALSE(IsControlVariable(L"qz_setup_package_name"));

@@ -1,0 +1,54 @@
+#include "install/busy_wait.h"
+
+#include <string>
+
+#include "diag/bootstrap_log.h"
+#include "diag/messages.h"
+#include "settings/variables.h"
+#include "system/installer_mutex.h"
+
+namespace {
+
+constexpr DWORD kLookEveryMs = 1000;
+
+// Whole seconds left until `deadline`, rounded up.
+unsigned SecondsLeft(ULONGLONG now, ULONGLONG deadline) {
+    return now >= deadline ? 0 : static_cast<unsigned>((deadline - now + 999) / 1000);
+}
+
+} // namespace
+
+bool InstallerBusyWait::WaitUntilFree() {
+    if (!IsInstallerBusy())
+        return true;
+    ULONGLONG now = GetTickCount64();
+    if (!m_started) {
+        m_started = true;
+        m_deadline = now + static_cast<ULONGLONG>(m_seconds) * 1000;
+    }
+    std::wstring text;
+    FormatResourceMessage(IDS_INSTALLER_BUSY, text, SecondsLeft(now, m_deadline));
+    WriteLogLine(text, LOG_INFO);
+    FlushLogStreams();
+    while (now < m_deadline) {
+        const ULONGLONG left = m_deadline - now;
+        Sleep(static_cast<DWORD>(left < kLookEveryMs ? left : kLookEveryMs));
+        if (!IsInstallerBusy())
+            return true;
+        now = GetTickCount64();
+    }
+    return false;
+}
+
+bool WaitForInstaller() {
+    const SetupMode mode = GetSetupMode();
+    std::wstring value;
+    unsigned seconds = 0;
+    // An attended run leaves it to the installer's own user interface.
+    if ((mode != UNATTENDED && mode != UNATTENDED_UNINSTALL) || !GetVariable(QZ_SETUP_BUSY_WAIT, value) ||
+        !ParseBusyWaitSeconds(value, seconds))
+        return true;
+    // The run's one deadline: made on the first call, kept for the next.
+    static InstallerBusyWait wait(seconds);
+    return wait.WaitUntilFree();
+}
