@@ -102,7 +102,8 @@ bool RunSteps(RunResult& result) {
     PlanRefusal refusal = PlanRefusal::None;
     if (!ValidateSettings(variables, &refusal) || !DeriveSettings(variables, &refusal)) {
         result.code = RESULT_INVALID_SETTINGS;
-        result.end = refusal == PlanRefusal::PackageNotFound ? RunEnd::PackageNotFound : RunEnd::SettingsRefused;
+        result.end =
+            refusal == PlanRefusal::PackageNotFound ? RunEnd::PackageNotFound : RunEnd::SettingsRefused;
         GetSystemErrorText(ERROR_BAD_ARGUMENTS, result.text);
         return false;
     }
