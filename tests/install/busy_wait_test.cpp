@@ -7,11 +7,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "diag/bootstrap_log.h"
+#include "support/package_builder.h"
+#include "support/setup_runner.h"
+#include "support/test_env.h"
 #include "system/win_owners.h"
 
 namespace {
@@ -79,6 +84,83 @@ TEST(InstallerBusyWait, GoesAheadSoonAfterTheInstallerIsFree) {
     EXPECT_GE(waited, 1400u);
     EXPECT_LT(waited, 20000u) << "looked again about once a second";
     EXPECT_EQ(Waiting(60), log.str());
+}
+
+// The built program in a folder with a package, while this test holds the
+// installer's mutex (Wine's own installer does not take it).
+class BusyInstallerRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qztest::InstallSetupExe(m_dir.path());
+        qztest::PackageSpec desc;
+        desc.productName = L"QZ Busy Agent";
+        desc.installFolder = L"QZ Busy Agent";
+        desc.productCode = m_productCode = qztest::NewGuid();
+        qztest::BuildPackage(desc, m_dir / L"package.msi");
+        m_mutex = HoldInstallerMutex();
+        ASSERT_TRUE(m_mutex.valid());
+    }
+    void TearDown() override { qztest::RemoveProduct(m_productCode); }
+
+    // Runs it and says how long the run took, in milliseconds.
+    qztest::SetupRun Run(const std::vector<std::wstring>& arguments, ULONGLONG& took) {
+        const ULONGLONG start = GetTickCount64();
+        qztest::SetupRun run = qztest::RunSetup(m_dir.path(), arguments);
+        took = GetTickCount64() - start;
+        return run;
+    }
+
+    qztest::TempDir m_dir;
+    std::wstring m_productCode;
+    UniqueKernelHandle m_mutex;
+};
+
+TEST_F(BusyInstallerRun, HeldThroughoutTheRunEndsAsABusyInstaller) {
+    ULONGLONG took = 0;
+    const qztest::SetupRun run = Run({L"/f", L"package.msi", L"/l", L"setup.log", L"QZ_SETUP_MODE=UNATTENDED",
+                                      L"/e", L"exit.txt", L"QZ_SETUP_BUSY_WAIT=2"},
+                                     took);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_GE(took, 1900u);
+    EXPECT_FALSE(qztest::IsProductRegistered(m_productCode));
+    std::wstring text = qztest::SystemText(ERROR_INSTALL_ALREADY_RUNNING);
+    text = text.substr(0, text.find_first_of(L"\r\n"));
+    const std::string exitFile = qztest::ReadFileBytes(m_dir / L"exit.txt");
+    EXPECT_EQ("1618\r\n1618\r\n" + qztest::ToUtf8(text),
+              exitFile.substr(0, 12 + qztest::ToUtf8(text).size()));
+    // The installer was never called, so its log did not overwrite the wait.
+    const std::vector<std::wstring> lines = qztest::ReadLogLines(m_dir / L"setup.log");
+    const std::wstring waiting = Waiting(2).substr(0, Waiting(2).size() - 2);
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), waiting));
+    const auto result = std::find_if(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.rfind(L"QZSETUP:BOOTSTRAP:ERR:1618:", 0) == 0;
+    });
+    EXPECT_NE(lines.end(), result);
+}
+
+TEST_F(BusyInstallerRun, InstallsOnceTheOtherInstallationEnds) {
+    std::thread release([this] {
+        Sleep(3000);
+        m_mutex.reset();
+    });
+    ULONGLONG took = 0;
+    const qztest::SetupRun run = Run(
+        {L"/f", L"package.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt", L"QZ_SETUP_BUSY_WAIT=600"},
+        took);
+    release.join();
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_GE(took, 2900u);
+    EXPECT_TRUE(qztest::IsProductRegistered(m_productCode));
+}
+
+TEST_F(BusyInstallerRun, AnAttendedRunDoesNotWait) {
+    // Were it to wait, the run would outlast the runner's time-out.
+    ULONGLONG took = 0;
+    const qztest::SetupRun run =
+        Run({L"/f", L"package.msi", L"QZ_SETUP_MODE=INSTALL", L"QZ_SETUP_BUSY_WAIT=600"}, took);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_TRUE(qztest::IsProductRegistered(m_productCode));
 }
 
 } // namespace
