@@ -97,6 +97,8 @@ DWORD GetPckgPlatform(MSIHANDLE database, const std::wstring& packagePath) {
         return PROCESSOR_ARCHITECTURE_AMD64;
     if (platform == L"Intel64")
         return PROCESSOR_ARCHITECTURE_IA64;
+    if (platform == L"Arm64")
+        return PROCESSOR_ARCHITECTURE_ARM64;
     return PLATFORM_UNRECOGNISED;
 }
 

@@ -23,7 +23,7 @@ MsiHandle OpenPckgDatabase(const std::wstring& packagePath);
 void GetPckgProperty(const MsiHandle& database, const std::wstring& name, std::wstring& value);
 void _GetPckgSummProp(MSIHANDLE database, const std::wstring& packagePath, UINT propertyId,
                       smart_buffer<wchar_t, 100>& value);
-// 0 Intel, 9 x64, 6 Intel64, PLATFORM_UNRECOGNISED otherwise.
+// 0 Intel, 9 x64, 6 Intel64, 12 Arm64, PLATFORM_UNRECOGNISED otherwise.
 DWORD GetPckgPlatform(MSIHANDLE database, const std::wstring& packagePath);
 
 } // namespace MSInstaller
