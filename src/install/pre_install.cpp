@@ -9,6 +9,7 @@
 #include "diag/errors.h"
 #include "diag/messages.h"
 #include "install/busy_wait.h"
+#include "msi/package_properties.h"
 #include "settings/variables.h"
 #include "system/machine_queries.h"
 #include "system/msi_api.h"
@@ -26,6 +27,8 @@ static_assert(kPreInstallLogMode == 0x3400, "the pre-install's log mode");
 
 const wchar_t* ProcessorName(DWORD processor) {
     switch (processor) {
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return L"ARM64";
     case PROCESSOR_ARCHITECTURE_AMD64:
         return L"x64";
     case PROCESSOR_ARCHITECTURE_IA64:
@@ -69,12 +72,26 @@ void ReportMissing(const std::wstring& path) {
 
 } // namespace
 
+std::wstring RedistributableFileName(const MachineFacts& machine, DWORD packagePlatform) {
+    // An Arm64 machine runs x64 and x86 packages too: the runtime must be
+    // the one of the package that is installed.
+    const DWORD processor = NativeProcessorOf(machine) == PROCESSOR_ARCHITECTURE_ARM64
+                                ? packagePlatform
+                                : NativeProcessorOf(machine);
+    return std::wstring(L"MSVS2010SP1_") + ProcessorName(processor) + L".msi";
+}
+
 int CoreBootstrapper_PreInstall() {
-    const wchar_t* const processor = ProcessorName(GetNativeProcessor());
+    const MachineFacts machine = GetMachineFacts();
     if (GetSetupMode() != UNATTENDED)
         return 0;
 
-    std::wstring path = std::wstring(L"MSVS2010SP1_") + processor + L".msi";
+    DWORD packagePlatform = QZ::MSInstaller::PLATFORM_UNRECOGNISED;
+    std::wstring packageFile;
+    if (NativeProcessorOf(machine) == PROCESSOR_ARCHITECTURE_ARM64 &&
+        GetVariable(QZ_SETUP_PACKAGE_FILE, packageFile))
+        packagePlatform = QZ::MSInstaller::GetPckgPlatform(0, packageFile);
+    std::wstring path = RedistributableFileName(machine, packagePlatform);
     Rel2AbsFilePath(path);
     if (FileExists(path))
         InstallRedistributable(path);

@@ -14,8 +14,15 @@ std::wstring ProductNameOf(const std::wstring& packagePath) {
     return productName;
 }
 
-// The first package of `directory` for `name` and `processor`, or empty.
-std::wstring FindPackage(const std::wstring& directory, const std::wstring& name, DWORD processor) {
+} // namespace
+
+std::wstring FindPackage(const std::wstring& directory, const std::wstring& name,
+                         const MachineFacts& machine) {
+    const DWORD preferred = NativeProcessorOf(machine);
+    // On an Arm64 machine, a package of the emulated processor is kept in
+    // case no Arm64 package comes.
+    const bool fallback = preferred != machine.reportedProcessor;
+    std::wstring fallbackPackage;
     WIN32_FIND_DATAW entry;
     // A listing that does not start (nothing matches, or no such directory)
     // finds nothing; the owner closes the listing on every path.
@@ -33,16 +40,19 @@ std::wstring FindPackage(const std::wstring& directory, const std::wstring& name
         QZ::MSInstaller::GetPckgProperty(database, L"ProductName", productName);
         if (productName.find(name) == std::wstring::npos)
             continue;
-        if (QZ::MSInstaller::GetPckgPlatform(database.get(), candidate) == processor)
+        const DWORD platform = QZ::MSInstaller::GetPckgPlatform(database.get(), candidate);
+        if (platform == preferred)
             return candidate;
+        if (fallback && fallbackPackage.empty() && platform == machine.reportedProcessor)
+            fallbackPackage = candidate;
     } while (FindNextFileW(listing.get(), &entry));
-    return std::wstring();
+    return fallbackPackage;
 }
-
-} // namespace
 
 const wchar_t* ProcessorName(DWORD processor) {
     switch (processor) {
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return L"ARM64";
     case PROCESSOR_ARCHITECTURE_IA64:
         return L"Itanium";
     case PROCESSOR_ARCHITECTURE_AMD64:
@@ -65,14 +75,15 @@ bool LocatePackage(VariableMap& variables) {
 
     std::wstring& name = variables[QZ_SETUP_PACKAGE_NAME];
     TrimSpaces(name);
-    const DWORD processor = GetNativeProcessor();
-    const std::wstring found = FindPackage(directory, name, processor);
+    const MachineFacts machine = GetMachineFacts();
+    const std::wstring found = FindPackage(directory, name, machine);
     if (!found.empty()) {
         variables[QZ_SETUP_PACKAGE_FILE] = found;
         return true;
     }
     std::wstring text;
-    FormatResourceMessage(IDS_PACKAGE_NOT_FOUND, text, name, ProcessorName(processor), directory);
+    FormatResourceMessage(IDS_PACKAGE_NOT_FOUND, text, name, ProcessorName(NativeProcessorOf(machine)),
+                          directory);
     WriteLogLine(text, LOG_ERROR);
     return false;
 }

@@ -8,6 +8,7 @@
 namespace {
 
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
 using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
 
 template <class Fn> Fn KernelFunction(HMODULE kernel, const char* name) {
@@ -16,9 +17,19 @@ template <class Fn> Fn KernelFunction(HMODULE kernel, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
 }
 
-} // namespace
+// The native machine, from IsWow64Process2 where kernel32 has it.
+USHORT NativeMachine() {
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto isWow64Process2 =
+        kernel ? KernelFunction<IsWow64Process2Fn>(kernel, "IsWow64Process2") : nullptr;
+    USHORT process = 0;
+    USHORT native = 0;
+    if (!isWow64Process2 || !isWow64Process2(GetCurrentProcess(), &process, &native))
+        return 0;
+    return native;
+}
 
-DWORD GetNativeProcessor() {
+DWORD ReportedProcessor() {
 #ifdef _WIN64
     // A 64-bit program never runs under WOW64: the system it runs on is the
     // machine, and the WOW64 test below would wrongly report x86 here.
@@ -56,6 +67,24 @@ DWORD GetNativeProcessor() {
         return PROCESSOR_ARCHITECTURE_INTEL;
     }
 #endif
+}
+
+} // namespace
+
+MachineFacts GetMachineFacts() {
+    MachineFacts machine;
+    machine.nativeMachine = NativeMachine();
+    machine.reportedProcessor = ReportedProcessor();
+    return machine;
+}
+
+DWORD NativeProcessorOf(const MachineFacts& machine) {
+    return machine.nativeMachine == IMAGE_FILE_MACHINE_ARM64 ? PROCESSOR_ARCHITECTURE_ARM64
+                                                             : machine.reportedProcessor;
+}
+
+DWORD GetNativeProcessor() {
+    return NativeProcessorOf(GetMachineFacts());
 }
 
 FileList& LoadFileList(const std::wstring& pattern, FileList& files) {

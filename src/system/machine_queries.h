@@ -7,9 +7,26 @@
 
 using FileList = std::list<std::wstring>;
 
-// 0 (x86), 6 (Itanium) or 9 (x64): the processor of the machine the
-// bootstrapper runs on. The 32-bit program asks the system only when it runs
-// under WOW64 (else the machine is x86); the 64-bit program asks it directly.
+// What the system tells this program about the machine.
+struct MachineFacts {
+    // The native machine as IsWow64Process2 gives it (IMAGE_FILE_MACHINE_ARM64,
+    // IMAGE_FILE_MACHINE_AMD64, ...); 0 where the system has no such call or it fails.
+    USHORT nativeMachine = 0;
+    // 0 (x86), 6 (Itanium) or 9 (x64) as detected from IsWow64Process and
+    // GetNativeSystemInfo: on an Arm64 machine, what the emulation shows.
+    DWORD reportedProcessor = PROCESSOR_ARCHITECTURE_INTEL;
+};
+
+MachineFacts GetMachineFacts();
+
+// The machine's processor: 12 (Arm64) where the native machine is Arm64,
+// otherwise the reported processor.
+DWORD NativeProcessorOf(const MachineFacts& machine);
+
+// 0 (x86), 6 (Itanium), 9 (x64) or 12 (Arm64): the processor of the machine
+// the bootstrapper runs on. The 32-bit program asks the system only when it
+// runs under WOW64 (else the machine is x86); the 64-bit program asks it
+// directly. Only IsWow64Process2 tells an Arm64 machine.
 DWORD GetNativeProcessor();
 
 // Appends the bare names of the entries matching `pattern` (a directory

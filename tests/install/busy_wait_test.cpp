@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "diag/bootstrap_log.h"
+#include "install/pre_install.h"
 #include "support/package_builder.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
+#include "system/machine_queries.h"
 #include "system/win_owners.h"
 
 namespace {
@@ -161,6 +163,32 @@ TEST_F(BusyInstallerRun, AnAttendedRunDoesNotWait) {
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(qztest::IsProductRegistered(m_productCode));
+}
+
+TEST_F(BusyInstallerRun, TheRedistributableIsGivenUpAndThePackageRunHasNoTimeLeft) {
+    qztest::PackageSpec redistributable;
+    redistributable.productName = L"QZ Busy Runtime";
+    redistributable.installFolder = L"QZ Busy Runtime";
+    redistributable.productCode = qztest::NewGuid();
+    redistributable.platform = GetNativeProcessor() == PROCESSOR_ARCHITECTURE_AMD64 ? L"x64" : L"Intel";
+    qztest::BuildPackage(redistributable,
+                         m_dir / RedistributableFileName(GetMachineFacts(), PROCESSOR_ARCHITECTURE_INTEL));
+
+    ULONGLONG took = 0;
+    const qztest::SetupRun run = Run({L"/f", L"package.msi", L"/l", L"setup.log", L"QZ_SETUP_MODE=UNATTENDED",
+                                      L"QZ_SETUP_EXIT_CODE=INSTALLER", L"QZ_SETUP_BUSY_WAIT=2"},
+                                     took);
+    qztest::RemoveProduct(redistributable.productCode);
+    EXPECT_EQ(1618u, run.exitCode);
+    EXPECT_GE(took, 1900u);
+    EXPECT_FALSE(qztest::IsProductRegistered(m_productCode));
+    // One wait for the whole run: the redistributable's took it all.
+    const std::vector<std::wstring> lines = qztest::ReadLogLines(m_dir / L"setup.log");
+    std::vector<std::wstring> waits;
+    for (const auto& line : lines)
+        if (line.find(L"Windows Installer is busy") != std::wstring::npos)
+            waits.push_back(line + L"\r\n");
+    EXPECT_EQ((std::vector<std::wstring>{Waiting(2), Waiting(0)}), waits);
 }
 
 } // namespace

@@ -271,4 +271,39 @@ TEST_F(PreInstallRunTest, AMissingRedistributableIsNotedInVerboseLogsOnly) {
     }
 }
 
+TEST(PreInstall, TheRedistributableFollowsThePackageOnlyOnAnArm64Machine) {
+    constexpr USHORT arm64 = IMAGE_FILE_MACHINE_ARM64;
+    constexpr USHORT amd64 = IMAGE_FILE_MACHINE_AMD64;
+    const struct {
+        const char* what;
+        MachineFacts machine;
+        DWORD packagePlatform;
+        const wchar_t* name;
+    } cases[] = {
+        {"Arm64 machine, Arm64 package", {arm64, PROCESSOR_ARCHITECTURE_AMD64}, 12, L"MSVS2010SP1_ARM64.msi"},
+        {"Arm64 machine, x64 package", {arm64, PROCESSOR_ARCHITECTURE_AMD64}, 9, L"MSVS2010SP1_x64.msi"},
+        {"Arm64 machine, x86 package", {arm64, PROCESSOR_ARCHITECTURE_AMD64}, 0, L"MSVS2010SP1_x86.msi"},
+        {"Windows 10 on Arm, x86 package", {arm64, PROCESSOR_ARCHITECTURE_INTEL}, 0, L"MSVS2010SP1_x86.msi"},
+        {"Arm64 machine, a package of no known platform",
+         {arm64, PROCESSOR_ARCHITECTURE_AMD64},
+         0xFFFF,
+         L"MSVS2010SP1_x86.msi"},
+        {"x64 machine, whatever the package",
+         {amd64, PROCESSOR_ARCHITECTURE_AMD64},
+         0,
+         L"MSVS2010SP1_x64.msi"},
+        {"x64 machine, an Arm64 package", {amd64, PROCESSOR_ARCHITECTURE_AMD64}, 12, L"MSVS2010SP1_x64.msi"},
+        {"x86 machine", {IMAGE_FILE_MACHINE_I386, PROCESSOR_ARCHITECTURE_INTEL}, 9, L"MSVS2010SP1_x86.msi"},
+        {"Itanium machine",
+         {IMAGE_FILE_MACHINE_IA64, PROCESSOR_ARCHITECTURE_IA64},
+         0,
+         L"MSVS2010SP1_IA64.msi"},
+        {"no IsWow64Process2, x64", {0, PROCESSOR_ARCHITECTURE_AMD64}, 0, L"MSVS2010SP1_x64.msi"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.name, RedistributableFileName(c.machine, c.packagePlatform));
+    }
+}
+
 } // namespace

@@ -71,11 +71,10 @@ std::wstring NotFoundLine(const std::wstring& name, const std::wstring& dir) {
 }
 
 TEST(ProcessorName, NamesTheThreeProcessorsAndCallsTheRestX86) {
-    const std::map<DWORD, std::wstring> names = {{PROCESSOR_ARCHITECTURE_INTEL, L"x86"},
-                                                 {PROCESSOR_ARCHITECTURE_IA64, L"Itanium"},
-                                                 {PROCESSOR_ARCHITECTURE_AMD64, L"AMD64"},
-                                                 {PROCESSOR_ARCHITECTURE_ARM, L"x86"},
-                                                 {0xFFFF, L"x86"}};
+    const std::map<DWORD, std::wstring> names = {
+        {PROCESSOR_ARCHITECTURE_INTEL, L"x86"},   {PROCESSOR_ARCHITECTURE_IA64, L"Itanium"},
+        {PROCESSOR_ARCHITECTURE_AMD64, L"AMD64"}, {PROCESSOR_ARCHITECTURE_ARM64, L"ARM64"},
+        {PROCESSOR_ARCHITECTURE_ARM, L"x86"},     {0xFFFF, L"x86"}};
     for (const auto& entry : names)
         EXPECT_EQ(entry.second, ProcessorName(entry.first)) << entry.first;
 }
@@ -162,6 +161,72 @@ TEST(LocateByNameOrder, ThePackageForThisProcessorWinsInEitherListingOrder) {
         EXPECT_EQ(dir / (nativeFirstName ? L"a.msi" : L"b.msi"),
                   located.variables.at(L"QZ_SETUP_PACKAGE_FILE"));
     }
+}
+
+// The choice as a function of what the system says of the machine, over real
+// packages for Arm64, x64 and x86. Wine lists a folder sorted by name, so
+// the file names set the listing order.
+TEST(LocateOnArm64, AnArm64PackageFirstThenTheEmulatedProcessors) {
+    constexpr USHORT arm64 = IMAGE_FILE_MACHINE_ARM64;
+    constexpr USHORT amd64 = IMAGE_FILE_MACHINE_AMD64;
+    constexpr DWORD x64 = PROCESSOR_ARCHITECTURE_AMD64;
+    constexpr DWORD x86 = PROCESSOR_ARCHITECTURE_INTEL;
+    const struct {
+        const char* what;
+        std::vector<std::pair<const wchar_t*, const wchar_t*>> packages; // file name, Template
+        MachineFacts machine;
+        const wchar_t* chosen; // empty: none
+    } cases[] = {
+        {"Windows 11 on Arm, Arm64 listed first",
+         {{L"a.msi", L"Arm64;1033"}, {L"b.msi", L"x64;1033"}, {L"c.msi", L"Intel;1033"}},
+         {arm64, x64},
+         L"a.msi"},
+        {"Windows 11 on Arm, Arm64 listed last",
+         {{L"a.msi", L"x64;1033"}, {L"b.msi", L"Intel;1033"}, {L"c.msi", L"Arm64;1033"}},
+         {arm64, x64},
+         L"c.msi"},
+        {"Windows 11 on Arm without an Arm64 package",
+         {{L"a.msi", L"Intel;1033"}, {L"b.msi", L"x64;1033"}},
+         {arm64, x64},
+         L"b.msi"},
+        {"Windows 10 on Arm, Arm64 listed last",
+         {{L"a.msi", L"Intel;1033"}, {L"b.msi", L"x64;1033"}, {L"c.msi", L"Arm64;1033"}},
+         {arm64, x86},
+         L"c.msi"},
+        {"Windows 10 on Arm without an Arm64 package",
+         {{L"a.msi", L"x64;1033"}, {L"b.msi", L"Intel;1033"}},
+         {arm64, x86},
+         L"b.msi"},
+        {"Windows 10 on Arm with only an x64 package", {{L"a.msi", L"x64;1033"}}, {arm64, x86}, L""},
+        {"an x64 machine passes the Arm64 package by",
+         {{L"a.msi", L"Arm64;1033"}, {L"b.msi", L"x64;1033"}},
+         {amd64, x64},
+         L"b.msi"},
+        {"a system without IsWow64Process2",
+         {{L"a.msi", L"Arm64;1033"}, {L"b.msi", L"Intel;1033"}},
+         {0, x86},
+         L"b.msi"},
+        {"an x64 machine with only an Arm64 package", {{L"a.msi", L"Arm64;1033"}}, {amd64, x64}, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        qztest::TempDir dir;
+        for (const auto& [file, templateText] : c.packages) {
+            qztest::PackageSpec desc;
+            desc.productName = L"QZ Sample Agent";
+            desc.templateText = templateText;
+            qztest::BuildPackage(desc, dir / file);
+        }
+        const std::wstring expected = *c.chosen ? dir / c.chosen : std::wstring();
+        EXPECT_EQ(expected, FindPackage(dir.path(), L"Sample Agent", c.machine));
+    }
+}
+
+TEST(LocateOnArm64, ThisMachineIsNoArm64Machine) {
+    // Wine reports the machine it emulates: x64 for a 64-bit prefix.
+    const MachineFacts machine = GetMachineFacts();
+    EXPECT_NE(IMAGE_FILE_MACHINE_ARM64, machine.nativeMachine);
+    EXPECT_EQ(GetNativeProcessor(), NativeProcessorOf(machine));
 }
 
 TEST(LocateByNameFolders, NothingToListIsNotFoundWithoutRaising) {

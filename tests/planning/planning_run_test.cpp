@@ -133,6 +133,22 @@ TEST_F(PlanningRun, LocationByNameInstallsThePackageForThisProcessorInEitherList
     }
 }
 
+TEST_F(PlanningRun, AnArm64PackageListedFirstIsPassedByOnThisMachine) {
+    // Wine reports an x64 (or x86) machine, never Arm64: the package for
+    // this machine's processor is installed, as before.
+    const PackageSpec arm64 = AgentPackage(L"QZ Sample Agent (Arm64)", L"Arm64");
+    const PackageSpec native = AgentPackage(L"QZ Sample Agent (" + NativePlatform() + L")", NativePlatform());
+    BuildPackage(arm64, m_dir / L"agent-arm64.msi");
+    BuildPackage(native, m_dir / L"agent-native.msi");
+    const InstalledProduct arm64Guard(arm64.productCode), nativeGuard(native.productCode);
+    const SetupRun run = RunSetup(m_dir.path(), {L"/p", L"Sample Agent", L"QZ_SETUP_MODE=UNATTENDED", L"/e",
+                                                 L"exit.txt", L"/l", L"setup.log"});
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_TRUE(IsProductRegistered(native.productCode));
+    EXPECT_FALSE(IsProductRegistered(arm64.productCode));
+}
+
 TEST_F(PlanningRun, TheRebootIsSuppressedWhenNotSaidOtherwise) {
     const PackageSpec package = AgentPackage(L"QZ Reboot Agent", NativePlatform());
     BuildPackage(package, m_dir / L"agent.msi");

@@ -34,6 +34,38 @@ TEST(NativeProcessor, MatchesTheMachineTheBootstrapperRunsOn) {
     EXPECT_EQ(GetNativeProcessor(), GetNativeProcessor());
 }
 
+TEST(NativeProcessor, OnlyAnArm64NativeMachineOverridesTheReportedProcessor) {
+    const struct {
+        USHORT nativeMachine;
+        DWORD reported;
+        DWORD processor;
+    } cases[] = {
+        {IMAGE_FILE_MACHINE_ARM64, PROCESSOR_ARCHITECTURE_AMD64, PROCESSOR_ARCHITECTURE_ARM64},
+        {IMAGE_FILE_MACHINE_ARM64, PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_ARCHITECTURE_ARM64},
+        {IMAGE_FILE_MACHINE_AMD64, PROCESSOR_ARCHITECTURE_AMD64, PROCESSOR_ARCHITECTURE_AMD64},
+        {IMAGE_FILE_MACHINE_I386, PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_ARCHITECTURE_INTEL},
+        {IMAGE_FILE_MACHINE_IA64, PROCESSOR_ARCHITECTURE_IA64, PROCESSOR_ARCHITECTURE_IA64},
+        {0, PROCESSOR_ARCHITECTURE_AMD64, PROCESSOR_ARCHITECTURE_AMD64},
+        {0, PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_ARCHITECTURE_INTEL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nativeMachine);
+        MachineFacts machine;
+        machine.nativeMachine = c.nativeMachine;
+        machine.reportedProcessor = c.reported;
+        EXPECT_EQ(c.processor, NativeProcessorOf(machine));
+    }
+}
+
+TEST(NativeProcessor, WineReportsItsMachineThroughIsWow64Process2) {
+    // Wine exports IsWow64Process2 and emulates an x64 machine in a 64-bit
+    // prefix (an x86 one in a 32-bit prefix).
+    const MachineFacts machine = GetMachineFacts();
+    const USHORT expected = GetNativeProcessor() == PROCESSOR_ARCHITECTURE_AMD64 ? IMAGE_FILE_MACHINE_AMD64
+                                                                                 : IMAGE_FILE_MACHINE_I386;
+    EXPECT_EQ(expected, machine.nativeMachine);
+}
+
 // A directory with files and sub-directories, some named like transforms.
 class FileListTest : public ::testing::Test {
 protected:
