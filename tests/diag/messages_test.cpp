@@ -73,7 +73,7 @@ TEST(MessageCatalogue, BuiltInTableFormatsWithItsArguments) {
 }
 
 TEST(MessageCatalogue, UnknownIdLeavesTheOutputAlone) {
-    for (const WORD id : {WORD(0), WORD(131), WORD(144), WORD(65535)}) {
+    for (const WORD id : {WORD(0), WORD(133), WORD(144), WORD(65535)}) {
         SCOPED_TRACE(id);
         std::wstring text = L"unchanged";
         std::string narrow = "unchanged";
