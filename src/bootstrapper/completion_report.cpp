@@ -43,11 +43,15 @@ int NormalisedResult(int code) {
                : code;
 }
 
-bool IsAttendedRun(const VariableMap& variables) {
+bool IsAttendedRun(const VariableMap& variables, bool helpShown) {
     // A run that ended before its mode was derived takes the mode it would
     // have had: a deployment script that names an exit file gets no dialog.
+    // Help never derives a mode, so there an exit or response file alone
+    // does not make the run unattended: the user asked to see the help.
     const auto mode = variables.find(QZ_SETUP_MODE);
-    const std::wstring name = mode != variables.end() ? mode->second : DefaultSetupModeName(variables);
+    const std::wstring name = mode != variables.end() ? mode->second
+                              : helpShown             ? std::wstring(g_setupModeNames[INSTALL])
+                                                      : std::wstring(DefaultSetupModeName(variables));
     return name != g_setupModeNames[UNATTENDED] && name != g_setupModeNames[UNATTENDED_UNINSTALL];
 }
 
@@ -93,7 +97,7 @@ void ReportCompletion(RunResult& result) {
     WriteLogLine(static_cast<DWORD>(result.code), result.text, result.code == 0 ? LOG_INFO : LOG_ERROR);
 
     const VariableMap& variables = result.variables;
-    const bool attended = IsAttendedRun(variables);
+    const bool attended = IsAttendedRun(variables, result.end == RunEnd::HelpShown);
     FlushLogStreams();
     const std::wstring buffered = result.buffer.str();
     if (!buffered.empty() && attended)

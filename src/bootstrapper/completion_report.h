@@ -14,7 +14,9 @@ void ReportCompletion(RunResult& result);
 int NormalisedResult(int code);
 
 // True unless QZ_SETUP_MODE is exactly "UNATTENDED" or "UNATTENDED_UNINSTALL".
-bool IsAttendedRun(const VariableMap& variables);
+// Without a mode, a run is unattended when an exit file or a response file is
+// named, unless it showed help (`helpShown`).
+bool IsAttendedRun(const VariableMap& variables, bool helpShown = false);
 
 // Writes the exit file: normalised result, result code, result text (UTF-8, CR LF).
 void WriteExitFile(const std::wstring& path, int code, const std::wstring& text);

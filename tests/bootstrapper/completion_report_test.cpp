@@ -37,36 +37,44 @@ TEST(ExitFileTest, ThreePartsInUtf8WithCrLf) {
     }
 }
 
-TEST(CompletionReportTest, OnlyTheTwoUnattendedModesSuppressTheDialog) {
+TEST(CompletionReportTest, TheUnattendedModesOrAnExitOrResponseFileOutsideHelpSuppressTheDialog) {
     // A run that ended before its mode was derived (no package found, a
     // refused setting) is judged by the mode it would have derived: with an
-    // exit file or a response file named, unattended.
+    // exit file or a response file named, unattended. Help derives no mode:
+    // there only the two unattended modes suppress the dialog.
     const struct {
         const wchar_t* mode;  // null: absent
         const wchar_t* other; // another setting present, or null
+        bool helpShown;
         bool attended;
-    } cases[] = {{nullptr, nullptr, true},
-                 {L"INSTALL", nullptr, true},
-                 {L"UNINSTALL", nullptr, true},
-                 {L"UNATTENDED", nullptr, false},
-                 {L"UNATTENDED_UNINSTALL", nullptr, false},
-                 {L"unattended", nullptr, true},
-                 {L"UNATTENDED ", nullptr, true},
-                 {L"", nullptr, true},
-                 {nullptr, QZ_SETUP_EXIT_FILE, false},
-                 {nullptr, QZ_SETUP_RESPONSE_FILE, false},
-                 {nullptr, QZ_SETUP_LOG_FILE, true},
-                 {L"INSTALL", QZ_SETUP_EXIT_FILE, true},
-                 {L"unattended", QZ_SETUP_EXIT_FILE, true}};
+    } cases[] = {{nullptr, nullptr, false, true},
+                 {L"INSTALL", nullptr, false, true},
+                 {L"UNINSTALL", nullptr, false, true},
+                 {L"UNATTENDED", nullptr, false, false},
+                 {L"UNATTENDED_UNINSTALL", nullptr, false, false},
+                 {L"unattended", nullptr, false, true},
+                 {L"UNATTENDED ", nullptr, false, true},
+                 {L"", nullptr, false, true},
+                 {nullptr, QZ_SETUP_EXIT_FILE, false, false},
+                 {nullptr, QZ_SETUP_RESPONSE_FILE, false, false},
+                 {nullptr, QZ_SETUP_LOG_FILE, false, true},
+                 {L"INSTALL", QZ_SETUP_EXIT_FILE, false, true},
+                 {L"unattended", QZ_SETUP_EXIT_FILE, false, true},
+                 {nullptr, QZ_SETUP_EXIT_FILE, true, true},
+                 {nullptr, QZ_SETUP_RESPONSE_FILE, true, true},
+                 {L"UNATTENDED", QZ_SETUP_EXIT_FILE, true, false},
+                 {L"UNATTENDED_UNINSTALL", nullptr, true, false},
+                 {L"INSTALL", QZ_SETUP_EXIT_FILE, true, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode ? testing::PrintToString(ToUtf8(c.mode)) : "absent");
         SCOPED_TRACE(c.other ? ToUtf8(c.other) : "");
+        SCOPED_TRACE(c.helpShown ? "help shown" : "");
         VariableMap variables;
         if (c.mode)
             variables[QZ_SETUP_MODE] = c.mode;
         if (c.other)
             variables[c.other] = L"x.txt";
-        EXPECT_EQ(IsAttendedRun(variables), c.attended);
+        EXPECT_EQ(IsAttendedRun(variables, c.helpShown), c.attended);
     }
 }
 

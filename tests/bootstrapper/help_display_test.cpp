@@ -15,6 +15,7 @@
 #include "support/package_builder.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
+#include "system/machine_queries.h"
 
 using namespace qztest;
 
@@ -203,6 +204,58 @@ TEST_F(HelpRunTest, UnattendedHelpShowsNothingAndWritesSuccess) {
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.dialogs.empty());
     EXPECT_EQ(ReadFileBytes(dir / L"x.txt"), ExitFileContent(0, 0, SystemText(0)));
+}
+
+TEST_F(HelpRunTest, AnExitOrResponseFileAloneDoesNotSilenceHelp) {
+    // Help derives no mode: asked for by a user, it is shown, and the exit file
+    // follows once the dialog is closed. Every other early end with an exit or
+    // response file stays silent, as a deployment script needs.
+    WriteFileBytes(dir / L"answers.rsp", "COMPANY=QZ\r\n");
+    // Found by name: a package for this machine's processor.
+    PackageSpec native;
+    native.productName = productName + L" Agent";
+    native.platform = GetNativeProcessor() == PROCESSOR_ARCHITECTURE_AMD64 ? L"x64" : L"Intel";
+    BuildPackage(native, dir / L"native.msi");
+    const struct {
+        const char* what;
+        std::vector<std::wstring> arguments;
+        DWORD exitCode;
+        bool dialog;
+        std::string exitFileStart;
+    } cases[] = {
+        {"help with an exit file",
+         {L"/h", L"/p", native.productName, L"/e", L"exit.txt"},
+         0,
+         true,
+         "0\r\n0\r\n"},
+        {"help with a response file and an exit file",
+         {L"/h", L"/p", native.productName, L"/r", L"answers.rsp", L"/e", L"exit.txt"},
+         0,
+         true,
+         "0\r\n0\r\n"},
+        {"no package found", {L"/p", L"Nope", L"/e", L"exit.txt"}, 1, false, "30665\r\n30665\r\n"},
+        {"help, but no package found",
+         {L"/h", L"/p", L"Nope", L"/e", L"exit.txt"},
+         1,
+         false,
+         "30665\r\n30665\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileW((dir / L"exit.txt").c_str());
+        SetupOptions options;
+        options.exitFileToWatch = dir / L"exit.txt";
+        const SetupRun run = RunSetup(dir.path(), c.arguments, options);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(c.exitCode, run.exitCode);
+        ASSERT_EQ(c.dialog ? 1u : 0u, run.dialogs.size());
+        if (c.dialog) {
+            EXPECT_EQ(0u, run.dialogs[0].find(AsViewerGivesItBack(UsageText()))) << ToUtf8(run.dialogs[0]);
+            EXPECT_FALSE(run.exitFileWhileDialog[0]) << "the exit file comes after the dialog";
+        }
+        const std::string exitFile = ReadFileBytes(dir / L"exit.txt");
+        EXPECT_EQ(c.exitFileStart, exitFile.substr(0, c.exitFileStart.size())) << exitFile;
+    }
 }
 
 } // namespace
