@@ -62,18 +62,10 @@ char* ToAnsiLocal(const wchar_t* text, int length, std::size_t spare) {
 // The installer's formatted text of `record`, in the ANSI code page; null
 // when the record cannot be formatted or formats to nothing.
 char* FormatRecordAnsi(MSIHANDLE record) {
-    if (!record)
+    std::wstring text;
+    if (!QZ::MSInstaller::FormatRecordText(record, text) || text.empty())
         return nullptr;
-    const QZ::MSInstaller::MsiApi& msi = QZ::MSInstaller::Msi();
-    wchar_t none[1] = {L'\0'};
-    DWORD length = 0;
-    if (msi.FormatRecordW(0, record, none, &length) != ERROR_MORE_DATA)
-        return nullptr;
-    DWORD size = length + 1;
-    smart_buffer<wchar_t, 100> text(size);
-    if (msi.FormatRecordW(0, record, text.data(), &size) != ERROR_SUCCESS || size == 0)
-        return nullptr;
-    return ToAnsiLocal(text.data(), static_cast<int>(size), 2);
+    return ToAnsiLocal(text.c_str(), static_cast<int>(text.size()), 2);
 }
 
 // Message 129 for a raised error, as an error line.

@@ -72,20 +72,9 @@ bool FindPiece(const std::wstring& message, const std::wstring& templ, std::size
 }
 
 std::wstring FormatErrorRecord(MSIHANDLE record) {
-    if (record == 0)
-        return std::wstring();
-    const auto& msi = Msi();
-    wchar_t empty[1] = L"";
-    DWORD length = 0;
-    UINT result = msi.FormatRecordW(0, record, empty, &length);
-    if (result != ERROR_MORE_DATA && result != ERROR_SUCCESS)
-        return std::wstring();
-    smart_buffer<wchar_t, 256> buffer(length + 1);
-    DWORD size = length + 1;
-    result = msi.FormatRecordW(0, record, buffer.data(), &size);
-    if (result != ERROR_SUCCESS)
-        return std::wstring();
-    return std::wstring(buffer.data(), size);
+    std::wstring text;
+    QZ::MSInstaller::FormatRecordText(record, text);
+    return text;
 }
 
 // Applies the chosen language transform to the package database, so that the

@@ -13,6 +13,7 @@
 #include "msi/database.h"
 #include "system/msi_api.h"
 #include "msi/package_properties.h"
+#include "msi/product_registration.h"
 #include "settings/variables.h"
 
 using QZ::MSInstaller::Msi;
@@ -29,9 +30,6 @@ const wchar_t* const REBOOT_PIECE = L" REBOOT=\"ReallySuppress\"";
 constexpr DWORD LOG_MODE_BASE = 0xD7;
 constexpr DWORD LOG_MODE_TRACE = 0xBDF;
 constexpr DWORD LOG_MODE_VERBOSE_BITS = 0x3400;
-
-// Length of a product or package code with its terminating null.
-constexpr DWORD GUID_BUFFER_LENGTH = 39;
 
 // COM on the calling thread for as long as the installation runs.
 class ComInitialization {
@@ -59,15 +57,9 @@ std::wstring ReadVariable(const wchar_t* name) {
     return value;
 }
 
-bool IsTrue(const wchar_t* name) {
-    bool truth = false;
-    IsVariableTrue(truth, name);
-    return truth;
-}
-
 DWORD InstallerLogMode() {
-    DWORD mode = IsTrue(QZ_SETUP_TRACE) ? LOG_MODE_TRACE : LOG_MODE_BASE;
-    if (IsTrue(QZ_SETUP_VERBOSE))
+    DWORD mode = IsSettingTrue(QZ_SETUP_TRACE) ? LOG_MODE_TRACE : LOG_MODE_BASE;
+    if (IsSettingTrue(QZ_SETUP_VERBOSE))
         mode |= LOG_MODE_VERBOSE_BITS;
     return mode;
 }
@@ -88,17 +80,10 @@ std::wstring QuotePropertyValue(const std::wstring& value) {
 }
 
 // Whether the package's product is already on the machine.
-bool IsProductRegistered(const std::wstring& packagePath) {
+bool IsPackageProductRegistered(const std::wstring& packagePath) {
     std::wstring productCode;
     QZ::MSInstaller::GetPckgProperty(packagePath, L"ProductCode", productCode);
-    wchar_t packageCode[GUID_BUFFER_LENGTH] = L"";
-    DWORD length = GUID_BUFFER_LENGTH;
-    const UINT result = Msi().GetProductInfoW(productCode.c_str(), L"PackageCode", packageCode, &length);
-    if (result == ERROR_SUCCESS)
-        return true;
-    if (result == ERROR_UNKNOWN_PRODUCT)
-        return false;
-    ThrowWinException(result, L" Fnc : RunPackage; Line : 229; ");
+    return QZ::MSInstaller::IsProductRegistered(productCode, L" Fnc : RunPackage; Line : 229; ");
 }
 
 } // namespace
@@ -140,7 +125,7 @@ std::wstring BuildInstallProperties(bool productRegistered) {
     else if (productRegistered)
         properties += REPAIR_PIECES;
 
-    if (IsTrue(QZ_SUPPRESS_REBOOT))
+    if (IsSettingTrue(QZ_SUPPRESS_REBOOT))
         properties += REBOOT_PIECE;
 
     // The transform path goes in as it is.
@@ -187,7 +172,8 @@ unsigned RunPackage() {
                        reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(database.get())));
 
     const bool removal = mode == UNINSTALL || mode == UNATTENDED_UNINSTALL;
-    const std::wstring properties = BuildInstallProperties(!removal && IsProductRegistered(packagePath));
+    const std::wstring properties =
+        BuildInstallProperties(!removal && IsPackageProductRegistered(packagePath));
 
     // Another installation running: an unattended run that asks for it waits;
     // when time runs out the run ends as if the installer had said so.

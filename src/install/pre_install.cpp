@@ -25,25 +25,6 @@ constexpr DWORD kPreInstallLogMode =
     INSTALLLOGMODE_PROPERTYDUMP | INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_EXTRADEBUG;
 static_assert(kPreInstallLogMode == 0x3400, "the pre-install's log mode");
 
-const wchar_t* ProcessorName(DWORD processor) {
-    switch (processor) {
-    case PROCESSOR_ARCHITECTURE_ARM64:
-        return L"ARM64";
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        return L"x64";
-    case PROCESSOR_ARCHITECTURE_IA64:
-        return L"IA64";
-    default:
-        return L"x86";
-    }
-}
-
-bool IsTrue(const wchar_t* name) {
-    bool truth = false;
-    IsVariableTrue(truth, name);
-    return truth;
-}
-
 void InstallRedistributable(const std::wstring& path) {
     // Given up when the installer stays busy; the main package runs anyway.
     if (!WaitForInstaller())
@@ -53,7 +34,7 @@ void InstallRedistributable(const std::wstring& path) {
     std::wstring logFile;
     GetVariable(QZ_SETUP_LOG_FILE, logFile);
     msi.EnableLogW(kPreInstallLogMode, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND); // best effort
-    const std::wstring properties = IsTrue(QZ_SUPPRESS_REBOOT) ? L" REBOOT=\"ReallySuppress\"" : L"";
+    const std::wstring properties = IsSettingTrue(QZ_SUPPRESS_REBOOT) ? L" REBOOT=\"ReallySuppress\"" : L"";
     msi.InstallProductW(path.c_str(), properties.c_str()); // the main package runs whatever this gives
 }
 
@@ -66,7 +47,7 @@ void ReportMissing(const std::wstring& path) {
         ThrowWinException(GetLastError(), L" Fnc : CoreBootstrapper_PreInstall; Line : 88; ");
     std::wstring text;
     FormatResourceMessage(version.dwMajorVersion > 5 ? IDS_REDIST_REQUIRED : IDS_REDIST_SKIPPED, text, path);
-    if (IsTrue(QZ_SETUP_VERBOSE))
+    if (IsSettingTrue(QZ_SETUP_VERBOSE))
         WriteLogLine(0, text, LOG_INFO);
 }
 
@@ -78,7 +59,7 @@ std::wstring RedistributableFileName(const MachineFacts& machine, DWORD packageP
     const DWORD processor = NativeProcessorOf(machine) == PROCESSOR_ARCHITECTURE_ARM64
                                 ? packagePlatform
                                 : NativeProcessorOf(machine);
-    return std::wstring(L"MSVS2010SP1_") + ProcessorName(processor) + L".msi";
+    return std::wstring(L"MSVS2010SP1_") + RedistributableSuffix(processor) + L".msi";
 }
 
 int CoreBootstrapper_PreInstall() {

@@ -10,6 +10,7 @@
 #include "diag/messages.h"
 #include "system/msi_api.h"
 #include "msi/package_properties.h"
+#include "msi/product_registration.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -41,18 +42,6 @@ std::wstring ValueOf(const VariableMap& variables, const wchar_t* name) {
 }
 
 // Whether the product is registered with the installer on this machine.
-bool IsProductRegistered(const std::wstring& productCode) {
-    wchar_t packageCode[39] = {};
-    DWORD size = 39;
-    const UINT result = QZ::MSInstaller::Msi().GetProductInfoW(
-        productCode.c_str(), INSTALLPROPERTY_PACKAGECODE, packageCode, &size);
-    if (result == ERROR_SUCCESS)
-        return true;
-    if (result == ERROR_UNKNOWN_PRODUCT)
-        return false;
-    ThrowWinException(result, L" Fnc : SetLanguageTransform; Line : 449; ");
-}
-
 void FillDialog(HWND dialog, const LangDlg& state) {
     SetWindowTextW(dialog, LoadBuiltInMessage(IDS_LANGUAGE_DIALOG_TITLE).c_str());
     SetDlgItemTextW(dialog, -1, LoadBuiltInMessage(IDS_LANGUAGE_DIALOG_LABEL).c_str());
@@ -139,7 +128,8 @@ int SetLanguageTransform(VariableMap& variables) {
 
     std::wstring productCode;
     QZ::MSInstaller::GetPckgProperty(packageFile, L"ProductCode", productCode);
-    const bool registered = IsProductRegistered(productCode);
+    const bool registered =
+        QZ::MSInstaller::IsProductRegistered(productCode, L" Fnc : SetLanguageTransform; Line : 449; ");
 
     // Only a fresh attended installation without a transform of the user's own gets one chosen.
     if (mode != g_setupModeNames[INSTALL] || registered || variables.count(QZ_SETUP_LANG_TRANSFORM))

@@ -49,19 +49,6 @@ std::wstring FindPackage(const std::wstring& directory, const std::wstring& name
     return fallbackPackage;
 }
 
-const wchar_t* ProcessorName(DWORD processor) {
-    switch (processor) {
-    case PROCESSOR_ARCHITECTURE_ARM64:
-        return L"ARM64";
-    case PROCESSOR_ARCHITECTURE_IA64:
-        return L"Itanium";
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        return L"AMD64";
-    default:
-        return L"x86";
-    }
-}
-
 bool LocatePackage(VariableMap& variables) {
     const std::wstring directory = variables[QZ_SETUP_PACKAGE_DIR];
 
@@ -82,7 +69,7 @@ bool LocatePackage(VariableMap& variables) {
         return true;
     }
     std::wstring text;
-    FormatResourceMessage(IDS_PACKAGE_NOT_FOUND, text, name, ProcessorName(NativeProcessorOf(machine)),
+    FormatResourceMessage(IDS_PACKAGE_NOT_FOUND, text, name, ProcessorDisplayName(NativeProcessorOf(machine)),
                           directory);
     WriteLogLine(text, LOG_ERROR);
     return false;

@@ -26,6 +26,3 @@ bool LocatePackage(VariableMap& variables);
 // none fits. Each candidate is opened once.
 std::wstring FindPackage(const std::wstring& directory, const std::wstring& name,
                          const MachineFacts& machine);
-
-// The name of a processor as the messages show it: "AMD64", "Itanium", "ARM64" or "x86".
-const wchar_t* ProcessorName(DWORD processor);

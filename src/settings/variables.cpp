@@ -118,6 +118,12 @@ bool IsVariableTrue(bool& truth, const std::wstring& name) {
     return set;
 }
 
+bool IsSettingTrue(const std::wstring& name) {
+    bool truth = false;
+    IsVariableTrue(truth, name);
+    return truth;
+}
+
 SetupMode GetSetupMode() {
     std::wstring value;
     if (GetVariable(QZ_SETUP_MODE, value)) {

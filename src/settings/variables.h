@@ -65,4 +65,6 @@ void MergeVariables(VariableMap& target, const VariableMap& source);
 // Readers through g_variables: true when the name is present with a non-empty value.
 bool GetVariable(const std::wstring& name, std::wstring& value);
 bool IsVariableTrue(bool& truth, const std::wstring& name);
+// The truth of a published setting alone: false when it is absent or empty.
+bool IsSettingTrue(const std::wstring& name);
 SetupMode GetSetupMode();

@@ -17,6 +17,39 @@ template <class Fn> Fn KernelFunction(HMODULE kernel, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)));
 }
 
+// The processors the detection knows: x64 and Itanium, and x86 for the rest.
+DWORD ProcessorOf(WORD architecture) {
+    switch (architecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return architecture;
+    default:
+        return PROCESSOR_ARCHITECTURE_INTEL;
+    }
+}
+
+// How the messages and the redistributable's file name call a processor.
+struct ProcessorNames {
+    DWORD processor;
+    const wchar_t* displayName;
+    const wchar_t* redistributableSuffix;
+};
+
+const ProcessorNames g_processorNames[] = {
+    {PROCESSOR_ARCHITECTURE_INTEL, L"x86", L"x86"},
+    {PROCESSOR_ARCHITECTURE_IA64, L"Itanium", L"IA64"},
+    {PROCESSOR_ARCHITECTURE_AMD64, L"AMD64", L"x64"},
+    {PROCESSOR_ARCHITECTURE_ARM64, L"ARM64", L"ARM64"},
+};
+
+// Every processor not in the table goes by the names of x86.
+const ProcessorNames& NamesOf(DWORD processor) {
+    for (const ProcessorNames& names : g_processorNames)
+        if (names.processor == processor)
+            return names;
+    return g_processorNames[0];
+}
+
 // The native machine, from IsWow64Process2 where kernel32 has it.
 USHORT NativeMachine() {
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -35,14 +68,7 @@ DWORD ReportedProcessor() {
     // machine, and the WOW64 test below would wrongly report x86 here.
     SYSTEM_INFO native{};
     GetNativeSystemInfo(&native);
-    switch (native.wProcessorArchitecture) {
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        return PROCESSOR_ARCHITECTURE_AMD64;
-    case PROCESSOR_ARCHITECTURE_IA64:
-        return PROCESSOR_ARCHITECTURE_IA64;
-    default:
-        return PROCESSOR_ARCHITECTURE_INTEL;
-    }
+    return ProcessorOf(native.wProcessorArchitecture);
 #else
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     if (!kernel)
@@ -58,14 +84,7 @@ DWORD ReportedProcessor() {
 
     SYSTEM_INFO info{};
     getNativeSystemInfo(&info);
-    switch (info.wProcessorArchitecture) {
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        return PROCESSOR_ARCHITECTURE_AMD64;
-    case PROCESSOR_ARCHITECTURE_IA64:
-        return PROCESSOR_ARCHITECTURE_IA64;
-    default:
-        return PROCESSOR_ARCHITECTURE_INTEL;
-    }
+    return ProcessorOf(info.wProcessorArchitecture);
 #endif
 }
 
@@ -85,6 +104,14 @@ DWORD NativeProcessorOf(const MachineFacts& machine) {
 
 DWORD GetNativeProcessor() {
     return NativeProcessorOf(GetMachineFacts());
+}
+
+const wchar_t* ProcessorDisplayName(DWORD processor) {
+    return NamesOf(processor).displayName;
+}
+
+const wchar_t* RedistributableSuffix(DWORD processor) {
+    return NamesOf(processor).redistributableSuffix;
 }
 
 FileList& LoadFileList(const std::wstring& pattern, FileList& files) {

@@ -29,6 +29,14 @@ DWORD NativeProcessorOf(const MachineFacts& machine);
 // directly. Only IsWow64Process2 tells an Arm64 machine.
 DWORD GetNativeProcessor();
 
+// The name of a processor as the messages show it: "AMD64", "Itanium",
+// "ARM64" or "x86" (for every other value).
+const wchar_t* ProcessorDisplayName(DWORD processor);
+
+// The processor's part of a runtime redistributable's file name: "x64",
+// "IA64", "ARM64" or "x86" (for every other value).
+const wchar_t* RedistributableSuffix(DWORD processor);
+
 // Appends the bare names of the entries matching `pattern` (a directory
 // followed by a wildcard), directories included, in listing order.
 FileList& LoadFileList(const std::wstring& pattern, FileList& files);

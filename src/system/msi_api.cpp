@@ -3,6 +3,7 @@
 #include <string>
 
 #include "diag/errors.h"
+#include "diag/text_conversion.h"
 
 namespace QZ {
 namespace MSInstaller {
@@ -91,6 +92,29 @@ InstallerLibrary& Library() {
 
 const MsiApi& Msi() {
     return Library().Get();
+}
+
+bool FormatRecordText(MSIHANDLE record, std::wstring& text) {
+    if (record == 0)
+        return false;
+    const MsiApi& msi = Msi();
+    // First the length, then the text.
+    wchar_t empty[1] = L"";
+    DWORD length = 0;
+    UINT result = msi.FormatRecordW(0, record, empty, &length);
+    if (result == ERROR_SUCCESS) {
+        text.clear();
+        return true;
+    }
+    if (result != ERROR_MORE_DATA)
+        return false;
+    smart_buffer<wchar_t, 256> buffer(length + 1);
+    DWORD size = length + 1;
+    result = msi.FormatRecordW(0, record, buffer.data(), &size);
+    if (result != ERROR_SUCCESS)
+        return false;
+    text.assign(buffer.data(), size);
+    return true;
 }
 
 } // namespace MSInstaller

@@ -6,6 +6,8 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <string>
+
 namespace QZ {
 namespace MSInstaller {
 
@@ -39,6 +41,11 @@ struct MsiApi {
 // directory. Raises a WinException (message 129 logged) when msi.dll or one
 // of its functions cannot be loaded.
 const MsiApi& Msi();
+
+// The installer's text of `record`: its template with the fields put in
+// (MsiFormatRecordW without a package). False, with `text` unchanged, when
+// the record cannot be formatted.
+bool FormatRecordText(MSIHANDLE record, std::wstring& text);
 
 } // namespace MSInstaller
 } // namespace QZ

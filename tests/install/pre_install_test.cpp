@@ -26,24 +26,13 @@ using namespace qztest;
 
 namespace {
 
-// The redistributable's processor name and the package platform for this machine.
-std::wstring ProcessorName() {
-    switch (GetNativeProcessor()) {
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        return L"x64";
-    case PROCESSOR_ARCHITECTURE_IA64:
-        return L"IA64";
-    default:
-        return L"x86";
-    }
-}
-
+// The package platform and the redistributable's name for this machine.
 std::wstring PackagePlatform() {
     return GetNativeProcessor() == PROCESSOR_ARCHITECTURE_AMD64 ? L"x64" : L"Intel";
 }
 
 std::wstring RedistributableName() {
-    return L"MSVS2010SP1_" + ProcessorName() + L".msi";
+    return L"MSVS2010SP1_" + std::wstring(RedistributableSuffix(GetNativeProcessor())) + L".msi";
 }
 
 // The exit file of a successful run, written in text mode (LF becomes CR LF).

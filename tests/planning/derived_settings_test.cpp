@@ -238,7 +238,8 @@ TEST_F(DerivedSettingsTest, NoPackageFoundEndsWithTwoLines) {
                                     {L"QZ_SETUP_HELP", L"1"}});
     EXPECT_FALSE(derived.complete);
     EXPECT_EQ(L"QZSETUP:BOOTSTRAP:ERR::Package named No Such Product for processor " +
-                  std::wstring(ProcessorName(GetNativeProcessor())) + L" not found in " + m_dir.path() +
+                  std::wstring(ProcessorDisplayName(GetNativeProcessor())) + L" not found in " +
+                  m_dir.path() +
                   L" directory.\r\nQZSETUP:BOOTSTRAP:ERR::Failed to find the installation package.\r\n",
               derived.log);
     EXPECT_EQ(0u, derived.variables.count(L"QZ_SETUP_LOG_FILE"));

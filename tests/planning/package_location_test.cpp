@@ -67,16 +67,7 @@ Located Locate(VariableMap variables) {
 
 std::wstring NotFoundLine(const std::wstring& name, const std::wstring& dir) {
     return L"QZSETUP:BOOTSTRAP:ERR::Package named " + name + L" for processor " +
-           ProcessorName(GetNativeProcessor()) + L" not found in " + dir + L" directory.\r\n";
-}
-
-TEST(ProcessorName, NamesTheThreeProcessorsAndCallsTheRestX86) {
-    const std::map<DWORD, std::wstring> names = {
-        {PROCESSOR_ARCHITECTURE_INTEL, L"x86"},   {PROCESSOR_ARCHITECTURE_IA64, L"Itanium"},
-        {PROCESSOR_ARCHITECTURE_AMD64, L"AMD64"}, {PROCESSOR_ARCHITECTURE_ARM64, L"ARM64"},
-        {PROCESSOR_ARCHITECTURE_ARM, L"x86"},     {0xFFFF, L"x86"}};
-    for (const auto& entry : names)
-        EXPECT_EQ(entry.second, ProcessorName(entry.first)) << entry.first;
+           ProcessorDisplayName(GetNativeProcessor()) + L" not found in " + dir + L" directory.\r\n";
 }
 
 // A folder of packages: two for this machine whose names contain "Sample

@@ -66,6 +66,23 @@ TEST(NativeProcessor, WineReportsItsMachineThroughIsWow64Process2) {
     EXPECT_EQ(expected, machine.nativeMachine);
 }
 
+TEST(ProcessorNames, TheMessagesAndTheRedistributableNameEachProcessorTheirWay) {
+    const struct {
+        DWORD processor;
+        const wchar_t* displayName;
+        const wchar_t* redistributableSuffix;
+    } cases[] = {
+        {PROCESSOR_ARCHITECTURE_INTEL, L"x86", L"x86"},   {PROCESSOR_ARCHITECTURE_IA64, L"Itanium", L"IA64"},
+        {PROCESSOR_ARCHITECTURE_AMD64, L"AMD64", L"x64"}, {PROCESSOR_ARCHITECTURE_ARM64, L"ARM64", L"ARM64"},
+        {PROCESSOR_ARCHITECTURE_ARM, L"x86", L"x86"},     {0xFFFF, L"x86", L"x86"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.processor);
+        EXPECT_STREQ(c.displayName, ProcessorDisplayName(c.processor));
+        EXPECT_STREQ(c.redistributableSuffix, RedistributableSuffix(c.processor));
+    }
+}
+
 // A directory with files and sub-directories, some named like transforms.
 class FileListTest : public ::testing::Test {
 protected:
