@@ -7,6 +7,7 @@
 #include <string>
 
 #include "diag/bootstrap_log.h"
+#include "diag/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "settings/value_expansion.h"
@@ -55,13 +56,97 @@ bool IsAttendedRun(const VariableMap& variables, bool helpShown) {
     return name != g_setupModeNames[UNATTENDED] && name != g_setupModeNames[UNATTENDED_UNINSTALL];
 }
 
-void WriteExitFile(const std::wstring& path, int code, const std::wstring& text) {
+bool WriteExitFile(const std::wstring& path, int code, const std::wstring& text) {
     std::wofstream out(path.c_str(), std::ios::out | std::ios::trunc);
     if (!out)
-        return;
+        return false;
     out.imbue(std::locale(std::locale(), new UTF8cvt<wchar_t>));
     out << NormalisedResult(code) << L'\n' << code << L'\n';
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    return !out.fail();
+}
+
+namespace {
+
+// Collects bytes in a buffer of its own and writes them out when it is full.
+class DirectWriter {
+public:
+    explicit DirectWriter(HANDLE file) : m_file(file) {}
+    void Put(const char* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (m_used == sizeof m_buffer)
+                Flush();
+            m_buffer[m_used++] = bytes[i];
+        }
+    }
+    // A line end as the text mode writes it.
+    void PutLineEnd() { Put("\r\n", 2); }
+    void PutNumber(int value) {
+        char digits[12];
+        int count = 0;
+        unsigned rest = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+        do {
+            digits[count++] = static_cast<char>('0' + rest % 10);
+            rest /= 10;
+        } while (rest != 0);
+        if (value < 0)
+            Put("-", 1);
+        while (count > 0)
+            Put(&digits[--count], 1);
+    }
+    bool Flush() {
+        DWORD written = 0;
+        if (m_used != 0 && (!WriteFile(m_file, m_buffer, static_cast<DWORD>(m_used), &written, nullptr) ||
+                            written != m_used))
+            m_failed = true;
+        m_used = 0;
+        return !m_failed;
+    }
+
+private:
+    HANDLE m_file;
+    char m_buffer[1024];
+    std::size_t m_used = 0;
+    bool m_failed = false;
+};
+
+} // namespace
+
+bool WriteExitFileDirect(const std::wstring& path, int code, const std::wstring& text) noexcept {
+    static wchar_t expanded[32768];
+    const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded, 32768);
+    const wchar_t* const name = length != 0 && length <= 32768 ? expanded : path.c_str();
+    const UniqueFileHandle file(
+        CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return false;
+    DirectWriter out(file.get());
+    out.PutNumber(NormalisedResult(code));
+    out.PutLineEnd();
+    out.PutNumber(code);
+    out.PutLineEnd();
+    // The text in short runs, each ending before a line feed or a whole
+    // surrogate pair, so that no character is cut.
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (text[at] == L'\n') {
+            out.PutLineEnd();
+            ++at;
+            continue;
+        }
+        std::size_t end = at;
+        while (end < text.size() && end - at < 256 && text[end] != L'\n')
+            ++end;
+        if (end < text.size() && end > at + 1 && IS_HIGH_SURROGATE(text[end - 1]))
+            --end;
+        char bytes[256 * 3];
+        const int count = WideCharToMultiByte(CP_UTF8, 0, text.data() + at, static_cast<int>(end - at), bytes,
+                                              sizeof bytes, nullptr, nullptr);
+        out.Put(bytes, count > 0 ? static_cast<std::size_t>(count) : 0);
+        at = end;
+    }
+    return out.Flush();
 }
 
 void ShowTextViewer(const std::wstring& text) {
@@ -94,23 +179,37 @@ INT_PTR CALLBACK TextViewerDialog(HWND dialog, UINT message, WPARAM wParam, LPAR
 }
 
 void ReportCompletion(RunResult& result) {
-    WriteLogLine(static_cast<DWORD>(result.code), result.text, result.code == 0 ? LOG_INFO : LOG_ERROR);
+    // Each part stands on its own: when memory runs out in one, the others
+    // still happen. The result line allocates nothing on its way to an open log.
+    try {
+        WriteLogLine(static_cast<DWORD>(result.code), result.text, result.code == 0 ? LOG_INFO : LOG_ERROR);
+    } catch (...) {
+    }
 
     const VariableMap& variables = result.variables;
-    const bool attended = IsAttendedRun(variables, result.end == RunEnd::HelpShown);
-    FlushLogStreams();
-    const std::wstring buffered = result.buffer.str();
-    if (!buffered.empty() && attended)
-        ShowTextViewer(buffered);
+    try {
+        const bool attended = IsAttendedRun(variables, result.end == RunEnd::HelpShown);
+        FlushLogStreams();
+        const std::wstring buffered = result.buffer.str();
+        if (!buffered.empty() && attended)
+            ShowTextViewer(buffered);
+    } catch (...) {
+    }
 
     const auto exitFile = variables.find(QZ_SETUP_EXIT_FILE);
-    if (exitFile != variables.end()) {
+    if (exitFile == variables.end())
+        return;
+    bool written = false;
+    try {
         std::wstring path;
         try {
             path = ExpandEnvironmentVars(exitFile->second);
-        } catch (...) {
+        } catch (const WinException&) {
             path = exitFile->second;
         }
-        WriteExitFile(path, result.code, result.text);
+        written = WriteExitFile(path, result.code, result.text);
+    } catch (...) {
     }
+    if (!written)
+        WriteExitFileDirect(exitFile->second, result.code, result.text);
 }

@@ -19,7 +19,14 @@ int NormalisedResult(int code);
 bool IsAttendedRun(const VariableMap& variables, bool helpShown = false);
 
 // Writes the exit file: normalised result, result code, result text (UTF-8, CR LF).
-void WriteExitFile(const std::wstring& path, int code, const std::wstring& text);
+// False when it could not be written whole.
+bool WriteExitFile(const std::wstring& path, int code, const std::wstring& text);
+
+// The same bytes, written without the heap, for a run whose memory has run
+// out: `path` is expanded into a buffer of its own (used as it is when that
+// fails), and the text converted piece by piece (a lone surrogate becomes
+// U+FFFD). False when the file could not be written.
+bool WriteExitFileDirect(const std::wstring& path, int code, const std::wstring& text) noexcept;
 
 // Shows `text` in the text viewer (dialog 118) until the user closes it.
 void ShowTextViewer(const std::wstring& text);

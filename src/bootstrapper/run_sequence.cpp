@@ -154,7 +154,11 @@ void HandleRunException(RunResult& result) noexcept {
         result.end = RunEnd::Failed;
         result.code = RESULT_GENERIC_FAILURE;
         result.text.clear();
-        LoadResourceMessage(IDS_UNEXPECTED_EXCEPTION, result.text);
+        try {
+            LoadResourceMessage(IDS_UNEXPECTED_EXCEPTION, result.text);
+        } catch (...) {
+            // Out of memory: the code says it all.
+        }
     }
 }
 
@@ -206,9 +210,18 @@ int RunBootstrapper() {
         HandleRunException(result);
     }
 
-    int exitCode = earlyEnd ? result.code : FinalExitCode(result.code);
-    if (WantsInstallerExitCodes(variables))
-        exitCode = InstallerExitCode(result.end, result.installerResult);
+    return FinishRun(result, earlyEnd);
+}
+
+int FinishRun(RunResult& result, bool earlyEnd) noexcept {
+    int exitCode = RESULT_GENERIC_FAILURE;
+    try {
+        exitCode = earlyEnd ? result.code : FinalExitCode(result.code);
+        if (WantsInstallerExitCodes(result.variables))
+            exitCode = InstallerExitCode(result.end, result.installerResult);
+    } catch (...) {
+        // Memory ran out: a failure, which a script can still read.
+    }
     try {
         ReportCompletion(result);
     } catch (...) {

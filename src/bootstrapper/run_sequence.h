@@ -39,6 +39,12 @@ void HandleRunException(RunResult& result) noexcept;
 // Exit code of a run that reached planning: 0 for 0, 1641 and 3010, else 1.
 int FinalExitCode(int resultCode);
 
+// The end of every run: the exit code (the result code after an early end,
+// else FinalExitCode, or the installer's code when asked for), then the
+// completion report. When memory runs out here, the exit code is 1 and what
+// can still be reported is.
+int FinishRun(RunResult& result, bool earlyEnd) noexcept;
+
 // True when the settings ask for Windows Installer exit codes
 // (QZ_SETUP_EXIT_CODE=INSTALLER, exactly).
 bool WantsInstallerExitCodes(const VariableMap& variables);

@@ -143,6 +143,29 @@ std::wstring DirectoryOf(const std::wstring& path) {
     return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
 }
 
+// The line goes out in its pieces, as FormatLogLine joins them: nothing is
+// allocated on the way, so the result of a run whose memory has run out
+// still reaches an open log.
+void WriteLine(const DWORD* code, const std::wstring& text, LogKind kind) {
+    std::wostream& stream = kind == LOG_ERROR ? std::wcerr : std::wcout;
+    const wchar_t* const prefix = kind == LOG_ERROR ? kErrorPrefix : kInfoPrefix;
+    stream.write(prefix, static_cast<std::streamsize>(std::char_traits<wchar_t>::length(prefix)));
+    if (code) {
+        wchar_t digits[10];
+        int count = 0;
+        DWORD rest = *code;
+        do {
+            digits[count++] = static_cast<wchar_t>(L'0' + rest % 10);
+            rest /= 10;
+        } while (rest != 0);
+        while (count > 0)
+            stream.put(digits[--count]);
+    }
+    stream.put(L':');
+    stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+    stream.write(L"\r\n", 2);
+}
+
 } // namespace
 
 std::wstring FormatLogLine(const DWORD* code, const std::wstring& text, LogKind kind) {
@@ -156,15 +179,11 @@ std::wstring FormatLogLine(const DWORD* code, const std::wstring& text, LogKind 
 }
 
 void WriteLogLine(const std::wstring& text, LogKind kind) {
-    const std::wstring line = FormatLogLine(nullptr, text, kind);
-    (kind == LOG_ERROR ? std::wcerr : std::wcout)
-        .write(line.data(), static_cast<std::streamsize>(line.size()));
+    WriteLine(nullptr, text, kind);
 }
 
 void WriteLogLine(DWORD code, const std::wstring& text, LogKind kind) {
-    const std::wstring line = FormatLogLine(&code, text, kind);
-    (kind == LOG_ERROR ? std::wcerr : std::wcout)
-        .write(line.data(), static_cast<std::streamsize>(line.size()));
+    WriteLine(&code, text, kind);
 }
 
 void SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) {

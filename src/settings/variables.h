@@ -2,11 +2,14 @@
 // variables the bootstrapper consumes itself, setup modes and the readers
 // used once the map is published.
 #pragma once
+#include <functional>
 #include <map>
 #include <string>
 
-// Names compare by 16-bit code unit, case-sensitively.
-using VariableMap = std::map<std::wstring, std::wstring>;
+// Names compare by 16-bit code unit, case-sensitively. A name given as a
+// plain text is looked up without making a string of it (nothing to allocate,
+// which matters where memory has run out).
+using VariableMap = std::map<std::wstring, std::wstring, std::less<>>;
 
 enum SetupMode { INSTALL = 0, UNINSTALL = 1, UNATTENDED = 2, UNATTENDED_UNINSTALL = 3 };
 

@@ -27,13 +27,30 @@ TEST(ExitFileTest, ThreePartsInUtf8WithCrLf) {
         {"large code, no grouping", 30665, L"a\nb", "30665\r\n30665\r\na\r\nb"},
         {"non-ASCII text in UTF-8", 1, L"\u00e9t\u00e9 \u65e5\u672c",
          "1\r\n1\r\n\xc3\xa9t\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac"},
+        {"beyond the BMP", 2, L"\U0001F600\n", "2\r\n2\r\n\xf0\x9f\x98\x80\r\n"},
+        // Long enough for the writer without the heap to go in several runs,
+        // one of which would end inside the surrogate pair.
+        {"a long text", 5, std::wstring(255, L'a') + L"\U0001F600" + std::wstring(600, L'b') + L"\r\nz",
+         "5\r\n5\r\n" + std::string(255, 'a') + "\xf0\x9f\x98\x80" + std::string(600, 'b') + "\r\r\nz"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::wstring path = dir / L"exit.txt";
-        WriteFileBytes(path, "previous content that is longer than the new one, and must go");
-        WriteExitFile(path, c.code, c.text);
-        EXPECT_EQ(ReadFileBytes(path), c.bytes);
+    // The exit file as written normally, and as written without the heap
+    // when memory has run out: the same bytes.
+    const struct {
+        const char* name;
+        bool (*write)(const std::wstring&, int, const std::wstring&);
+    } writers[] = {{"stream", WriteExitFile},
+                   {"direct", [](const std::wstring& path, int code, const std::wstring& text) {
+                        return WriteExitFileDirect(path, code, text);
+                    }}};
+    for (const auto& writer : writers) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(writer.name) + ": " + c.name);
+            const std::wstring path = dir / L"exit.txt";
+            WriteFileBytes(path, "previous content that is longer than the new one, and must go");
+            EXPECT_TRUE(writer.write(path, c.code, c.text));
+            EXPECT_EQ(ReadFileBytes(path), c.bytes);
+        }
+        EXPECT_FALSE(writer.write(dir / L"no such folder\\exit.txt", 0, L"")) << writer.name;
     }
 }
 
