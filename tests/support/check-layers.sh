@@ -2,7 +2,8 @@
 # Fails when a source file includes a header from a folder above its own.
 # The folders stack from the bottom up:
 #   diag, system, resources   (one layer: they may use each other)
-#   msi, settings, language, planning, install, bootstrapper
+#   msi, settings, language, planning, install, bootstrapper and rsc (the
+#   resource-module builder, a program of its own beside the bootstrapper)
 # A folder may include its own layer's headers and any below it.
 set -uo pipefail
 src="${1:-$(cd "$(dirname "$0")/../../src" && pwd)}"
@@ -15,7 +16,7 @@ rank() {
     language) echo 3 ;;
     planning) echo 4 ;;
     install) echo 5 ;;
-    bootstrapper) echo 6 ;;
+    bootstrapper | rsc) echo 6 ;;
     *) echo "" ;;
     esac
 }

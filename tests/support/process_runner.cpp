@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "support/test_env.h"
+#include "system/win_owners.h"
 
 namespace qztest {
 namespace {
@@ -92,9 +93,24 @@ RunningProcess::RunningProcess(const std::wstring& exe, const std::wstring& argu
     std::wstring environment = BuildEnvironment(options);
     STARTUPINFOW si{};
     si.cb = sizeof(si);
-    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        &environment[0], options.workingDir.empty() ? nullptr : options.workingDir.c_str(),
-                        &si, &m_pi))
+    // The program's console output, into a file the child inherits.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const UniqueFileHandle output(options.outputFile.empty()
+                                      ? INVALID_HANDLE_VALUE
+                                      : CreateFileW(options.outputFile.c_str(), GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!options.outputFile.empty() && !output.valid())
+        throw std::runtime_error("cannot create " + ToUtf8(options.outputFile));
+    if (output.valid()) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = output.get();
+        si.hStdError = output.get();
+    }
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, output.valid(),
+                        CREATE_UNICODE_ENVIRONMENT, &environment[0],
+                        options.workingDir.empty() ? nullptr : options.workingDir.c_str(), &si, &m_pi))
         throw std::runtime_error("CreateProcessW failed for " + ToUtf8(exe) + ": error " +
                                  std::to_string(GetLastError()));
 }

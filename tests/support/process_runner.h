@@ -14,6 +14,7 @@ struct ProcessOptions {
     std::map<std::wstring, std::wstring> setEnv; // added to (or replacing in) the inherited environment
     std::vector<std::wstring> unsetEnv;          // removed from the inherited environment
     DWORD timeoutMs = 120000;                    // the process is killed after this
+    std::wstring outputFile;                     // when set, standard output and error go to this file
 };
 
 struct ProcessResult {
