@@ -3,7 +3,8 @@
 # architecture (x86: PE32, i386; x64: PE32+, x86-64) whose import table names
 # only DLLs that Windows always takes from the system directory, and whose
 # manifest names that architecture and the project's version (padded to four
-# parts) and asks for administrator rights.
+# parts), asks for administrator rights, the common controls of version 6
+# and DPI awareness.
 # Usage: check-binary.sh EXE [x86|x64] [VERSION]
 set -u
 exe="$1"
@@ -33,6 +34,12 @@ echo "manifest: $identity; $level"
 grep -q 'level="requireAdministrator"' <<<"$level" || { echo "manifest does not request administrator rights"; fail=1; }
 grep -q "processorArchitecture=\"$manifest_arch\"" <<<"$identity" ||
     { echo "manifest does not name the architecture $manifest_arch"; fail=1; }
+grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" ||
+    { echo "manifest does not ask for the common controls of version 6"; fail=1; }
+grep -q '<dpiAwareness[^>]*>PerMonitorV2, System</dpiAwareness>' <<<"$manifest" ||
+    { echo "manifest does not declare per-monitor (v2) DPI awareness"; fail=1; }
+grep -q '<dpiAware[^>]*>true</dpiAware>' <<<"$manifest" ||
+    { echo "manifest does not declare DPI awareness for older systems"; fail=1; }
 if [ -n "$version" ]; then
     grep -q "version=\"$version.0\"" <<<"$identity" ||
         { echo "manifest does not name the version $version.0"; fail=1; }

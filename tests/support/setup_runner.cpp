@@ -43,6 +43,8 @@ SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& argu
         if (!viewer)
             continue;
         Sleep(50); // let WM_INITDIALOG finish filling the control
+        if (options.onTextViewer)
+            options.onTextViewer(viewer);
         run.dialogs.push_back(ControlText(viewer, IDC_VIEWER_TEXT));
         run.exitFileWhileDialog.push_back(!options.exitFileToWatch.empty() &&
                                           PathExists(options.exitFileToWatch));

@@ -27,6 +27,8 @@ struct SetupOptions {
     // Called with each language dialog (instead of the text viewer handling);
     // it must close the dialog.
     std::function<void(HWND)> onLanguageDialog;
+    // Called with each text viewer while it is open, before it is read and closed.
+    std::function<void(HWND)> onTextViewer;
 };
 
 // Copies bin/qz-setup.exe into `dir` (ending in a backslash) unless it is there.

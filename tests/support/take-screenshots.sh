@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots under Xvfb, once, by hand:
 #   tests/support/take-screenshots.sh BUILD_DIR [OUTPUT_DIR]
-# - docs/language-dialog-fr.png: the language dialog of a French user started
-#   as qz-setup.exe /p "Sample Agent" with a French transform beside it;
-# - docs/viewer-no-package.png: the text viewer of an attended run whose
-#   package name matches nothing.
+# - docs/language-dialog-fr-96.png and -192.png: the language dialog of a
+#   French user started as qz-setup.exe /p "Sample Agent" with a French
+#   transform beside it, at 96 and 192 pixels per inch (100 % and 200 %);
+# - docs/viewer-no-package-fr-96.png and -192.png: the text viewer of the same
+#   user's attended run whose package name matches nothing;
+# - docs/viewer-no-package.png: that viewer for an English user, at 96.
+# The prefix's LogPixels is set for each scale and given back at the end.
 # Needs ImageMagick (import, convert), called by full path: a stand-in named
 # convert may come first on PATH.
 set -euo pipefail
@@ -52,9 +55,19 @@ shoot() {
     echo "-> $out/$name.png"
 }
 
-(LC_ALL=fr_FR.UTF-8 shoot language-dialog-fr /p "Sample Agent") 2>/dev/null # bash itself may not know the locale
+remove() {
+    wine "$build/bin/qz-run.exe" --cwd "$(winpath "$work")" "$(winpath "$work/qz-setup.exe")" \
+        /p "Sample Agent" QZ_SETUP_MODE=UNATTENDED_UNINSTALL /e removed.txt >/dev/null 2>&1
+}
+scale() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1; }
+trap 'wine reg delete "HKCU\\Control Panel\\Desktop" /v LogPixels /f >/dev/null 2>&1; rm -rf "$work"' EXIT
+
+for dpi in 96 192; do
+    scale $dpi
+    # bash itself may not know the locale: its warnings go.
+    (LC_ALL=fr_FR.UTF-8 shoot language-dialog-fr-$dpi /p "Sample Agent") 2>/dev/null
+    remove # the run installed the package: a fresh installation asks again
+    (LC_ALL=fr_FR.UTF-8 shoot viewer-no-package-fr-$dpi /p "Sample Agnet") 2>/dev/null
+done
+scale 96
 shoot viewer-no-package /p "Sample Agnet"
-# The first run installed the package: remove it again.
-wine "$build/bin/qz-run.exe" --cwd "$(winpath "$work")" "$(winpath "$work/qz-setup.exe")" \
-    /p "Sample Agent" QZ_SETUP_MODE=UNATTENDED_UNINSTALL /e removed.txt >/dev/null 2>&1
-rm -rf "$work"
