@@ -15,16 +15,20 @@ std::wstring InstallSetupExe(const std::wstring& dir) {
 
 SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& arguments,
                   const SetupOptions& options) {
-    const std::wstring exe = InstallSetupExe(dir);
-    ProcessOptions processOptions = options.process;
-    if (processOptions.workingDir.empty())
-        processOptions.workingDir = dir;
     std::wstring tail;
     for (const auto& argument : arguments) {
         if (!tail.empty())
             tail += L" ";
         tail += QuoteArgument(argument);
     }
+    return RunSetupCommandLine(dir, tail, options);
+}
+
+SetupRun RunSetupCommandLine(const std::wstring& dir, const std::wstring& tail, const SetupOptions& options) {
+    const std::wstring exe = InstallSetupExe(dir);
+    ProcessOptions processOptions = options.process;
+    if (processOptions.workingDir.empty())
+        processOptions.workingDir = dir;
 
     SetupRun run;
     RunningProcess process(exe, tail, processOptions);

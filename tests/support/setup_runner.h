@@ -37,6 +37,10 @@ std::wstring InstallSetupExe(const std::wstring& dir);
 // Runs dir\qz-setup.exe with the given arguments (each quoted).
 SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& arguments,
                   const SetupOptions& options = {});
+// The same with the command line's arguments as one text, as a script or a
+// deployment tool writes them.
+SetupRun RunSetupCommandLine(const std::wstring& dir, const std::wstring& argumentsText,
+                             const SetupOptions& options = {});
 
 // The bootstrap log (UTF-16LE) split into its CR LF lines; the byte-order mark
 // is checked and removed (an empty result when it is missing).

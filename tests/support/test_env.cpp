@@ -72,6 +72,14 @@ std::wstring BinDir() {
     return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
+std::wstring SourcePath(const std::wstring& relative) {
+    std::wstring path = L"Z:" + FromUtf8(QZ_SOURCE_DIR) + L"/" + relative;
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path;
+}
+
 std::wstring SetupExePath() {
     return BinDir() + L"qz-setup.exe";
 }

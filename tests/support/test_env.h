@@ -30,6 +30,8 @@ void RemoveTree(const std::wstring& path);
 std::wstring BinDir();
 // Full path of the built qz-setup.exe.
 std::wstring SetupExePath();
+// A file of the source tree, through the drive Wine maps to the Linux root.
+std::wstring SourcePath(const std::wstring& relative);
 
 // Whole-file access, byte-exact.
 std::string ReadFileBytes(const std::wstring& path);
