@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, runs every test under Wine, then checks
-# the shipped 32-bit qz-setup.exe.
+# the shipped 32-bit qz-setup.exe and the distribution kit (QZ_KIT_CHECK=0
+# leaves the kit out).
 #
 # The suite runs against the 32-bit build (x86) where this machine's kernel
 # runs 32-bit code, and against the 64-bit build of the same sources (x64,
@@ -33,6 +34,7 @@ if [ $# -eq 0 ] && [ "${QZ_PRODUCT_CHECK:-1}" != 0 ]; then
         *) how="$([ $native = yes ] && echo natively || echo 'under qemu-user')" ;;
     esac
     echo "== then the shipped 32-bit qz-setup.exe is checked: statically, and end to end $how"
+    [ "${QZ_KIT_CHECK:-1}" != 0 ] && echo "== and the kit (scripts/kit.sh, signed with a throwaway certificate) is made and checked"
 else
     echo "== the check of the shipped 32-bit qz-setup.exe is left out (ctest arguments given, or QZ_PRODUCT_CHECK=0)"
 fi
@@ -66,8 +68,16 @@ else
     echo "== product check left out (ctest arguments given, or QZ_PRODUCT_CHECK=0)"
 fi
 
-if [ $suite -ne 0 ] || [ $product -ne 0 ]; then
-    echo "== FAILED: suite $suite, product check $product (configuration $arch, $(elapsed))"
+kit=0
+if [ $# -eq 0 ] && [ "${QZ_KIT_CHECK:-1}" != 0 ]; then
+    "$root/tests/support/check-kit.sh" "$tested" || kit=$?
+    echo "== kit check ended after $(elapsed)"
+else
+    echo "== kit check left out (ctest arguments given, or QZ_KIT_CHECK=0)"
+fi
+
+if [ $suite -ne 0 ] || [ $product -ne 0 ] || [ $kit -ne 0 ]; then
+    echo "== FAILED: suite $suite, product check $product, kit check $kit (configuration $arch, $(elapsed))"
     exit 1
 fi
 echo "== passed: configuration $arch, $(elapsed)"
