@@ -2,22 +2,31 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 namespace {
+
+// The escapes of a text: the letter after the backslash, and what it stands for.
+const std::pair<wchar_t, wchar_t> g_escapes[] = {{L'n', L'\n'}, {L'r', L'\r'}, {L's', L' '}, {L'\\', L'\\'}};
 
 std::string Escaped(const std::wstring& text) {
     std::wstring escaped;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const wchar_t c = text[i];
-        if (c == L'\\')
-            escaped += L"\\\\";
-        else if (c == L'\n')
-            escaped += L"\\n";
-        else if (c == L'\r')
-            escaped += L"\\r";
-        else if (c == L' ' && i + 1 == text.size())
-            escaped += L"\\s";
-        else
+        // A blank is escaped only at the end, where an editor might drop it.
+        const bool escape = c == L'\\' || c == L'\n' || c == L'\r' || (c == L' ' && i + 1 == text.size());
+        if (!escape) {
             escaped += c;
+            continue;
+        }
+        for (const auto& [letter, meaning] : g_escapes)
+            if (meaning == c) {
+                escaped += L'\\';
+                escaped += letter;
+                break;
+            }
     }
     return ToUtf8(escaped);
 }
@@ -33,23 +42,14 @@ bool Unescape(const std::wstring& text, std::wstring& plain, std::string& reason
             reason = "a backslash ends the line (write \\\\ for a backslash)";
             return false;
         }
-        switch (text[i]) {
-        case L'n':
-            plain += L'\n';
-            break;
-        case L'r':
-            plain += L'\r';
-            break;
-        case L's':
-            plain += L' ';
-            break;
-        case L'\\':
-            plain += L'\\';
-            break;
-        default:
+        const auto known =
+            std::find_if(std::begin(g_escapes), std::end(g_escapes),
+                         [&](const std::pair<wchar_t, wchar_t>& e) { return e.first == text[i]; });
+        if (known == std::end(g_escapes)) {
             reason = "unknown escape \\" + ToUtf8(std::wstring(1, text[i])) + " (known: \\n \\r \\s \\\\)";
             return false;
         }
+        plain += known->second;
     }
     return true;
 }

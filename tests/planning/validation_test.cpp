@@ -25,15 +25,33 @@ protected:
     qztest::TempDir m_dir;
 };
 
+struct ValidationCase {
+    const char* what;
+    VariableMap variables;
+    std::wstring message; // empty: accepted
+};
+
+// Each case is accepted, or refused with its one message as an error line.
+template <std::size_t N> void ExpectValidation(const ValidationCase (&cases)[N]) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstringbuf log;
+        bool accepted = false;
+        {
+            LogStreamCapture capture(log);
+            accepted = ValidateSettings(c.variables);
+        }
+        EXPECT_EQ(c.message.empty(), accepted);
+        const std::wstring expected =
+            c.message.empty() ? L"" : L"QZSETUP:BOOTSTRAP:ERR::" + c.message + L"\r\n";
+        EXPECT_EQ(expected, log.str()) << qztest::ToUtf8(log.str());
+    }
+}
+
 TEST_F(ValidationTest, RefusesWithOneMessageInRuleOrder) {
     const std::wstring dir = m_dir.path();
     const std::wstring missingFile = L"Package file " + dir + L"missing.msi does not exist!";
-    struct Case {
-        const char* what;
-        VariableMap variables;
-        std::wstring message; // empty: accepted
-    };
-    const Case cases[] = {
+    const ValidationCase cases[] = {
         {"only a package name", {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}}, L""},
         {"an empty package name counts as given", {{L"QZ_SETUP_PACKAGE_NAME", L""}}, L""},
         {"an existing package file, through an environment reference",
@@ -91,19 +109,7 @@ TEST_F(ValidationTest, RefusesWithOneMessageInRuleOrder) {
          {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}, {L"QZ_SETUP_MODE", L"%QZ_VALIDATION_DIR%"}},
          L"Parameter QZ_SETUP_MODE contains unexpected value %QZ_VALIDATION_DIR%."},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::wstringbuf log;
-        bool accepted = false;
-        {
-            LogStreamCapture capture(log);
-            accepted = ValidateSettings(c.variables);
-        }
-        EXPECT_EQ(c.message.empty(), accepted);
-        const std::wstring expected =
-            c.message.empty() ? L"" : L"QZSETUP:BOOTSTRAP:ERR::" + c.message + L"\r\n";
-        EXPECT_EQ(expected, log.str()) << qztest::ToUtf8(log.str());
-    }
+    ExpectValidation(cases);
 }
 
 TEST_F(ValidationTest, EveryModeIsAcceptedAsWritten) {
@@ -120,12 +126,7 @@ TEST_F(ValidationTest, EveryModeIsAcceptedAsWritten) {
 // stored, and not in help runs.
 TEST_F(ValidationTest, DeploymentSettingsAreCheckedAfterTheMode) {
     const std::wstring name = L"QZ_SETUP_PACKAGE_NAME";
-    struct Case {
-        const char* what;
-        VariableMap variables;
-        std::wstring message; // empty: accepted
-    };
-    const Case cases[] = {
+    const ValidationCase cases[] = {
         {"installer exit codes", {{name, L"Agent"}, {L"QZ_SETUP_EXIT_CODE", L"INSTALLER"}}, L""},
         {"an exit-code value in lower case",
          {{name, L"Agent"}, {L"QZ_SETUP_EXIT_CODE", L"installer"}},
@@ -173,19 +174,7 @@ TEST_F(ValidationTest, DeploymentSettingsAreCheckedAfterTheMode) {
          L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value %QZ_VALIDATION_SECONDS%."},
     };
     SetEnvironmentVariableW(L"QZ_VALIDATION_SECONDS", L"5");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::wstringbuf log;
-        bool accepted = false;
-        {
-            LogStreamCapture capture(log);
-            accepted = ValidateSettings(c.variables);
-        }
-        EXPECT_EQ(c.message.empty(), accepted);
-        const std::wstring expected =
-            c.message.empty() ? L"" : L"QZSETUP:BOOTSTRAP:ERR::" + c.message + L"\r\n";
-        EXPECT_EQ(expected, log.str()) << qztest::ToUtf8(log.str());
-    }
+    ExpectValidation(cases);
     SetEnvironmentVariableW(L"QZ_VALIDATION_SECONDS", nullptr);
 }
 
