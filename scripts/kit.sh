@@ -143,8 +143,13 @@ if [ -n "$signer" ]; then
     verify_args=(-CAfile "$ca")
     [ -n "${QZ_SIGN_TIMESTAMP_URL:-}" ] && verify_args+=(-TSA-CAfile "${QZ_SIGN_TSA_CA:-$system_ca}")
     for exe in "${executables[@]}"; do
-        osslsigncode verify "${verify_args[@]}" -in "$stage/$exe" >"$work/verify.log" 2>&1 ||
+        # Its exit code alone is not enough: a failed time-stamp check still exits 0.
+        if ! osslsigncode verify "${verify_args[@]}" -in "$stage/$exe" >"$work/verify.log" 2>&1 ||
+            ! grep -q '^Signature verification: ok' "$work/verify.log" ||
+            { [ -n "${QZ_SIGN_TIMESTAMP_URL:-}" ] &&
+                ! grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log"; }; then
             fail "the signature of $exe does not verify against $ca: $(grep -iE 'fail|error|mismatch' "$work/verify.log" | head -n 3 | tr '\n' ' ')"
+        fi
         say "signed and verified: $exe"
     done
 fi
