@@ -25,22 +25,31 @@ std::wstring Lower(std::wstring text) {
 }
 
 TEST(VisualStyles, TheRunningProgramLoadsTheSideBySideCommonControls) {
-    qztest::TempDir dir;
-    std::vector<std::wstring> comctl32;
-    qztest::SetupOptions options;
-    options.onTextViewer = [&](HWND viewer) {
-        DWORD processId = 0;
-        GetWindowThreadProcessId(viewer, &processId);
-        for (const std::wstring& module : qztest::ProcessModules(processId))
-            if (Lower(module).find(L"\\comctl32.dll") != std::wstring::npos)
-                comctl32.push_back(Lower(module));
-    };
-    const qztest::SetupRun run = qztest::RunSetup(dir.path(), {L"/p", L"Nope"}, options);
-    ASSERT_EQ(1u, run.dialogs.size());
-    ASSERT_EQ(1u, comctl32.size());
-    EXPECT_NE(std::wstring::npos, comctl32[0].find(L"\\winsxs\\")) << qztest::ToUtf8(comctl32[0]);
-    EXPECT_NE(std::wstring::npos, comctl32[0].find(L"microsoft.windows.common-controls_6595b64144ccf1df_6."))
-        << qztest::ToUtf8(comctl32[0]);
+    // Also with a comctl32.dll planted beside the program: the side-by-side
+    // one is taken, and the planted one never runs.
+    for (const bool planted : {false, true}) {
+        SCOPED_TRACE(planted ? "a comctl32.dll planted beside it" : "a clean folder");
+        qztest::TempDir dir;
+        if (planted)
+            qztest::CopyFileOrThrow(qztest::BinDir() + L"qz-planted.dll", dir / L"comctl32.dll");
+        std::vector<std::wstring> comctl32;
+        qztest::SetupOptions options;
+        options.onTextViewer = [&](HWND viewer) {
+            DWORD processId = 0;
+            GetWindowThreadProcessId(viewer, &processId);
+            for (const std::wstring& module : qztest::ProcessModules(processId))
+                if (Lower(module).find(L"\\comctl32.dll") != std::wstring::npos)
+                    comctl32.push_back(Lower(module));
+        };
+        const qztest::SetupRun run = qztest::RunSetup(dir.path(), {L"/p", L"Nope"}, options);
+        ASSERT_EQ(1u, run.dialogs.size());
+        ASSERT_EQ(1u, comctl32.size());
+        EXPECT_NE(std::wstring::npos, comctl32[0].find(L"\\winsxs\\")) << qztest::ToUtf8(comctl32[0]);
+        EXPECT_NE(std::wstring::npos,
+                  comctl32[0].find(L"microsoft.windows.common-controls_6595b64144ccf1df_6."))
+            << qztest::ToUtf8(comctl32[0]);
+        EXPECT_FALSE(qztest::PathExists(dir / L"comctl32.dll.loaded"));
+    }
 }
 
 // The manifest's text, as the built program carries it.
