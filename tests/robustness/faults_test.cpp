@@ -347,7 +347,10 @@ TEST(FaultTest, TwoBootstrappersAtOnce) {
         std::printf("[ OUTCOME ] bootstrapper %d: exit code %lu, result %d\n", i,
                     static_cast<unsigned long>(result.exitCode), code);
         // Success (a first installation or a repair) or the installer's "another installation is running".
-        EXPECT_TRUE(code == 0 || code == 1618) << exitFile;
+        // Wine's installer takes no lock, so two installations really run at once, and now and then one
+        // of them fails inside the installer with "Function failed." (1627, about one run in twelve):
+        // the installer's own result, reported as such.
+        EXPECT_TRUE(code == 0 || code == 1618 || code == 1627) << exitFile;
         EXPECT_EQ(result.exitCode, code == 0 ? 0u : 1u);
         EXPECT_EQ(exitFile, ExitFileText(code == 0 ? 0 : code, code, SystemText(static_cast<DWORD>(code))));
         successes += code == 0;
