@@ -60,6 +60,13 @@ struct KernelHandleTraits {
     static void Close(pointer h) noexcept { CloseHandle(h); }
 };
 
+struct WindowTraits {
+    using pointer = HWND;
+    static constexpr pointer Invalid() noexcept { return nullptr; }
+    static bool IsValid(pointer h) noexcept { return h != nullptr; }
+    static void Close(pointer h) noexcept { DestroyWindow(h); }
+};
+
 struct ModuleTraits {
     using pointer = HMODULE;
     static constexpr pointer Invalid() noexcept { return nullptr; }
@@ -75,5 +82,7 @@ using UniqueFileHandle = unique_resource<detail::FileHandleTraits>;
 using UniqueFindHandle = unique_resource<detail::FindHandleTraits>;
 // A kernel object whose open or create call gives null on failure (OpenMutexW, CreateEventW, ...).
 using UniqueKernelHandle = unique_resource<detail::KernelHandleTraits>;
+// A window this program created (a modeless dialog, say).
+using UniqueWindow = unique_resource<detail::WindowTraits>;
 // A module from LoadLibrary(Ex)W.
 using UniqueModule = unique_resource<detail::ModuleTraits>;

@@ -60,22 +60,10 @@ INT_PTR CALLBACK PlainDialog(HWND, UINT message, WPARAM, LPARAM) {
 }
 
 // A dialog of this program's templates, shown without its procedure's texts.
-class OpenDialog {
-public:
-    explicit OpenDialog(WORD id)
-        : m_window(
-              CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), nullptr, PlainDialog, 0)) {}
-    ~OpenDialog() {
-        if (m_window)
-            DestroyWindow(m_window);
-    }
-    OpenDialog(const OpenDialog&) = delete;
-    OpenDialog& operator=(const OpenDialog&) = delete;
-    HWND get() const { return m_window; }
-
-private:
-    HWND m_window;
-};
+UniqueWindow OpenDialog(WORD id) {
+    return UniqueWindow(
+        CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), nullptr, PlainDialog, 0));
+}
 
 HWND LanguageLabel(HWND dialog) {
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -110,7 +98,7 @@ TEST(DialogFitAtThisScale, TextsFitTheirControlsInEveryLanguage) {
     for (const LANGID language : kLanguages) {
         SCOPED_TRACE("language " + std::to_string(language) + " at " + std::to_string(dpi) + " dpi");
         {
-            const OpenDialog dialog(IDD_LANGUAGE);
+            const UniqueWindow dialog = OpenDialog(IDD_LANGUAGE);
             ASSERT_NE(nullptr, dialog.get());
             const HWND label = LanguageLabel(dialog.get());
             ASSERT_NE(nullptr, label);
@@ -138,7 +126,7 @@ TEST(DialogFitAtThisScale, TextsFitTheirControlsInEveryLanguage) {
             EXPECT_LE(comboRect.right, client.right);
         }
         {
-            const OpenDialog dialog(IDD_TEXT_VIEWER);
+            const UniqueWindow dialog = OpenDialog(IDD_TEXT_VIEWER);
             ASSERT_NE(nullptr, dialog.get());
             RECT client{};
             GetClientRect(dialog.get(), &client);

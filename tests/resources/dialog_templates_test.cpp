@@ -9,6 +9,7 @@
 
 #include "resources/resource_ids.h"
 #include "support/test_env.h"
+#include "system/win_owners.h"
 
 namespace {
 
@@ -190,38 +191,6 @@ void ExpectItems(const std::vector<DialogItem>& actual, const std::vector<Dialog
     }
 }
 
-// Owns a window created by the test.
-class Window {
-public:
-    explicit Window(HWND window) : m_window(window) {}
-    ~Window() {
-        if (m_window)
-            DestroyWindow(m_window);
-    }
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
-    HWND get() const { return m_window; }
-
-private:
-    HWND m_window;
-};
-
-// Owns a library loaded by the test.
-class Library {
-public:
-    explicit Library(HMODULE module) : m_module(module) {}
-    ~Library() {
-        if (m_module)
-            FreeLibrary(m_module);
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-    HMODULE get() const { return m_module; }
-
-private:
-    HMODULE m_module;
-};
-
 INT_PTR CALLBACK PassiveDialogProc(HWND, UINT, WPARAM, LPARAM) {
     return FALSE;
 }
@@ -285,11 +254,12 @@ TEST(DialogTemplates, LanguageDialogLayout) {
 // The templates are usable: the system builds both dialogs from them, with the
 // rich edit control once its library is loaded.
 TEST(DialogTemplates, DialogsAreCreatedFromTheTemplates) {
-    Library richEdit(LoadLibraryW(L"Riched20.dll"));
+    const UniqueModule richEdit(LoadLibraryW(L"Riched20.dll"));
     ASSERT_NE(richEdit.get(), nullptr);
     const HMODULE self = GetModuleHandleW(nullptr);
 
-    Window viewer(CreateDialogParamW(self, MAKEINTRESOURCEW(IDD_TEXT_VIEWER), nullptr, PassiveDialogProc, 0));
+    const UniqueWindow viewer(
+        CreateDialogParamW(self, MAKEINTRESOURCEW(IDD_TEXT_VIEWER), nullptr, PassiveDialogProc, 0));
     ASSERT_NE(viewer.get(), nullptr) << "error " << GetLastError();
     const HWND text = GetDlgItem(viewer.get(), IDC_VIEWER_TEXT);
     ASSERT_NE(text, nullptr);
@@ -298,7 +268,8 @@ TEST(DialogTemplates, DialogsAreCreatedFromTheTemplates) {
     EXPECT_NE(GetDlgItem(viewer.get(), IDOK), nullptr);
     EXPECT_NE(GetWindowLongW(viewer.get(), GWL_STYLE) & WS_SYSMENU, 0);
 
-    Window language(CreateDialogParamW(self, MAKEINTRESOURCEW(IDD_LANGUAGE), nullptr, PassiveDialogProc, 0));
+    const UniqueWindow language(
+        CreateDialogParamW(self, MAKEINTRESOURCEW(IDD_LANGUAGE), nullptr, PassiveDialogProc, 0));
     ASSERT_NE(language.get(), nullptr) << "error " << GetLastError();
     const HWND combo = GetDlgItem(language.get(), IDC_LANGUAGE_COMBO);
     ASSERT_NE(combo, nullptr);

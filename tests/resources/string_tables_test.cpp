@@ -12,6 +12,7 @@
 
 #include "resources/resource_ids.h"
 #include "support/test_env.h"
+#include "system/win_owners.h"
 
 namespace {
 
@@ -107,22 +108,6 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {143, L"Failed to apply %s language transform file. \n"
           L"Error number: %u. \n"
           L"Error message: %s."},
-};
-
-// Owns a module loaded with LoadLibraryExW.
-class LoadedModule {
-public:
-    explicit LoadedModule(HMODULE module) : m_module(module) {}
-    ~LoadedModule() {
-        if (m_module)
-            FreeLibrary(m_module);
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-    HMODULE get() const { return m_module; }
-
-private:
-    HMODULE m_module;
 };
 
 // What the enumeration callbacks collect; they never throw across the system.
@@ -329,7 +314,7 @@ TEST(StringTables, LoadStringServesTheWholeUsageText) {
 
 TEST(TestModule, HoldsOnlyItsMarkedSubset) {
     const std::wstring path = qztest::BinDir() + L"test-module.rsc";
-    LoadedModule module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    const UniqueModule module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_NE(module.get(), nullptr) << "error " << GetLastError();
 
     Collected<std::wstring> types;
