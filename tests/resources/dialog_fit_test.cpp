@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -36,7 +37,8 @@ std::wstring TableText(WORD id, LANGID language) {
     return std::wstring(data + 1, *data);
 }
 
-// Width of `text` in the font of `control`, as the control draws it.
+// Width of `text` in the font of `control`, as the control draws it. A text
+// that measures nothing is a failed measurement, never a fit.
 int TextWidth(HWND control, const std::wstring& text) {
     const HDC dc = GetDC(control);
     const HGDIOBJ previous =
@@ -45,7 +47,8 @@ int TextWidth(HWND control, const std::wstring& text) {
     GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
     SelectObject(dc, previous);
     ReleaseDC(control, dc);
-    return size.cx;
+    EXPECT_GT(size.cx, 0) << "measuring " << qztest::ToUtf8(text);
+    return size.cx > 0 ? size.cx : INT_MAX;
 }
 
 RECT RectIn(HWND dialog, HWND control) {
