@@ -45,7 +45,8 @@ const char* const kHelp =
     "copy of the catalogue.\n"
     "\n"
     "Exit codes: 0 done; 1 input refused (the reason and the line are printed);\n"
-    "2 usage; 3 the system refused (a file that cannot be read or written).\n";
+    "2 usage (also when the output would replace the input); 3 the system refused (a file\n"
+    "that cannot be read or written).\n";
 
 void Print(std::FILE* stream, const std::string& text) {
     std::fputs(text.c_str(), stream);
@@ -80,6 +81,17 @@ std::string FileVersionOf(const std::wstring& path) {
         !VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\FileVersion", &value, &length) || !value)
         return "unknown";
     return ToUtf8(static_cast<const wchar_t*>(value));
+}
+
+// Whether two names reach the same file (by their full paths, letter case aside).
+bool SameFile(const std::wstring& first, const std::wstring& second) {
+    wchar_t a[MAX_PATH * 4] = L"";
+    wchar_t b[MAX_PATH * 4] = L"";
+    const DWORD lengthA = GetFullPathNameW(first.c_str(), MAX_PATH * 4, a, nullptr);
+    const DWORD lengthB = GetFullPathNameW(second.c_str(), MAX_PATH * 4, b, nullptr);
+    if (lengthA == 0 || lengthB == 0 || lengthA >= MAX_PATH * 4 || lengthB >= MAX_PATH * 4)
+        return first == second;
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
 int Dump(const std::wstring& program, const std::wstring& output) {
@@ -146,6 +158,13 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && (command == L"--help" || command == L"-h" || command == L"/?")) {
         Print(stdout, kHelp);
         return kDone;
+    }
+    if (argc == 4 && (command == L"dump" || command == L"build") && SameFile(argv[2], argv[3])) {
+        // A slip of the keyboard must not put a module over a translation, or
+        // a message file over the program.
+        Print(stderr, "qz-rsc: the output file would replace the input file " + ToUtf8(argv[2]) +
+                          "; nothing written\n");
+        return kUsage;
     }
     if (argc == 4 && command == L"dump")
         return Dump(argv[2], argv[3]);

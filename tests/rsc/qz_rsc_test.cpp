@@ -98,6 +98,14 @@ TEST_F(RscTool, ExitCodesOfTheCommandLine) {
          {L"build", m_dir / L"messages.txt", m_dir / L"no such folder\\qz-setup.rsc"},
          3,
          "cannot be written"},
+        {"build onto its own message file",
+         {L"build", m_dir / L"messages.txt", m_dir / L"MESSAGES.TXT"},
+         2,
+         "would replace the input file"},
+        {"dump onto the program",
+         {L"dump", m_dir / L"not-a-program.exe", m_dir / L"not-a-program.exe"},
+         2,
+         "would replace the input file"},
         {"dump into a folder that is not there",
          {L"dump", qztest::SetupExePath(), m_dir / L"no such folder\\messages.txt"},
          3,
@@ -111,6 +119,8 @@ TEST_F(RscTool, ExitCodesOfTheCommandLine) {
     }
     EXPECT_FALSE(qztest::PathExists(m_dir / L"out.txt"));
     EXPECT_FALSE(qztest::PathExists(m_dir / L"out.rsc"));
+    EXPECT_EQ(m_dump, qztest::ReadFileBytes(m_dir / L"messages.txt")) << "the message file is kept";
+    EXPECT_EQ("just text", qztest::ReadFileBytes(m_dir / L"not-a-program.exe"));
 }
 
 TEST_F(RscTool, TheDumpHoldsEveryLanguageAndEveryIdAModuleMayServe) {
