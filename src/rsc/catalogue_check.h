@@ -28,8 +28,9 @@ std::vector<std::wstring> Conversions(const std::wstring& text);
 // Checks `messages` (read from the lines `lines`) against the catalogue,
 // whose English texts are `english`: an id the catalogue has and a resource
 // module may override, the English text's conversions in the same order, a
-// text no longer than the formatter takes (1,024 characters; plain texts
-// such as the usage text are exempt), a language Windows knows (a
+// text no longer than the formatter takes (1,024 characters), except for the
+// plain texts (109, 111, 112, 113, 123), which never go through the
+// formatter: there any percent sign is shown as written, a language Windows knows (a
 // primary-language id alone, such as 7, serves every variant), each language
 // and id once, and at least one message. False with the first error.
 bool CheckMessages(const std::vector<TableMessage>& messages, const std::vector<unsigned>& lines,

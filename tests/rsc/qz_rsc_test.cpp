@@ -235,6 +235,7 @@ TEST_F(RscTool, TakesWhatTheBootstrapperCanServe) {
         {"a literal percent sign", "1031 130 Zu 100%% nicht gefunden.\n"},
         {"a byte-order mark, CR LF and comments", "\xEF\xBB\xBF# German\r\n\r\n1031 130 Nicht gefunden.\r\n"},
         {"the usage text is taken plain, whatever its length", "1031 113 " + std::string(1500, 'u') + "\n"},
+        {"a percent sign in a plain text is shown as written", "1031 109 Zu 100% unerwartet.\n"},
         {"escapes", "1031 130 a\\\\b\\nc\\rd\\s\n"},
     };
     for (const auto& c : cases) {
