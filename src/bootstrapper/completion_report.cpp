@@ -44,14 +44,14 @@ int NormalisedResult(int code) {
                : code;
 }
 
-bool IsAttendedRun(const VariableMap& variables, bool helpShown) {
+bool IsAttendedRun(const VariableMap& variables, bool helpReached) {
     // A run that ended before its mode was derived takes the mode it would
     // have had: a deployment script that names an exit file gets no dialog.
     // Help never derives a mode, so there an exit or response file alone
     // does not make the run unattended: the user asked to see the help.
     const auto mode = variables.find(QZ_SETUP_MODE);
     const std::wstring name = mode != variables.end() ? mode->second
-                              : helpShown             ? std::wstring(g_setupModeNames[INSTALL])
+                              : helpReached           ? std::wstring(g_setupModeNames[INSTALL])
                                                       : std::wstring(DefaultSetupModeName(variables));
     return name != g_setupModeNames[UNATTENDED] && name != g_setupModeNames[UNATTENDED_UNINSTALL];
 }
@@ -188,7 +188,7 @@ void ReportCompletion(RunResult& result) {
 
     const VariableMap& variables = result.variables;
     try {
-        const bool attended = IsAttendedRun(variables, result.end == RunEnd::HelpShown);
+        const bool attended = IsAttendedRun(variables, result.helpReached);
         FlushLogStreams();
         const std::wstring buffered = result.buffer.str();
         if (!buffered.empty() && attended)

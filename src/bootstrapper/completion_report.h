@@ -15,8 +15,9 @@ int NormalisedResult(int code);
 
 // True unless QZ_SETUP_MODE is exactly "UNATTENDED" or "UNATTENDED_UNINSTALL".
 // Without a mode, a run is unattended when an exit file or a response file is
-// named, unless it showed help (`helpShown`).
-bool IsAttendedRun(const VariableMap& variables, bool helpShown = false);
+// named, unless it got to showing help (`helpReached`; a help file that could
+// not be opened is reported to an attended user like the help itself).
+bool IsAttendedRun(const VariableMap& variables, bool helpReached = false);
 
 // Writes the exit file: normalised result, result code, result text (UTF-8, CR LF).
 // False when it could not be written whole.

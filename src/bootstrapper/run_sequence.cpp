@@ -111,6 +111,7 @@ bool RunSteps(RunResult& result) {
 
     if (variables.count(QZ_SETUP_HELP)) {
         const auto helpFile = variables.find(QZ_SETUP_HELP_FILE);
+        result.helpReached = true;
         result.code = DisplayHelp(helpFile != variables.end() ? helpFile->second : std::wstring());
         result.end = RunEnd::HelpShown;
         return false;

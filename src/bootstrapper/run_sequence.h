@@ -26,6 +26,7 @@ struct RunResult {
     VariableMap& variables;  // the run's settings
     RunEnd end = RunEnd::Failed;
     unsigned installerResult = 0; // what the installer returned, when it was called
+    bool helpReached = false;     // the run got to showing help (even if that then failed)
 };
 
 // The whole run; returns the process exit code.

@@ -62,7 +62,7 @@ TEST(CompletionReportTest, TheUnattendedModesOrAnExitOrResponseFileOutsideHelpSu
     const struct {
         const wchar_t* mode;  // null: absent
         const wchar_t* other; // another setting present, or null
-        bool helpShown;
+        bool helpReached;
         bool attended;
     } cases[] = {{nullptr, nullptr, false, true},
                  {L"INSTALL", nullptr, false, true},
@@ -85,13 +85,13 @@ TEST(CompletionReportTest, TheUnattendedModesOrAnExitOrResponseFileOutsideHelpSu
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode ? testing::PrintToString(ToUtf8(c.mode)) : "absent");
         SCOPED_TRACE(c.other ? ToUtf8(c.other) : "");
-        SCOPED_TRACE(c.helpShown ? "help shown" : "");
+        SCOPED_TRACE(c.helpReached ? "help reached" : "");
         VariableMap variables;
         if (c.mode)
             variables[QZ_SETUP_MODE] = c.mode;
         if (c.other)
             variables[c.other] = L"x.txt";
-        EXPECT_EQ(IsAttendedRun(variables, c.helpShown), c.attended);
+        EXPECT_EQ(IsAttendedRun(variables, c.helpReached), c.attended);
     }
 }
 
