@@ -6,6 +6,7 @@
 #include <locale>
 #include <string>
 
+#include "bootstrapper/plan_report.h"
 #include "diag/bootstrap_log.h"
 #include "diag/errors.h"
 #include "diag/messages.h"
@@ -186,12 +187,22 @@ void ReportCompletion(RunResult& result) {
     } catch (...) {
     }
 
+    // A plan run shows nothing: its lines go into the plan. Only a plan that
+    // cannot be written is shown, as any early end is.
+    const bool planRun = result.plan && result.plan->planRun;
+    if (planRun) {
+        try {
+            ReportPlan(result);
+        } catch (...) {
+        }
+    }
+
     const VariableMap& variables = result.variables;
     try {
         const bool attended = IsAttendedRun(variables, result.helpReached);
         FlushLogStreams();
         const std::wstring buffered = result.buffer.str();
-        if (!buffered.empty() && attended)
+        if (!buffered.empty() && attended && !(planRun && result.plan->written))
             ShowTextViewer(buffered);
     } catch (...) {
     }

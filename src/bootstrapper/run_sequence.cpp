@@ -5,6 +5,7 @@
 
 #include "bootstrapper/completion_report.h"
 #include "bootstrapper/help_display.h"
+#include "bootstrapper/plan_report.h"
 #include "diag/bootstrap_log.h"
 #include "diag/errors.h"
 #include "diag/messages.h"
@@ -16,6 +17,7 @@
 #include "system/path_helpers.h"
 #include "planning/validation.h"
 #include "settings/command_line.h"
+#include "settings/setting_origins.h"
 #include "settings/value_expansion.h"
 #include "settings/variable_file.h"
 
@@ -34,27 +36,54 @@ std::wstring NarrowToWide(const char* text) {
 // How a settings file ended when it was refused.
 enum class FileOutcome { Merged, Refused };
 
+// The result of an early end: `text` is the message that says why.
+void EndEarly(RunResult& result, int code, WORD messageId, const std::wstring& text) {
+    result.text = text;
+    result.code = code;
+    result.plan->endMessage.id = messageId;
+    result.plan->endMessage.text = text;
+}
+
 // Reads a control or response file into `variables` without overriding what
 // is there; on a refusal the result holds the reader's code and `messageId`
 // formatted with the path and the offending line.
 FileOutcome MergeSettingsFile(const std::wstring& path, VariableMap& variables, WORD messageId,
-                              RunResult& result) {
+                              SettingOrigin source, RunResult& result) {
     VariableMap fileVariables;
     std::wstring offending;
     const int code = LoadPIFRspFile(path, fileVariables, offending);
     if (code != 0) {
-        result.text.clear();
-        FormatResourceMessage(messageId, result.text, path, offending);
-        result.code = code;
+        std::wstring text;
+        FormatResourceMessage(messageId, text, path, offending);
+        EndEarly(result, code, messageId, text);
         return FileOutcome::Refused;
     }
     MergeVariables(variables, fileVariables);
+    result.plan->origins.NoteSource(source, fileVariables);
     return FileOutcome::Merged;
+}
+
+// Runs a step that changes the settings, noting what it changed (also when
+// it raises).
+template <class Step> auto ChangeSettings(RunResult& result, SettingOrigin origin, Step step) {
+    const VariableMap before = result.variables;
+    const auto note = [&] {
+        result.plan->origins.NoteChanges(before, result.variables, origin, DefaultedSettingNames());
+    };
+    try {
+        const auto outcome = step();
+        note();
+        return outcome;
+    } catch (...) {
+        note();
+        throw;
+    }
 }
 
 // Steps 3 to 15. Returns true for an early end (the exit code is the result code).
 bool RunSteps(RunResult& result) {
     VariableMap& variables = result.variables;
+    PlanRecord& record = *result.plan;
 
     std::wstring moduleDir;
     GetModuleDir(moduleDir);
@@ -66,21 +95,25 @@ bool RunSteps(RunResult& result) {
         std::wstring offending;
         const int code = ParseCommandLine(parsed, offending);
         if (code != 0) {
-            result.text.clear();
-            FormatResourceMessage(IDS_BAD_COMMAND_LINE, result.text, offending, GetParseErrorText(code));
-            result.code = RESULT_INVALID_SETTINGS;
+            std::wstring text;
+            FormatResourceMessage(IDS_BAD_COMMAND_LINE, text, offending, GetParseErrorText(code));
+            EndEarly(result, RESULT_INVALID_SETTINGS, IDS_BAD_COMMAND_LINE, text);
             result.end = RunEnd::CommandLineRefused;
             return true;
         }
         variables.swap(parsed);
+        record.origins.NoteSource(SettingOrigin::CommandLine, variables);
+        record.planRun = IsPlanRun(variables);
     }
 
     // Control file beside the executable.
     result.end = RunEnd::SettingsRefused;
     const std::wstring controlFile = GetControlFilePath();
     if (FileExists(controlFile) &&
-        MergeSettingsFile(controlFile, variables, IDS_CONTROL_FILE_ERROR, result) == FileOutcome::Refused)
+        MergeSettingsFile(controlFile, variables, IDS_CONTROL_FILE_ERROR, SettingOrigin::ControlFile,
+                          result) == FileOutcome::Refused)
         return true;
+    record.planRun = IsPlanRun(variables);
 
     // Response file.
     const auto response = variables.find(QZ_SETUP_RESPONSE_FILE);
@@ -88,19 +121,30 @@ bool RunSteps(RunResult& result) {
         std::wstring path = ExpandEnvironmentVars(response->second);
         Rel2AbsFilePath(path);
         if (!FileExists(path)) {
-            result.text.clear();
-            FormatResourceMessage(IDS_RESPONSE_FILE_MISSING, result.text, path);
-            result.code = RESULT_RESPONSE_FILE_MISSING;
+            std::wstring text;
+            FormatResourceMessage(IDS_RESPONSE_FILE_MISSING, text, path);
+            EndEarly(result, RESULT_RESPONSE_FILE_MISSING, IDS_RESPONSE_FILE_MISSING, text);
             return true;
         }
-        if (MergeSettingsFile(path, variables, IDS_RESPONSE_FILE_ERROR, result) == FileOutcome::Refused)
+        if (MergeSettingsFile(path, variables, IDS_RESPONSE_FILE_ERROR, SettingOrigin::ResponseFile,
+                              result) == FileOutcome::Refused)
             return true;
+        record.planRun = IsPlanRun(variables);
     }
+    // A plan asks nobody: the language dialog is written down instead.
+    record.derivation.planOnly = record.planRun;
 
-    ExpandControlVariables(variables);
+    ChangeSettings(result, SettingOrigin::EnvironmentExpansion, [&] {
+        ExpandControlVariables(variables);
+        return true;
+    });
 
     PlanRefusal refusal = PlanRefusal::None;
-    if (!ValidateSettings(variables, &refusal) || !DeriveSettings(variables, &refusal)) {
+    if (!ValidateSettings(variables, &refusal, &record.endMessage) ||
+        !ChangeSettings(result, SettingOrigin::Derived,
+                        [&] { return DeriveSettings(variables, &refusal, &record.derivation); })) {
+        if (record.endMessage.id == 0)
+            record.endMessage = record.derivation.refusal;
         result.code = RESULT_INVALID_SETTINGS;
         result.end =
             refusal == PlanRefusal::PackageNotFound ? RunEnd::PackageNotFound : RunEnd::SettingsRefused;
@@ -112,13 +156,29 @@ bool RunSteps(RunResult& result) {
     if (variables.count(QZ_SETUP_HELP)) {
         const auto helpFile = variables.find(QZ_SETUP_HELP_FILE);
         result.helpReached = true;
-        result.code = DisplayHelp(helpFile != variables.end() ? helpFile->second : std::wstring());
+        // A plan says that help would be shown, and shows nothing.
+        result.code =
+            record.planRun ? 0 : DisplayHelp(helpFile != variables.end() ? helpFile->second : std::wstring());
         result.end = RunEnd::HelpShown;
         return false;
     }
 
-    SetLogFile(variables[QZ_SETUP_LOG_FILE], result.buffer);
-    ExpandPassThroughVariables(variables);
+    // A plan run leaves no log file: its lines go into the plan.
+    if (!record.planRun)
+        SetLogFile(variables[QZ_SETUP_LOG_FILE], result.buffer);
+    ChangeSettings(result, SettingOrigin::EnvironmentExpansion, [&] {
+        ExpandPassThroughVariables(variables);
+        return true;
+    });
+
+    if (record.planRun) {
+        record.reachedInstaller = true;
+        result.end = RunEnd::Planned;
+        result.code = 0;
+        result.text.clear();
+        FormatResourceMessage(IDS_PLAN_WRITTEN, result.text, PlanFilePath(variables));
+        return false;
+    }
     g_variables = &variables;
 
     unsigned outcome = static_cast<unsigned>(CoreBootstrapper_PreInstall());
@@ -180,6 +240,7 @@ int InstallerExitCode(RunEnd end, unsigned installerResult) {
     case RunEnd::CommandLineRefused:
         return RESULT_INVALID_SETTINGS;
     case RunEnd::HelpShown:
+    case RunEnd::Planned:
         return ERROR_SUCCESS;
     case RunEnd::InstallerCalled:
         return static_cast<int>(installerResult);
@@ -197,7 +258,9 @@ int InstallerExitCode(RunEnd end, unsigned installerResult) {
 int RunBootstrapper() {
     std::wstringbuf earlyMessages(std::ios_base::in | std::ios_base::out);
     VariableMap variables;
+    PlanRecord plan;
     RunResult result{std::wstring(), 0, earlyMessages, variables};
+    result.plan = &plan;
     GetSystemErrorText(0, result.text);
 
     // Both log streams write into the early-message buffer until the log file
@@ -216,10 +279,16 @@ int RunBootstrapper() {
 
 int FinishRun(RunResult& result, bool earlyEnd) noexcept {
     int exitCode = RESULT_GENERIC_FAILURE;
+    bool installerCodes = false;
     try {
-        exitCode = earlyEnd ? result.code : FinalExitCode(result.code);
-        if (WantsInstallerExitCodes(result.variables))
-            exitCode = InstallerExitCode(result.end, result.installerResult);
+        const int byDefault = earlyEnd ? result.code : FinalExitCode(result.code);
+        const int byInstaller = InstallerExitCode(result.end, result.installerResult);
+        installerCodes = WantsInstallerExitCodes(result.variables);
+        exitCode = installerCodes ? byInstaller : byDefault;
+        if (result.plan) {
+            result.plan->exitCode = byDefault;
+            result.plan->installerExitCode = byInstaller;
+        }
     } catch (...) {
         // Memory ran out: a failure, which a script can still read.
     }
@@ -228,6 +297,11 @@ int FinishRun(RunResult& result, bool earlyEnd) noexcept {
     } catch (...) {
         // The result stands even when it cannot be reported.
     }
+    // A plan that was asked for and not written is no success, whatever
+    // the run would have done.
+    if (result.plan && result.plan->planRun && !result.plan->written)
+        exitCode = installerCodes ? static_cast<int>(ERROR_INSTALL_FAILURE)
+                                  : static_cast<int>(RESULT_GENERIC_FAILURE);
     g_variables = nullptr;
     return exitCode;
 }

@@ -16,7 +16,10 @@ enum class RunEnd {
     HelpShown,
     InstallerCalled, // the installer's own return value decides
     Failed,          // an exception ended the run
+    Planned,         // a plan run that got as far as the installer call
 };
+
+struct PlanRecord;
 
 // The result of the run, handed to the completion report.
 struct RunResult {
@@ -27,6 +30,7 @@ struct RunResult {
     RunEnd end = RunEnd::Failed;
     unsigned installerResult = 0; // what the installer returned, when it was called
     bool helpReached = false;     // the run got to showing help (even if that then failed)
+    PlanRecord* plan = nullptr;   // what the plan shows; every run keeps it
 };
 
 // The whole run; returns the process exit code.
@@ -50,7 +54,8 @@ int FinishRun(RunResult& result, bool earlyEnd) noexcept;
 // (QZ_SETUP_EXIT_CODE=INSTALLER, exactly).
 bool WantsInstallerExitCodes(const VariableMap& variables);
 
-// The exit code as msiexec would give it: 0 for help, the installer's own
+// The exit code as msiexec would give it: 0 for help and for a plan that got
+// as far as the installer, the installer's own
 // return value once it was called, 1602 for a cancelled language dialog,
 // 1619 for a package that is not there, 30665 for a refused command line and
 // 1603 for every other end.

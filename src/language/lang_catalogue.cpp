@@ -13,7 +13,7 @@ WORD ParseLanguageValue(const std::wstring& text) {
     return static_cast<WORD>(std::wcstoul(text.c_str(), nullptr, 10) & 0xFFFF);
 }
 
-LangItems LoadLangTransforms(const std::wstring& directory) {
+LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wstring>* passedOver) {
     FileList names;
     LoadFileList(directory + L"*.mst", names);
 
@@ -27,6 +27,8 @@ LangItems LoadLangTransforms(const std::wstring& directory) {
         if (value.empty()) {
             FormatResourceMessage(IDS_NOT_LANGUAGE_TRANSFORM, text, path);
             WriteLogLine(text, LOG_INFO);
+            if (passedOver)
+                passedOver->push_back(path);
             continue;
         }
         const WORD langId = ParseLanguageValue(value);

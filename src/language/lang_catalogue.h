@@ -23,4 +23,6 @@ inline WORD PrimaryLanguage(WORD langId) {
 WORD ParseLanguageValue(const std::wstring& text);
 
 // Lists the transforms of `directory` (ending in a backslash) in listing order.
-LangItems LoadLangTransforms(const std::wstring& directory);
+// `passedOver`, when given, receives the paths of the ".mst" files that set
+// no language, in the same order.
+LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wstring>* passedOver = nullptr);

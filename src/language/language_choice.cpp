@@ -121,51 +121,103 @@ std::vector<std::wstring> GetUserLangCodes() {
     return codes;
 }
 
-int SetLanguageTransform(VariableMap& variables) {
+LanguageOffer DecideLanguage(const VariableMap& variables) {
+    LanguageOffer offer;
     const std::wstring packageFile = ValueOf(variables, QZ_SETUP_PACKAGE_FILE);
     const std::wstring mode = ValueOf(variables, QZ_SETUP_MODE);
     const std::wstring transformDir = ValueOf(variables, QZ_SETUP_LANG_TRANSFORM_DIR);
 
     std::wstring productCode;
     QZ::MSInstaller::GetPckgProperty(packageFile, L"ProductCode", productCode);
-    const bool registered =
+    offer.productRegistered =
         QZ::MSInstaller::IsProductRegistered(productCode, L" Fnc : SetLanguageTransform; Line : 449; ");
+    offer.userLanguage = LOWORD(GetUserDefaultLCID());
 
     // Only a fresh attended installation without a transform of the user's own gets one chosen.
-    if (mode != g_setupModeNames[INSTALL] || registered || variables.count(QZ_SETUP_LANG_TRANSFORM))
-        return 1;
+    if (mode != g_setupModeNames[INSTALL]) {
+        offer.basis = LanguageOffer::Basis::NotInstallMode;
+        return offer;
+    }
+    if (offer.productRegistered) {
+        offer.basis = LanguageOffer::Basis::ProductRegistered;
+        return offer;
+    }
+    if (variables.count(QZ_SETUP_LANG_TRANSFORM)) {
+        offer.basis = LanguageOffer::Basis::NamedBySetting;
+        return offer;
+    }
 
     std::wstring productLanguageText;
     QZ::MSInstaller::GetPckgProperty(packageFile, L"ProductLanguage", productLanguageText);
-    const WORD productLanguage = ParseLanguageValue(productLanguageText);
+    offer.productLanguage = ParseLanguageValue(productLanguageText);
 
-    const WORD userPrimary = PrimaryLanguage(LOWORD(GetUserDefaultLCID()));
-    LangItems transforms;
-    for (auto& item : LoadLangTransforms(transformDir))
+    offer.scanned = true;
+    const WORD userPrimary = PrimaryLanguage(offer.userLanguage);
+    for (auto& item : LoadLangTransforms(transformDir, &offer.notLanguageTransforms))
+        offer.transforms.push_back(std::move(item));
+
+    for (const auto& item : offer.transforms)
         if (PrimaryLanguage(item.langId) == userPrimary)
-            transforms.push_back(std::move(item));
+            offer.choices.push_back(LangItem{GetLanguageName(item.langId), item.langId});
+    offer.choices.push_back(LangItem{GetLanguageName(offer.productLanguage), offer.productLanguage});
+    if (offer.choices.size() <= 1) {
+        offer.choices.clear();
+        offer.basis = LanguageOffer::Basis::NoUserTransform;
+        return offer;
+    }
+    offer.basis = LanguageOffer::Basis::Dialog;
+    for (const auto& choice : offer.choices) {
+        std::wstring transform;
+        TransformForChoice(offer, choice.langId, transform);
+        offer.choiceTransforms.push_back(transform);
+    }
+    return offer;
+}
 
-    LangItems choices;
-    for (const auto& item : transforms)
-        choices.push_back(LangItem{GetLanguageName(item.langId), item.langId});
-    choices.push_back(LangItem{GetLanguageName(productLanguage), productLanguage});
-    if (choices.size() <= 1)
-        return 1;
-
-    LangDlg dialog(std::move(choices));
-    if (dialog.Show() != IDOK)
-        // The user walked away from the installation: the run ends as a user
-        // exit, without installing anything.
-        throw WinException(ERROR_INSTALL_USEREXIT);
-
-    const WORD selectedPrimary = PrimaryLanguage(static_cast<WORD>(dialog.selected()));
-    if (selectedPrimary == PrimaryLanguage(productLanguage))
-        return 1;
-    for (const auto& item : transforms) {
-        if (PrimaryLanguage(item.langId) == selectedPrimary) {
-            variables[QZ_SETUP_LANG_TRANSFORM] = item.text;
-            return 1;
+bool TransformForChoice(const LanguageOffer& offer, WORD selected, std::wstring& transform) {
+    const WORD selectedPrimary = PrimaryLanguage(selected);
+    transform.clear();
+    if (selectedPrimary == PrimaryLanguage(offer.productLanguage))
+        return true;
+    const WORD userPrimary = PrimaryLanguage(offer.userLanguage);
+    for (const auto& item : offer.transforms) {
+        // Only the transforms of the user's language are offered.
+        if (PrimaryLanguage(item.langId) == userPrimary && PrimaryLanguage(item.langId) == selectedPrimary) {
+            transform = item.text;
+            return true;
         }
     }
-    return 0;
+    return false;
+}
+
+int SetLanguageTransform(VariableMap& variables, LanguageOffer* planned) {
+    LanguageOffer offer = DecideLanguage(variables);
+    if (offer.basis != LanguageOffer::Basis::Dialog) {
+        if (planned)
+            *planned = std::move(offer);
+        return 1;
+    }
+
+    WORD selected = 0;
+    if (planned) {
+        // A plan asks nobody: the item that starts selected is what OK takes.
+        selected = offer.choices[offer.preselected].langId;
+    } else {
+        LangDlg dialog(offer.choices);
+        if (dialog.Show() != IDOK)
+            // The user walked away from the installation: the run ends as a user
+            // exit, without installing anything.
+            throw WinException(ERROR_INSTALL_USEREXIT);
+        selected = static_cast<WORD>(dialog.selected());
+    }
+
+    std::wstring transform;
+    const bool found = TransformForChoice(offer, selected, transform);
+    if (planned)
+        *planned = std::move(offer);
+    if (!found)
+        return 0;
+    if (!transform.empty())
+        variables[QZ_SETUP_LANG_TRANSFORM] = transform;
+    return 1;
 }

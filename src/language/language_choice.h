@@ -9,10 +9,47 @@
 #include "language/lang_catalogue.h"
 #include "settings/variables.h"
 
+// What the language choice decided, or would offer, for one run.
+struct LanguageOffer {
+    // Why the run gets the transform it gets.
+    enum class Basis {
+        NotInstallMode,    // the mode is not INSTALL: nothing is chosen
+        ProductRegistered, // maintenance of an installed product keeps its language
+        NamedBySetting,    // QZ_SETUP_LANG_TRANSFORM names it (or names none)
+        NoUserTransform,   // no transform has the user's language: the package's own
+        Dialog,            // the user chooses in the language dialog
+    };
+    Basis basis = Basis::NotInstallMode;
+    bool productRegistered = false;
+    WORD userLanguage = 0;    // GetUserDefaultLCID, low 16 bits
+    WORD productLanguage = 0; // the package's ProductLanguage (read when the transforms are scanned)
+    bool scanned = false;     // whether the transform folder was looked at
+    LangItems transforms;     // the language transforms found, in listing order
+    std::vector<std::wstring> notLanguageTransforms; // ".mst" files that set no language
+    // The dialog's items, in order, the transform each one leads to (empty:
+    // the package's own language) and the item that starts selected.
+    LangItems choices;
+    std::vector<std::wstring> choiceTransforms;
+    std::size_t preselected = 0;
+};
+
+// Decides the language of the run without asking anyone: reads the package's
+// ProductCode (and whether that product is registered), and for a fresh
+// attended installation without a transform of the user's own its
+// ProductLanguage and the transform folder. Raises as the package reads do.
+LanguageOffer DecideLanguage(const VariableMap& variables);
+
+// The transform that choosing `selected` in the dialog leads to: empty for
+// the package's own language. False when no transform of the offer has that
+// language.
+bool TransformForChoice(const LanguageOffer& offer, WORD selected, std::wstring& transform);
+
 // Chooses QZ_SETUP_LANG_TRANSFORM for a fresh attended installation. 1 on
 // success, 0 when no transform could be determined. A cancelled dialog raises
-// a WinException with ERROR_INSTALL_USEREXIT (1602).
-int SetLanguageTransform(VariableMap& variables);
+// a WinException with ERROR_INSTALL_USEREXIT (1602). With `planned`, the
+// dialog is not shown: the offer is written there and the item that starts
+// selected is taken, as OK would take it.
+int SetLanguageTransform(VariableMap& variables, LanguageOffer* planned = nullptr);
 
 // The display name of a language ("Deutsch", ...), empty when not in the table.
 std::wstring GetLanguageName(WORD langId);

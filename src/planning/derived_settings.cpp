@@ -13,10 +13,12 @@
 
 namespace {
 
-void LogMessage(WORD messageId) {
+void LogMessage(WORD messageId, DerivationNotes& notes) {
     std::wstring text;
     FormatResourceMessage(messageId, text);
     WriteLogLine(text, LOG_ERROR);
+    notes.refusal.id = messageId;
+    notes.refusal.text = text;
 }
 
 // The value of an environment variable; false, with the system's error, when
@@ -83,7 +85,7 @@ bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile
 
 namespace {
 
-bool DeriveAll(VariableMap& variables, PlanRefusal& refusal) {
+bool DeriveAll(VariableMap& variables, PlanRefusal& refusal, DerivationNotes& notes) {
     refusal = PlanRefusal::Other;
     // Package directory: beside the executable unless given.
     const auto packageDir = variables.find(QZ_SETUP_PACKAGE_DIR);
@@ -93,7 +95,7 @@ bool DeriveAll(VariableMap& variables, PlanRefusal& refusal) {
         Rel2AbsDirPath(packageDir->second);
 
     if (!LocatePackage(variables)) {
-        LogMessage(IDS_NO_INSTALLATION_PACKAGE);
+        LogMessage(IDS_NO_INSTALLATION_PACKAGE, notes);
         refusal = PlanRefusal::PackageNotFound;
         return false;
     }
@@ -120,7 +122,7 @@ bool DeriveAll(VariableMap& variables, PlanRefusal& refusal) {
     } else {
         std::wstring logFile;
         if (!DeriveDefaultLogFile(variables[QZ_SETUP_PACKAGE_NAME], logFile)) {
-            LogMessage(IDS_NO_LOG_DIRECTORY);
+            LogMessage(IDS_NO_LOG_DIRECTORY, notes);
             return false;
         }
         variables[QZ_SETUP_LOG_FILE] = logFile;
@@ -135,8 +137,10 @@ bool DeriveAll(VariableMap& variables, PlanRefusal& refusal) {
         transformDir = variables.emplace(QZ_SETUP_LANG_TRANSFORM_DIR, GetModuleDir()).first;
     Rel2AbsDirPath(transformDir->second);
 
-    if (!SetLanguageTransform(variables)) {
-        LogMessage(IDS_NO_LANGUAGE_TRANSFORM);
+    const int chosen = SetLanguageTransform(variables, notes.planOnly ? &notes.language : nullptr);
+    notes.languageDecided = notes.planOnly;
+    if (!chosen) {
+        LogMessage(IDS_NO_LANGUAGE_TRANSFORM, notes);
         return false;
     }
 
@@ -148,9 +152,10 @@ bool DeriveAll(VariableMap& variables, PlanRefusal& refusal) {
 
 } // namespace
 
-bool DeriveSettings(VariableMap& variables, PlanRefusal* refusal) {
+bool DeriveSettings(VariableMap& variables, PlanRefusal* refusal, DerivationNotes* notes) {
     PlanRefusal why = PlanRefusal::Other;
-    const bool derived = DeriveAll(variables, why);
+    DerivationNotes own;
+    const bool derived = DeriveAll(variables, why, notes ? *notes : own);
     if (refusal)
         *refusal = why;
     return derived;

@@ -2,8 +2,21 @@
 #pragma once
 #include <string>
 
+#include "language/language_choice.h"
 #include "planning/validation.h"
 #include "settings/variables.h"
+
+// What a plan learns from the derivation besides the settings it makes.
+struct DerivationNotes {
+    // In: ask nobody. The language dialog is not shown; its offer is written
+    // into `language`, and the item that starts selected is taken.
+    bool planOnly = false;
+    // Out: the language decision, when the derivation got that far.
+    bool languageDecided = false;
+    LanguageOffer language;
+    // Out: the message that explained a refusal.
+    RefusalMessage refusal;
+};
 
 // Derives, in this order: the package directory, the package (by file or by
 // name), then for help only the help file; otherwise the response file path,
@@ -13,7 +26,7 @@
 // 132) or no language transform can be settled (136); `refusal`, when given,
 // says whether it was the package that was not found. Runs before the log
 // file opens, with the executable's directory current.
-bool DeriveSettings(VariableMap& variables, PlanRefusal* refusal = nullptr);
+bool DeriveSettings(VariableMap& variables, PlanRefusal* refusal = nullptr, DerivationNotes* notes = nullptr);
 
 // The default log file: "<directory>\<package name>_install.log", the
 // directory being TEMP, else SystemRoot's Temp, else SystemDrive's Temp.

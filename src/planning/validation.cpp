@@ -12,10 +12,13 @@ namespace {
 // The mode values the run knows, compared exactly as stored.
 const wchar_t* const g_acceptedModes[] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};
 
-template <class... Args> PlanRefusal Refuse(PlanRefusal why, WORD messageId, const Args&... args) {
+template <class... Args>
+PlanRefusal Refuse(RefusalMessage& message, PlanRefusal why, WORD messageId, const Args&... args) {
     std::wstring text;
     FormatResourceMessage(messageId, text, args...);
     WriteLogLine(text, LOG_ERROR);
+    message.id = messageId;
+    message.text = text;
     return why;
 }
 
@@ -28,16 +31,16 @@ bool IsAcceptedMode(const std::wstring& mode) {
 }
 
 // The rules in their order; the first that refuses decides.
-PlanRefusal CheckSettings(const VariableMap& variables) {
+PlanRefusal CheckSettings(const VariableMap& variables, RefusalMessage& message) {
     constexpr PlanRefusal other = PlanRefusal::Other;
     const auto packageFile = variables.find(QZ_SETUP_PACKAGE_FILE);
     if (packageFile == variables.end() && !variables.count(QZ_SETUP_PACKAGE_NAME))
-        return Refuse(other, IDS_NO_PACKAGE_NAMED);
+        return Refuse(message, other, IDS_NO_PACKAGE_NAMED);
 
     if (packageFile != variables.end()) {
         const std::wstring path = ExpandEnvironmentVars(packageFile->second);
         if (!FileExists(path))
-            return Refuse(PlanRefusal::PackageNotFound, IDS_PACKAGE_FILE_MISSING, path);
+            return Refuse(message, PlanRefusal::PackageNotFound, IDS_PACKAGE_FILE_MISSING, path);
     }
 
     if (variables.count(QZ_SETUP_HELP)) {
@@ -46,29 +49,34 @@ PlanRefusal CheckSettings(const VariableMap& variables) {
         if (helpFile == variables.end())
             return PlanRefusal::None;
         const std::wstring path = ExpandEnvironmentVars(helpFile->second);
-        return FileExists(path) ? PlanRefusal::None : Refuse(other, IDS_HELP_FILE_MISSING, path);
+        return FileExists(path) ? PlanRefusal::None : Refuse(message, other, IDS_HELP_FILE_MISSING, path);
     }
 
     const auto mode = variables.find(QZ_SETUP_MODE);
     if (mode != variables.end() && !IsAcceptedMode(mode->second))
-        return Refuse(other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_MODE), mode->second);
+        return Refuse(message, other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_MODE), mode->second);
 
     // The settings for deployment tools, checked like the mode.
     const auto exitCode = variables.find(QZ_SETUP_EXIT_CODE);
     if (exitCode != variables.end() && exitCode->second != EXIT_CODE_INSTALLER)
-        return Refuse(other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_EXIT_CODE), exitCode->second);
+        return Refuse(message, other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_EXIT_CODE),
+                      exitCode->second);
     const auto busyWait = variables.find(QZ_SETUP_BUSY_WAIT);
     unsigned seconds = 0;
     if (busyWait != variables.end() && !ParseBusyWaitSeconds(busyWait->second, seconds))
-        return Refuse(other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_BUSY_WAIT), busyWait->second);
+        return Refuse(message, other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_BUSY_WAIT),
+                      busyWait->second);
     return PlanRefusal::None;
 }
 
 } // namespace
 
-bool ValidateSettings(const VariableMap& variables, PlanRefusal* refusal) {
-    const PlanRefusal why = CheckSettings(variables);
+bool ValidateSettings(const VariableMap& variables, PlanRefusal* refusal, RefusalMessage* message) {
+    RefusalMessage said;
+    const PlanRefusal why = CheckSettings(variables, said);
     if (refusal)
         *refusal = why;
+    if (message)
+        *message = said;
     return why == PlanRefusal::None;
 }

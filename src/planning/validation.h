@@ -1,5 +1,9 @@
 // Refuses settings that cannot lead to a useful run.
 #pragma once
+#include <windows.h>
+
+#include <string>
+
 #include "settings/variables.h"
 
 // What a refusal of the plan was about, for callers that report it as an
@@ -7,10 +11,17 @@
 // that matches by name), or anything else.
 enum class PlanRefusal { None, PackageNotFound, Other };
 
+// The message that explained a refusal, as it was logged.
+struct RefusalMessage {
+    WORD id = 0;
+    std::wstring text;
+};
+
 // True when the settings pass. On a refusal one error line (no code) explains
 // why: no package named (128), a package file that is not there (125), a help
 // file that is not there (126), an unknown mode (127), then an unknown
 // QZ_SETUP_EXIT_CODE or QZ_SETUP_BUSY_WAIT value (127), in that order of
-// checking; `refusal`, when given, says which kind. File system failures
-// raise a WinException.
-bool ValidateSettings(const VariableMap& variables, PlanRefusal* refusal = nullptr);
+// checking; `refusal`, when given, says which kind, and `message` which
+// message said so. File system failures raise a WinException.
+bool ValidateSettings(const VariableMap& variables, PlanRefusal* refusal = nullptr,
+                      RefusalMessage* message = nullptr);

@@ -31,11 +31,13 @@ extern const wchar_t* const QZ_SETUP_HELP;
 // code; a number of seconds to wait for a busy installer.
 extern const wchar_t* const QZ_SETUP_EXIT_CODE;
 extern const wchar_t* const QZ_SETUP_BUSY_WAIT;
+// A file to write the plan into: the run then says what it would do, and does nothing.
+extern const wchar_t* const QZ_SETUP_PLAN;
 
-// The 15 control variables, in their fixed order; left out of the installer's properties.
-extern const wchar_t* const g_controlVariableNames[15];
-// The first 11 of them: expanded once the settings are gathered.
-extern const wchar_t* const g_expandedVariableNames[11];
+// The 16 control variables, in their fixed order; left out of the installer's properties.
+extern const wchar_t* const g_controlVariableNames[16];
+// Expanded once the settings are gathered: the first 11 of them, and the plan file.
+extern const wchar_t* const g_expandedVariableNames[12];
 // The last two (exit code, busy wait): never expanded, compared as stored.
 extern const wchar_t* const g_unexpandedVariableNames[2];
 

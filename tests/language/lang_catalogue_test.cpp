@@ -70,9 +70,9 @@ protected:
         return lines;
     }
 
-    LangItems Load() {
+    LangItems Load(std::vector<std::wstring>* passedOver = nullptr) {
         LogStreamCapture capture(m_log);
-        return LoadLangTransforms(Dir());
+        return LoadLangTransforms(Dir(), passedOver);
     }
 
     qztest::TempDir m_dir;
@@ -95,7 +95,8 @@ TEST_F(LangCatalogueTest, ListsEveryTransformWithItsLanguageInListingOrder) {
     qztest::WriteTransform({{{L"ProductName", L"Custom"}}, {}, 1252}, Dir() + L"custom.mst");
     qztest::WriteFileBytes(Dir() + L"package.msi", "not listed");
 
-    const LangItems catalogue = Load();
+    std::vector<std::wstring> passedOver;
+    const LangItems catalogue = Load(&passedOver);
 
     std::vector<std::wstring> expectedPaths, expectedLines;
     std::vector<WORD> expectedIds;
@@ -111,6 +112,7 @@ TEST_F(LangCatalogueTest, ListsEveryTransformWithItsLanguageInListingOrder) {
         expectedLines.push_back(FoundLine(path, entry->second.id));
     }
     ASSERT_EQ(entries.size(), expectedPaths.size());
+    EXPECT_EQ(std::vector<std::wstring>{Dir() + L"custom.mst"}, passedOver);
 
     std::vector<std::wstring> paths;
     std::vector<WORD> ids;

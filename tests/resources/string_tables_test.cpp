@@ -108,6 +108,8 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {143, L"Failed to apply %s language transform file. \n"
           L"Error number: %u. \n"
           L"Error message: %s."},
+    {152, L"Failed to write the plan to %s.\nError description: %s"},
+    {153, L"Plan written to %s. Nothing was installed, removed or changed."},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.

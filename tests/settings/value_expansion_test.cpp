@@ -76,7 +76,7 @@ TEST(ExpandEnvironmentVars, LongResults) {
     }
 }
 
-TEST(ExpandControlVariables, OnlyTheFirstElevenControlVariables) {
+TEST(ExpandControlVariables, OnlyTheFirstElevenControlVariablesAndThePlanFile) {
     const std::wstring temp = Environment(L"TEMP");
     VariableMap variables{
         {L"QZ_SETUP_LOG_FILE", L"%TEMP%\\setup.log"},
@@ -89,8 +89,10 @@ TEST(ExpandControlVariables, OnlyTheFirstElevenControlVariables) {
         {L"INSTALLDIR", L"%TEMP%\\x"},
         {L"QZ_SETUP_EXIT_CODE", L"%TEMP%"},
         {L"QZ_SETUP_BUSY_WAIT", L"%TEMP%"},
+        {L"QZ_SETUP_PLAN", L"%TEMP%\\plan.json"},
     };
     VariableMap expected = variables;
+    expected[L"QZ_SETUP_PLAN"] = temp + L"\\plan.json";
     expected[L"QZ_SETUP_LOG_FILE"] = temp + L"\\setup.log";
     expected[L"QZ_SETUP_EXIT_FILE"] = temp + L"\\exit.txt";
     expected[L"QZ_SUPPRESS_REBOOT"] = temp;
@@ -123,6 +125,7 @@ protected:
             // Never expanded, whatever the package.
             {L"QZ_SETUP_EXIT_CODE", L"%ProgramFiles%"},
             {L"QZ_SETUP_BUSY_WAIT", L"%TEMP%"},
+            {L"QZ_SETUP_PLAN", L"%ProgramFiles%\\plan.json"},
         };
     }
 

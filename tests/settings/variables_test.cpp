@@ -142,8 +142,9 @@ TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
                                     QZ_SETUP_LANG_TRANSFORM,
                                     QZ_SETUP_LANG_TRANSFORM_DIR,
                                     QZ_SETUP_EXIT_CODE,
-                                    QZ_SETUP_BUSY_WAIT};
-    for (int i = 0; i < 15; ++i) {
+                                    QZ_SETUP_BUSY_WAIT,
+                                    QZ_SETUP_PLAN};
+    for (int i = 0; i < 16; ++i) {
         EXPECT_STREQ(order[i], g_controlVariableNames[i]) << i;
         if (i < 11) {
             EXPECT_STREQ(order[i], g_expandedVariableNames[i]) << i;
@@ -153,6 +154,8 @@ TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
     EXPECT_STREQ(L"QZ_SETUP_LANG_TRANSFORM_DIR", QZ_SETUP_LANG_TRANSFORM_DIR);
     EXPECT_STREQ(L"QZ_SETUP_EXIT_CODE", g_unexpandedVariableNames[0]);
     EXPECT_STREQ(L"QZ_SETUP_BUSY_WAIT", g_unexpandedVariableNames[1]);
+    // The plan file's path is expanded like the exit file's.
+    EXPECT_STREQ(L"QZ_SETUP_PLAN", g_expandedVariableNames[11]);
 
     EXPECT_TRUE(IsControlVariable(L"QZ_SETUP_PACKAGE_NAME"));
     EXPECT_FALSE(IsControlVariable(L"qz_setup_package_name"));

@@ -1,0 +1,333 @@
+#include "bootstrapper/plan_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "bootstrapper/run_sequence.h"
+#include "diag/bootstrap_log.h"
+#include "diag/errors.h"
+#include "diag/messages.h"
+#include "language/language_choice.h"
+#include "planning/hidden_values.h"
+#include "qz-version.h"
+#include "settings/value_expansion.h"
+#include "system/installer_mutex.h"
+#include "system/machine_queries.h"
+#include "system/system_facts.h"
+#include "system/win_owners.h"
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
+                            nullptr);
+    return bytes;
+}
+
+Json TextOrNull(const std::wstring& text) {
+    return text.empty() ? Json() : Json(Utf8(text));
+}
+
+std::wstring ValueOf(const VariableMap& variables, const wchar_t* name) {
+    const auto found = variables.find(name);
+    return found != variables.end() ? found->second : std::wstring();
+}
+
+bool IsControlVariable(const std::wstring& name) {
+    for (const wchar_t* control : g_controlVariableNames)
+        if (name == control)
+            return true;
+    return false;
+}
+
+std::wstring ProgramPath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return std::wstring();
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The Template platform a package needs to be chosen on a machine with this processor.
+const char* TemplatePlatformOf(DWORD processor) {
+    switch (processor) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return "x64";
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return "Intel64";
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return "Arm64";
+    default:
+        return "Intel";
+    }
+}
+
+std::string LocaleName(LCID locale) {
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+    if (LCIDToLocaleName(locale, name, LOCALE_NAME_MAX_LENGTH, 0) == 0)
+        return std::string();
+    return Utf8(name);
+}
+
+Json Program() {
+    Json program;
+    program["version"] = QZ_VERSION_TEXT;
+    program["configuration"] = sizeof(void*) == 8 ? "64-bit" : "32-bit";
+    program["file"] = Utf8(ProgramPath());
+    return program;
+}
+
+Json Machine() {
+    Json machine;
+    const MachineFacts facts = GetMachineFacts();
+    const DWORD native = NativeProcessorOf(facts);
+    machine["processor"] = Utf8(ProcessorDisplayName(native));
+    // The platforms a package found by name may have, in the order they are tried.
+    Json platforms = Json::array();
+    platforms.push_back(TemplatePlatformOf(native));
+    if (native != facts.reportedProcessor)
+        platforms.push_back(TemplatePlatformOf(facts.reportedProcessor));
+    machine["packagePlatforms"] = platforms;
+
+    const WindowsVersion version = GetWindowsVersion();
+    Json windows;
+    windows["version"] = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+                         std::to_string(version.build);
+    windows["type"] = version.productType == VER_NT_WORKSTATION ? "workstation"
+                      : version.productType == 0                ? "unknown"
+                                                                : "server";
+    machine["windows"] = windows;
+
+    Json languages;
+    const LCID user = GetUserDefaultLCID();
+    languages["user"] = {{"id", LOWORD(user)}, {"name", LocaleName(user)}};
+    // The language dialog offers the transforms of the user's primary language.
+    languages["dialog"] = {{"primaryLanguage", PrimaryLanguage(LOWORD(user))},
+                           {"name", Utf8(GetLanguageName(LOWORD(user)))}};
+    Json codes = Json::array();
+    for (const std::wstring& code : GetUserLangCodes())
+        codes.push_back(Utf8(code));
+    languages["helpFile"] = codes;
+    machine["languages"] = languages;
+
+    const Elevation elevation = GetProcessElevation();
+    machine["elevated"] = elevation == Elevation::Unknown ? Json() : Json(elevation == Elevation::Elevated);
+    return machine;
+}
+
+Json Settings(const VariableMap& variables, const SettingOrigins& origins, const HiddenValues& hidden) {
+    Json settings = Json::array();
+    for (const auto& entry : variables) {
+        Json setting;
+        setting["name"] = Utf8(entry.first);
+        setting["value"] = Utf8(hidden.Shown(entry.first, entry.second));
+        const SettingSource* source = origins.Find(entry.first);
+        setting["origin"] = SettingOriginName(source ? source->origin : SettingOrigin::Default);
+        if (source && source->givenBy != source->origin) {
+            setting["givenBy"] = SettingOriginName(source->givenBy);
+            setting["givenAs"] = Utf8(hidden.Shown(entry.first, source->givenValue));
+        }
+        if (source && !source->passedOver.empty()) {
+            Json passed = Json::array();
+            for (const auto& other : source->passedOver)
+                passed.push_back({{"by", SettingOriginName(other.first)},
+                                  {"value", Utf8(hidden.Shown(entry.first, other.second))}});
+            setting["passedOver"] = passed;
+        }
+        setting["installerProperty"] = !IsControlVariable(entry.first);
+        settings.push_back(setting);
+    }
+    return settings;
+}
+
+const char* BasisName(LanguageOffer::Basis basis) {
+    switch (basis) {
+    case LanguageOffer::Basis::NotInstallMode:
+        return "the mode is not INSTALL";
+    case LanguageOffer::Basis::ProductRegistered:
+        return "the product is installed: it keeps its language";
+    case LanguageOffer::Basis::NamedBySetting:
+        return "QZ_SETUP_LANG_TRANSFORM names the transform";
+    case LanguageOffer::Basis::NoUserTransform:
+        return "no transform has the user's language";
+    case LanguageOffer::Basis::Dialog:
+        break;
+    }
+    return "the language dialog asks the user";
+}
+
+Json Language(const VariableMap& variables, const PlanRecord& record) {
+    const DerivationNotes& notes = record.derivation;
+    if (!notes.languageDecided)
+        return Json();
+    const LanguageOffer& offer = notes.language;
+    Json language;
+    language["decision"] = offer.basis == LanguageOffer::Basis::Dialog ? "dialog" : "no choice";
+    language["why"] = BasisName(offer.basis);
+    language["userLanguage"] = offer.userLanguage;
+    if (offer.scanned) {
+        language["productLanguage"] = offer.productLanguage;
+        language["transformFolder"] = Utf8(ValueOf(variables, QZ_SETUP_LANG_TRANSFORM_DIR));
+        Json transforms = Json::array();
+        for (const auto& item : offer.transforms) {
+            Json transform{{"file", Utf8(item.text)}, {"language", item.langId}};
+            const bool users = PrimaryLanguage(item.langId) == PrimaryLanguage(offer.userLanguage);
+            transform["offered"] = users;
+            if (!users)
+                transform["passedOver"] = "not the user's language";
+            transforms.push_back(transform);
+        }
+        for (const auto& file : offer.notLanguageTransforms)
+            transforms.push_back(
+                {{"file", Utf8(file)}, {"offered", false}, {"passedOver", "sets no ProductLanguage"}});
+        language["transforms"] = transforms;
+    }
+    if (offer.basis == LanguageOffer::Basis::Dialog) {
+        Json items = Json::array();
+        for (std::size_t i = 0; i < offer.choices.size(); ++i)
+            items.push_back({{"text", Utf8(offer.choices[i].text)},
+                             {"language", offer.choices[i].langId},
+                             {"transform", TextOrNull(offer.choiceTransforms[i])}});
+        language["dialog"] = {{"items", items}, {"preselected", offer.preselected}};
+    }
+    const auto named = variables.find(QZ_SETUP_LANG_TRANSFORM);
+    language["transform"] = named != variables.end() ? TextOrNull(named->second) : Json();
+    return language;
+}
+
+Json Moment() {
+    Json moment;
+    moment["installerBusy"] = IsInstallerBusy();
+    return moment;
+}
+
+// The lines the run logged, without their line ends.
+Json LogLines(const std::wstring& buffered) {
+    Json lines = Json::array();
+    std::size_t start = 0;
+    while (start < buffered.size()) {
+        std::size_t end = buffered.find(L"\r\n", start);
+        if (end == std::wstring::npos)
+            end = buffered.size();
+        lines.push_back(Utf8(buffered.substr(start, end - start)));
+        start = end + 2;
+    }
+    return lines;
+}
+
+const char* Outcome(const RunResult& result, const PlanRecord& record) {
+    if (record.reachedInstaller)
+        return "would call the installer";
+    if (result.end == RunEnd::HelpShown)
+        return "would show help";
+    return "would end before the installer";
+}
+
+Json End(const RunResult& result, const PlanRecord& record) {
+    Json end;
+    end["outcome"] = Outcome(result, record);
+    if (!record.reachedInstaller && record.endMessage.id != 0)
+        end["message"] = {{"id", record.endMessage.id}, {"text", Utf8(record.endMessage.text)}};
+    end["resultCode"] = result.code;
+    end["resultText"] = Utf8(result.text);
+    end["exitCode"] = record.exitCode;
+    end["installerExitCode"] = record.installerExitCode;
+    return end;
+}
+
+} // namespace
+
+std::wstring PlanFilePath(const VariableMap& variables) {
+    std::wstring path = ValueOf(variables, QZ_SETUP_PLAN);
+    try {
+        path = ExpandEnvironmentVars(path);
+    } catch (const WinException&) {
+        // Taken as it is, like the exit file's name.
+    }
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return path;
+    std::vector<wchar_t> full(size);
+    const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    return length != 0 && length < size ? std::wstring(full.data(), length) : path;
+}
+
+bool IsPlanRun(const VariableMap& variables) {
+    return variables.count(QZ_SETUP_PLAN) != 0;
+}
+
+std::string MakePlanJson(const RunResult& result) {
+    static const PlanRecord none;
+    const PlanRecord& record = result.plan ? *result.plan : none;
+    const VariableMap& variables = result.variables;
+    const HiddenValues hidden;
+
+    Json plan;
+    plan["program"] = Program();
+    plan["machine"] = Machine();
+    plan["settings"] = Settings(variables, record.origins, hidden);
+    plan["language"] = Language(variables, record);
+    plan["moment"] = Moment();
+    plan["log"] = LogLines(result.buffer.str());
+    plan["end"] = End(result, record);
+    // Whatever a value holds, the plan stays readable: text that is no
+    // valid UTF-16 comes out with replacement characters.
+    return plan.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool WritePlanFile(const std::wstring& path, const std::string& json, DWORD& error) {
+    const UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        error = GetLastError();
+        return false;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file.get(), json.data(), static_cast<DWORD>(json.size()), &written, nullptr) ||
+        written != json.size()) {
+        error = GetLastError() != ERROR_SUCCESS ? GetLastError() : static_cast<DWORD>(ERROR_WRITE_FAULT);
+        return false;
+    }
+    return true;
+}
+
+void ReportPlan(RunResult& result) {
+    PlanRecord& record = *result.plan;
+    std::wstring path = ValueOf(result.variables, QZ_SETUP_PLAN);
+    DWORD error = ERROR_SUCCESS;
+    try {
+        path = PlanFilePath(result.variables);
+        record.written = WritePlanFile(path, MakePlanJson(result), error);
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        // Reported below as a write fault.
+    }
+    if (record.written)
+        return;
+    if (error == ERROR_SUCCESS)
+        error = ERROR_WRITE_FAULT;
+    std::wstring system;
+    GetSystemErrorText(error, system);
+    while (!system.empty() && (system.back() == L'\r' || system.back() == L'\n'))
+        system.pop_back();
+    std::wstring text;
+    FormatResourceMessage(IDS_PLAN_NOT_WRITTEN, text, path, system);
+    WriteLogLine(error, text, LOG_ERROR);
+    result.code = static_cast<int>(error);
+    result.text = text;
+}

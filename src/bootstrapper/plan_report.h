@@ -1,0 +1,49 @@
+// The plan (QZ_SETUP_PLAN): what a run would do on this machine, written as
+// JSON instead of being done.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "planning/derived_settings.h"
+#include "settings/setting_origins.h"
+#include "settings/variables.h"
+
+struct RunResult;
+
+// What the run learns on its way that the plan shows. Every run keeps it
+// (it costs a few copies of small maps); only a plan run writes it down.
+struct PlanRecord {
+    bool planRun = false; // the settings asked for a plan
+    SettingOrigins origins;
+    DerivationNotes derivation;    // planOnly in a plan run
+    RefusalMessage endMessage;     // the message that ended the run early, when one did
+    bool reachedInstaller = false; // everything up to the installer call was done
+    // The exit codes the run ends with, by default and with QZ_SETUP_EXIT_CODE=INSTALLER.
+    int exitCode = 0;
+    int installerExitCode = 0;
+    bool written = false; // the plan file was written whole
+};
+
+// Whether the settings ask for a plan: QZ_SETUP_PLAN is present, whatever its
+// value (a plan run never installs, even when its plan cannot be written).
+bool IsPlanRun(const VariableMap& variables);
+
+// Where the plan goes: QZ_SETUP_PLAN expanded (as the exit file's name is),
+// and a relative name resolved against the current directory, the
+// program's own folder.
+std::wstring PlanFilePath(const VariableMap& variables);
+
+// The plan of a run that ended as `result`: UTF-8 JSON, indented.
+std::string MakePlanJson(const RunResult& result);
+
+// The plan step of the completion report of a plan run: writes the plan to
+// PlanFilePath. When it cannot be
+// written, the run's result becomes that failure: the system's error and
+// message 152, logged as an error line.
+void ReportPlan(RunResult& result);
+
+// Writes the plan into `path` (already expanded; a relative path resolves
+// against the current directory), replacing a file that is there. False,
+// with the system's error, when it could not be written whole.
+bool WritePlanFile(const std::wstring& path, const std::string& json, DWORD& error);

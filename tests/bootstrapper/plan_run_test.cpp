@@ -1,0 +1,401 @@
+// Plan runs (QZ_SETUP_PLAN) of the real qz-setup.exe: they write what the run
+// would do, change nothing, show nothing, and end with the exit code the run
+// would end with.
+#include <windows.h>
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "support/package_builder.h"
+#include "support/plan_reader.h"
+#include "support/setup_runner.h"
+#include "support/test_env.h"
+#include "support/transform_writer.h"
+
+using namespace qztest;
+
+namespace {
+
+bool MachineIsX64() {
+#ifdef _WIN64
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 != FALSE;
+#endif
+}
+
+std::wstring NativePlatform() {
+    return MachineIsX64() ? L"x64" : L"Intel";
+}
+
+std::wstring BuiltInText(UINT id) {
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+// The message with one text argument, as the program formats it.
+std::wstring Message(UINT id, const std::wstring& argument) {
+    std::wstring text = BuiltInText(id);
+    const size_t at = text.find(L"%s");
+    if (at != std::wstring::npos)
+        text.replace(at, 2, argument);
+    return text;
+}
+
+struct ExitFile {
+    std::string normalised, code, text;
+};
+
+ExitFile ReadExitFile(const std::wstring& path) {
+    const std::string bytes = ReadFileBytes(path);
+    const size_t first = bytes.find("\r\n");
+    const size_t second = first == std::string::npos ? first : bytes.find("\r\n", first + 2);
+    if (second == std::string::npos)
+        return {bytes, "", ""};
+    return {bytes.substr(0, first), bytes.substr(first + 2, second - first - 2), bytes.substr(second + 2)};
+}
+
+class RegisteredProduct {
+public:
+    explicit RegisteredProduct(std::wstring productCode) : m_productCode(std::move(productCode)) {}
+    ~RegisteredProduct() { RemoveProduct(m_productCode); }
+    RegisteredProduct(const RegisteredProduct&) = delete;
+    RegisteredProduct& operator=(const RegisteredProduct&) = delete;
+
+private:
+    std::wstring m_productCode;
+};
+
+// A folder with qz-setup.exe and a package for this machine; the runs get a
+// TEMP (and TMP) of their own, which must stay empty in a plan run.
+class PlanRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InstallSetupExe(m_dir.path());
+        m_package.productName = L"QZ Plan Agent";
+        m_package.productCode = NewGuid();
+        m_package.platform = NativePlatform();
+        m_package.installFolder = L"QZ Plan " + m_package.productCode.substr(1, 8);
+        // A transform of the user's language in a package of another one:
+        // an attended first installation would ask.
+        m_package.language = PRIMARYLANGID(GetUserDefaultLangID()) == LANG_GERMAN ? 1033 : 1031;
+        BuildPackage(m_package, m_dir / L"agent.msi");
+        WriteLanguageTransform(m_dir / L"user.mst", GetUserDefaultLangID());
+        CreateDirectoryW((m_dir / L"tmp").c_str(), nullptr);
+        m_options.process.setEnv[L"TEMP"] = m_dir / L"tmp";
+        m_options.process.setEnv[L"TMP"] = m_dir / L"tmp";
+        m_options.onLanguageDialog = [this](HWND dialog) {
+            ++m_languageDialogs;
+            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        };
+    }
+    void TearDown() override { RemoveProduct(m_package.productCode); }
+
+    SetupRun Run(const std::vector<std::wstring>& arguments) {
+        const std::set<std::wstring> before = ListTree(m_dir.path());
+        const std::set<std::wstring> tempBefore = ListTree(TempFolder(), m_dir.path());
+        SetupRun run = RunSetup(m_dir.path(), arguments, m_options);
+        EXPECT_FALSE(run.timedOut);
+        // Beside the program only the plan and the exit file may come; in
+        // the run's TEMP nothing, and nothing in the test's TEMP either.
+        std::set<std::wstring> added;
+        for (const auto& path : ListTree(m_dir.path()))
+            if (!before.count(path) && path != L"plan.json" && path != L"exit.txt")
+                added.insert(path);
+        EXPECT_TRUE(added.empty()) << ToUtf8(*added.begin());
+        EXPECT_EQ(tempBefore, ListTree(TempFolder(), m_dir.path()));
+        return run;
+    }
+
+    PlanJson Plan() const { return ReadPlan(m_dir / L"plan.json"); }
+
+    TempDir m_dir;
+    PackageSpec m_package;
+    SetupOptions m_options;
+    int m_languageDialogs = 0;
+};
+
+TEST_F(PlanRun, InstallsNothingShowsNothingAndSaysItWouldCallTheInstaller) {
+    const struct {
+        const char* what;
+        std::vector<std::wstring> arguments;
+        bool installedBefore;
+        bool asks; // the run would show the language dialog
+    } cases[] = {
+        {"attended installation",
+         {L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/l", L"setup.log"},
+         false,
+         true},
+        {"unattended, with an exit file",
+         {L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt", L"/v", L"/t"},
+         false,
+         false},
+        {"removal of an installed product",
+         {L"/f", L"agent.msi", L"QZ_SETUP_PLAN=plan.json", L"QZ_SETUP_MODE=UNATTENDED_UNINSTALL", L"/e",
+          L"exit.txt"},
+         true,
+         false},
+        {"repair of an installed product", {L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json"}, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.installedBefore) {
+            MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+            ASSERT_EQ(ERROR_SUCCESS,
+                      MsiInstallProductW((m_dir / L"agent.msi").c_str(), L"REBOOT=ReallySuppress"));
+        }
+        DeleteFileW((m_dir / L"plan.json").c_str());
+        DeleteFileW((m_dir / L"exit.txt").c_str());
+
+        const SetupRun run = Run(c.arguments);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(run.dialogs.empty());
+        EXPECT_EQ(0, m_languageDialogs);
+        EXPECT_EQ(c.installedBefore, IsProductRegistered(m_package.productCode));
+        EXPECT_FALSE(PathExists(m_dir / L"setup.log"));
+
+        const PlanJson plan = Plan();
+        // The attended first installation would have asked: the offer is written down.
+        EXPECT_EQ(c.asks ? "dialog" : "no choice", plan["language"]["decision"]);
+        if (c.asks) {
+            EXPECT_EQ(PlanText(m_dir / L"user.mst"), plan["language"]["dialog"]["items"][0]["transform"]);
+            EXPECT_EQ(PlanText(m_dir / L"user.mst"),
+                      (*PlanSetting(plan, "QZ_SETUP_LANG_TRANSFORM"))["value"]);
+        }
+        for (const char* part : {"program", "machine", "settings", "language", "moment", "log", "end"})
+            EXPECT_TRUE(plan.contains(part)) << part;
+        EXPECT_EQ("would call the installer", plan["end"]["outcome"]);
+        EXPECT_EQ(0, plan["end"]["exitCode"]);
+        EXPECT_EQ(0, plan["end"]["installerExitCode"]);
+        ASSERT_NE(nullptr, PlanSetting(plan, "QZ_SETUP_PACKAGE_FILE"));
+        EXPECT_EQ(PlanText(m_dir / L"agent.msi"), (*PlanSetting(plan, "QZ_SETUP_PACKAGE_FILE"))["value"]);
+        // The program is the one this test program was built with.
+        EXPECT_EQ(sizeof(void*) == 8 ? "64-bit" : "32-bit", plan["program"]["configuration"]);
+
+        if (PathExists(m_dir / L"exit.txt")) {
+            const ExitFile exit = ReadExitFile(m_dir / L"exit.txt");
+            EXPECT_EQ("0", exit.normalised);
+            EXPECT_EQ("0", exit.code);
+            EXPECT_EQ(ToUtf8(Message(IDS_PLAN_WRITTEN, m_dir / L"plan.json")), exit.text);
+        }
+        RemoveProduct(m_package.productCode);
+    }
+}
+
+// Where each setting came from: the three sources in their order, what the
+// environment expansion and the derivation changed, and what was passed over.
+TEST_F(PlanRun, EverySettingSaysWhereItCameFrom) {
+    WriteFileBytes(m_dir / L"qz-setup.dat", "QZ_SETUP_PACKAGE_NAME=Plan Agent\r\n"
+                                            "INSTALLDIR=from control file\r\n"
+                                            "COMPANY=from control file\r\n"
+                                            "DB_PASSWORD=control secret\r\n");
+    WriteFileBytes(m_dir / L"answers.rsp", "COMPANY=from response file\r\n"
+                                           "ANSWER=42\r\n"
+                                           "DB_PASSWORD=response secret\r\n"
+                                           "QZ_SETUP_EXIT_FILE=exit.txt\r\n");
+    m_options.process.setEnv[L"QZ_PLAN_FOLDER"] = L"plan-folder";
+    const SetupRun run =
+        Run({L"/r", L"answers.rsp", L"QZ_SETUP_PLAN=plan.json", L"/l", L"%QZ_PLAN_FOLDER%\\x.log",
+             L"INSTALLDIR=from command line", L"Admin_Password=command secret"});
+    EXPECT_EQ(0u, run.exitCode);
+    const PlanJson plan = Plan();
+
+    const struct {
+        const char* name;
+        std::string value;
+        const char* origin;
+        const char* givenBy; // null: the origin gave it
+        std::string givenAs;
+        std::vector<std::pair<std::string, std::string>> passedOver;
+        bool property;
+    } cases[] = {
+        {"INSTALLDIR",
+         "from command line",
+         "command line",
+         nullptr,
+         "",
+         {{"control file", "from control file"}},
+         true},
+        {"COMPANY",
+         "from control file",
+         "control file",
+         nullptr,
+         "",
+         {{"response file", "from response file"}},
+         true},
+        {"ANSWER", "42", "response file", nullptr, "", {}, true},
+        {"QZ_SETUP_PACKAGE_NAME", "Plan Agent", "control file", nullptr, "", {}, false},
+        {"QZ_SETUP_EXIT_FILE", "exit.txt", "response file", nullptr, "", {}, false},
+        {"QZ_SETUP_LOG_FILE",
+         "plan-folder\\x.log",
+         "environment expansion",
+         "command line",
+         "%QZ_PLAN_FOLDER%\\x.log",
+         {},
+         false},
+        {"QZ_SETUP_RESPONSE_FILE",
+         PlanText(m_dir / L"answers.rsp"),
+         "derived",
+         "command line",
+         "answers.rsp",
+         {},
+         false},
+        {"QZ_SETUP_PACKAGE_FILE", PlanText(m_dir / L"agent.msi"), "derived", nullptr, "", {}, false},
+        {"QZ_SETUP_PACKAGE_DIR", PlanText(m_dir.path()), "default", nullptr, "", {}, false},
+        {"QZ_SETUP_MODE", "UNATTENDED", "default", nullptr, "", {}, false},
+        {"QZ_SUPPRESS_REBOOT", "1", "default", nullptr, "", {}, false},
+        // Values of names that hold passwords are never shown, wherever they came from.
+        {"Admin_Password", "********", "command line", nullptr, "", {}, true},
+        {"DB_PASSWORD", "********", "control file", nullptr, "", {{"response file", "********"}}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PlanJson* setting = PlanSetting(plan, c.name);
+        ASSERT_NE(nullptr, setting);
+        EXPECT_EQ(c.value, (*setting)["value"]);
+        EXPECT_EQ(c.origin, (*setting)["origin"]);
+        if (c.givenBy) {
+            EXPECT_EQ(c.givenBy, setting->value("givenBy", std::string()));
+            EXPECT_EQ(c.givenAs, setting->value("givenAs", std::string()));
+        } else {
+            EXPECT_FALSE(setting->contains("givenBy"));
+        }
+        std::vector<std::pair<std::string, std::string>> passed;
+        if (setting->contains("passedOver"))
+            for (const auto& other : (*setting)["passedOver"])
+                passed.emplace_back(other["by"], other["value"]);
+        EXPECT_EQ(c.passedOver, passed);
+        EXPECT_EQ(c.property, (*setting)["installerProperty"]);
+    }
+    EXPECT_EQ(std::string::npos, ReadFileBytes(m_dir / L"plan.json").find("secret"));
+}
+
+// A run that would end before the installer: the plan says how, and the plan
+// run ends with the exit code that run would end with.
+TEST_F(PlanRun, AnEarlyEndIsPlannedWithItsMessageAndExitCodes) {
+    const struct {
+        const char* what;
+        std::vector<std::wstring> arguments;
+        const char* controlFile; // null: none
+        const char* outcome;
+        int message;
+        int resultCode;
+        DWORD exitCode;
+        DWORD installerExitCode;
+    } cases[] = {
+        {"no package matches",
+         {L"/p", L"No Such Agent"},
+         nullptr,
+         "would end before the installer",
+         130,
+         30665,
+         1,
+         1619},
+        {"a mode in lower case",
+         {L"/p", L"Plan Agent", L"QZ_SETUP_MODE=unattended"},
+         nullptr,
+         "would end before the installer",
+         127,
+         30665,
+         1,
+         1603},
+        {"a missing response file",
+         {L"/p", L"Plan Agent", L"/r", L"missing.rsp"},
+         nullptr,
+         "would end before the installer",
+         118,
+         2,
+         2,
+         1603},
+        {"a refused control file",
+         {L"/p", L"Plan Agent"},
+         "no equals sign\r\n",
+         "would end before the installer",
+         117,
+         1,
+         1,
+         1603},
+        {"help", {L"/p", L"Plan Agent", L"/h"}, nullptr, "would show help", 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        for (const bool installerCodes : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (installerCodes ? ", installer exit codes" : ""));
+            DeleteFileW((m_dir / L"qz-setup.dat").c_str());
+            if (c.controlFile)
+                WriteFileBytes(m_dir / L"qz-setup.dat", c.controlFile);
+            DeleteFileW((m_dir / L"plan.json").c_str());
+            DeleteFileW((m_dir / L"exit.txt").c_str());
+            std::vector<std::wstring> arguments = c.arguments;
+            arguments.insert(arguments.end(), {L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"});
+            if (installerCodes)
+                arguments.push_back(L"QZ_SETUP_EXIT_CODE=INSTALLER");
+
+            const SetupRun run = Run(arguments);
+            EXPECT_EQ(installerCodes ? c.installerExitCode : c.exitCode, run.exitCode);
+            EXPECT_TRUE(run.dialogs.empty());
+            const PlanJson plan = Plan();
+            const PlanJson& end = plan["end"];
+            EXPECT_EQ(c.outcome, end["outcome"]);
+            EXPECT_EQ(c.resultCode, end["resultCode"]);
+            EXPECT_EQ(c.exitCode, end["exitCode"]);
+            EXPECT_EQ(c.installerExitCode, end["installerExitCode"]);
+            if (c.message != 0) {
+                EXPECT_EQ(c.message, end["message"]["id"]);
+                // The message is the one the run logged (or, for an early end,
+                // the result text): the plan's log holds it.
+                const std::string text = end["message"]["text"];
+                EXPECT_FALSE(text.empty());
+                bool logged = end["resultText"] == text;
+                for (const auto& line : plan["log"])
+                    logged = logged || line.get<std::string>().find(text) != std::string::npos;
+                EXPECT_TRUE(logged) << text;
+            } else {
+                EXPECT_FALSE(end.contains("message"));
+            }
+            // The exit file holds the run's result as it would.
+            const ExitFile exit = ReadExitFile(m_dir / L"exit.txt");
+            EXPECT_EQ(std::to_string(c.resultCode), exit.code);
+        }
+    }
+    DeleteFileW((m_dir / L"qz-setup.dat").c_str());
+}
+
+// A plan that cannot be written is no success: the run ends with the system's
+// error and message 152, in the exit file and, for an attended user, in the viewer.
+TEST_F(PlanRun, APlanThatCannotBeWrittenIsAFailure) {
+    const std::wstring plan = m_dir / L"no-such-folder\\plan.json";
+    // The message up to its line end: the system's text follows.
+    std::wstring said = Message(IDS_PLAN_NOT_WRITTEN, plan);
+    said = said.substr(0, said.find(L'\n'));
+    {
+        SCOPED_TRACE("unattended");
+        const SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=" + plan, L"/e", L"exit.txt",
+                                  L"QZ_SETUP_EXIT_CODE=INSTALLER"});
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), run.exitCode);
+        EXPECT_TRUE(run.dialogs.empty());
+        const ExitFile exit = ReadExitFile(m_dir / L"exit.txt");
+        EXPECT_EQ("3", exit.normalised);
+        EXPECT_EQ("3", exit.code);
+        EXPECT_EQ(0u, exit.text.find(ToUtf8(said))) << exit.text;
+    }
+    {
+        SCOPED_TRACE("attended");
+        const SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=" + plan, L"QZ_SETUP_MODE=INSTALL"});
+        EXPECT_EQ(1u, run.exitCode);
+        ASSERT_EQ(1u, run.dialogs.size());
+        EXPECT_NE(std::wstring::npos, run.dialogs[0].find(L"QZSETUP:BOOTSTRAP:ERR:3:" + said))
+            << ToUtf8(run.dialogs[0]);
+        EXPECT_EQ(0, m_languageDialogs);
+    }
+    EXPECT_FALSE(IsProductRegistered(m_package.productCode));
+}
+
+} // namespace

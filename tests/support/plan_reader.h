@@ -1,0 +1,31 @@
+// Reading the plans that qz-setup.exe writes, and watching that a plan run
+// leaves the machine as it was.
+#pragma once
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <string>
+
+namespace qztest {
+
+using PlanJson = nlohmann::ordered_json;
+
+// The plan file parsed; throws std::runtime_error when it is missing or no JSON.
+PlanJson ReadPlan(const std::wstring& path);
+
+// A wide text as the plan holds it (UTF-8), and back.
+std::string PlanText(const std::wstring& text);
+
+// The entry of the plan's "settings" with that name; null when there is none.
+const PlanJson* PlanSetting(const PlanJson& plan, const std::string& name);
+
+// Every file and folder under `dir` (recursively, paths relative to it),
+// leaving out the folder `skip` (a full path ending in a backslash).
+std::set<std::wstring> ListTree(const std::wstring& dir, const std::wstring& skip = std::wstring());
+
+// The user's TEMP folder, ending in a backslash.
+std::wstring TempFolder();
+
+} // namespace qztest
