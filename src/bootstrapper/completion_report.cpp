@@ -84,17 +84,8 @@ public:
     // A line end as the text mode writes it.
     void PutLineEnd() { Put("\r\n", 2); }
     void PutNumber(int value) {
-        char digits[12];
-        int count = 0;
-        unsigned rest = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-        do {
-            digits[count++] = static_cast<char>('0' + rest % 10);
-            rest /= 10;
-        } while (rest != 0);
-        if (value < 0)
-            Put("-", 1);
-        while (count > 0)
-            Put(&digits[--count], 1);
+        const DecimalDigits digits(value);
+        Put(digits.begin(), digits.size());
     }
     bool Flush() {
         DWORD written = 0;

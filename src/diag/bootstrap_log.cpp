@@ -8,6 +8,7 @@
 
 #include "diag/errors.h"
 #include "diag/messages.h"
+#include "diag/text_conversion.h"
 #include "system/path_helpers.h"
 #include "system/win_owners.h"
 
@@ -143,39 +144,40 @@ std::wstring DirectoryOf(const std::wstring& path) {
     return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
 }
 
-// The line goes out in its pieces, as FormatLogLine joins them: nothing is
-// allocated on the way, so the result of a run whose memory has run out
-// still reaches an open log.
-void WriteLine(const DWORD* code, const std::wstring& text, LogKind kind) {
-    std::wostream& stream = kind == LOG_ERROR ? std::wcerr : std::wcout;
+// The one layout of a log line, written piece by piece into `out` (a wide
+// stream, or anything with its write and put): nothing is allocated on the
+// way that `out` does not allocate itself, so the result of a run whose
+// memory has run out still reaches an open log.
+template <class Out> void PutLogLine(Out& out, const DWORD* code, const std::wstring& text, LogKind kind) {
     const wchar_t* const prefix = kind == LOG_ERROR ? kErrorPrefix : kInfoPrefix;
-    stream.write(prefix, static_cast<std::streamsize>(std::char_traits<wchar_t>::length(prefix)));
-    if (code) {
-        wchar_t digits[10];
-        int count = 0;
-        DWORD rest = *code;
-        do {
-            digits[count++] = static_cast<wchar_t>(L'0' + rest % 10);
-            rest /= 10;
-        } while (rest != 0);
-        while (count > 0)
-            stream.put(digits[--count]);
+    out.write(prefix, static_cast<std::streamsize>(std::char_traits<wchar_t>::length(prefix)));
+    if (code)
+        for (const char digit : DecimalDigits(*code))
+            out.put(static_cast<wchar_t>(digit));
+    out.put(L':');
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.write(L"\r\n", 2);
+}
+
+// A log line collected as text.
+struct LineText {
+    std::wstring line;
+    void write(const wchar_t* text, std::streamsize count) {
+        line.append(text, static_cast<std::size_t>(count));
     }
-    stream.put(L':');
-    stream.write(text.data(), static_cast<std::streamsize>(text.size()));
-    stream.write(L"\r\n", 2);
+    void put(wchar_t c) { line += c; }
+};
+
+void WriteLine(const DWORD* code, const std::wstring& text, LogKind kind) {
+    PutLogLine(kind == LOG_ERROR ? std::wcerr : std::wcout, code, text, kind);
 }
 
 } // namespace
 
 std::wstring FormatLogLine(const DWORD* code, const std::wstring& text, LogKind kind) {
-    std::wstring line = kind == LOG_ERROR ? kErrorPrefix : kInfoPrefix;
-    if (code)
-        line += std::to_wstring(*code);
-    line += L':';
-    line += text;
-    line += L"\r\n";
-    return line;
+    LineText out;
+    PutLogLine(out, code, text, kind);
+    return out.line;
 }
 
 void WriteLogLine(const std::wstring& text, LogKind kind) {

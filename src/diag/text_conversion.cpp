@@ -304,3 +304,15 @@ std::wstring DecodeUtf8(const std::string& bytes) {
     text.resize(static_cast<std::size_t>(to - (text.empty() ? nullptr : &text[0])));
     return text;
 }
+
+DecimalDigits::DecimalDigits(long long value) noexcept : m_first(sizeof m_text) {
+    // The magnitude as unsigned, so that the smallest value has one too.
+    unsigned long long rest =
+        value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    do {
+        m_text[--m_first] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    if (value < 0)
+        m_text[--m_first] = '-';
+}

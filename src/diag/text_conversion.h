@@ -1,5 +1,6 @@
 // Text crossing into other encodings: ANSI code page conversions, the UTF-8
-// and pass-through stream facets, and a small-buffer-optimised text buffer.
+// and pass-through stream facets, a small-buffer-optimised text buffer, and
+// numbers as decimal text.
 #pragma once
 #include <windows.h>
 
@@ -102,3 +103,18 @@ protected:
 // the bytes is malformed UTF-8 like any other and decodes the way the system
 // decodes malformed bytes (U+FFFD), so invalid bytes never refuse a text.
 std::wstring DecodeUtf8(const std::string& bytes);
+
+// A number as decimal text, made without the heap, for the lines and files
+// that must still be written when memory has run out: no digit grouping, no
+// fill, a minus sign for negative values only. The digits are ASCII.
+class DecimalDigits {
+public:
+    explicit DecimalDigits(long long value) noexcept;
+    const char* begin() const noexcept { return m_text + m_first; }
+    const char* end() const noexcept { return m_text + sizeof m_text; }
+    std::size_t size() const noexcept { return sizeof m_text - m_first; }
+
+private:
+    char m_text[20]; // "-9223372036854775808"
+    std::size_t m_first;
+};

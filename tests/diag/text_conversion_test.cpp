@@ -347,4 +347,28 @@ TEST(DecodeUtf8, InvalidAndCutSequencesBecomeReplacementCharacters) {
     }
 }
 
+// Written without the heap for the log's result line and the exit file of a
+// run whose memory has run out: every width, both signs and both extremes.
+TEST(DecimalDigits, WritesEveryValueWithoutGroupingOrFill) {
+    const struct {
+        long long value;
+        const char* text;
+    } cases[] = {
+        {0, "0"},
+        {7, "7"},
+        {1603, "1603"},
+        {-1, "-1"},
+        {4294967295LL, "4294967295"},
+        {-2147483647LL - 1, "-2147483648"},
+        {9223372036854775807LL, "9223372036854775807"},
+        {-9223372036854775807LL - 1, "-9223372036854775808"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const DecimalDigits digits(c.value);
+        EXPECT_EQ(std::string(c.text), std::string(digits.begin(), digits.end()));
+        EXPECT_EQ(std::strlen(c.text), digits.size());
+    }
+}
+
 } // namespace
