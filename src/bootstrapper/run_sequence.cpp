@@ -181,9 +181,11 @@ bool RunSteps(RunResult& result) {
     }
     g_variables = &variables;
 
-    unsigned outcome = static_cast<unsigned>(CoreBootstrapper_PreInstall());
+    // One wait for a busy installer over the whole run.
+    InstallerBusyWait busyWait = InstallerBusyWait::ForRun();
+    unsigned outcome = static_cast<unsigned>(CoreBootstrapper_PreInstall(busyWait));
     if (outcome == 0)
-        outcome = RunPackage();
+        outcome = RunPackage(busyWait);
 
     result.end = RunEnd::InstallerCalled;
     result.installerResult = outcome;

@@ -18,8 +18,18 @@ unsigned SecondsLeft(ULONGLONG now, ULONGLONG deadline) {
 
 } // namespace
 
+InstallerBusyWait InstallerBusyWait::ForRun() {
+    const SetupMode mode = GetSetupMode();
+    std::wstring value;
+    unsigned seconds = 0;
+    if ((mode != UNATTENDED && mode != UNATTENDED_UNINSTALL) || !GetVariable(QZ_SETUP_BUSY_WAIT, value) ||
+        !ParseBusyWaitSeconds(value, seconds))
+        return InstallerBusyWait();
+    return InstallerBusyWait(seconds);
+}
+
 bool InstallerBusyWait::WaitUntilFree() {
-    if (!IsInstallerBusy())
+    if (!m_applies || !IsInstallerBusy())
         return true;
     ULONGLONG now = GetTickCount64();
     if (!m_started) {
@@ -38,17 +48,4 @@ bool InstallerBusyWait::WaitUntilFree() {
         now = GetTickCount64();
     }
     return false;
-}
-
-bool WaitForInstaller() {
-    const SetupMode mode = GetSetupMode();
-    std::wstring value;
-    unsigned seconds = 0;
-    // An attended run leaves it to the installer's own user interface.
-    if ((mode != UNATTENDED && mode != UNATTENDED_UNINSTALL) || !GetVariable(QZ_SETUP_BUSY_WAIT, value) ||
-        !ParseBusyWaitSeconds(value, seconds))
-        return true;
-    // The run's one deadline: made on the first call, kept for the next.
-    static InstallerBusyWait wait(seconds);
-    return wait.WaitUntilFree();
 }

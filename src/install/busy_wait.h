@@ -3,24 +3,29 @@
 #pragma once
 #include <windows.h>
 
-// One deadline for the whole run, counted from its first wait.
+// The run's wait for a busy installer: one deadline for the whole run,
+// counted from its first wait. The run makes it once and hands it to each
+// of its installer calls.
 class InstallerBusyWait {
 public:
-    explicit InstallerBusyWait(unsigned seconds) : m_seconds(seconds) {}
+    // No wait: the installer is called whatever it is doing.
+    InstallerBusyWait() = default;
+    explicit InstallerBusyWait(unsigned seconds) : m_applies(true), m_seconds(seconds) {}
+
+    // The wait of the run whose settings are published: an unattended run
+    // with QZ_SETUP_BUSY_WAIT waits; an attended one leaves it to the
+    // installer's own user interface.
+    static InstallerBusyWait ForRun();
 
     // Waits while the installer is busy, looking again about once a second,
     // until the deadline. A call that finds the installer busy logs message
-    // 131 once, with the seconds left. True when the installer is free;
-    // false when time ran out.
+    // 131 once, with the seconds left. True when the installer may be
+    // called: it is free, or no wait applies; false when time ran out.
     bool WaitUntilFree();
 
 private:
-    unsigned m_seconds;
+    bool m_applies = false;
+    unsigned m_seconds = 0;
     bool m_started = false;
     ULONGLONG m_deadline = 0;
 };
-
-// Before an installer call: in an unattended run with QZ_SETUP_BUSY_WAIT,
-// waits for the installer as above, with the run's one deadline. True when
-// the installer may be called: it is free, or no wait applies.
-bool WaitForInstaller();

@@ -138,7 +138,7 @@ std::wstring BuildInstallProperties(bool productRegistered) {
     return properties;
 }
 
-unsigned RunPackage() {
+unsigned RunPackage(InstallerBusyWait& busyWait) {
     const auto& msi = Msi();
     const std::wstring packagePath = ReadVariable(QZ_SETUP_PACKAGE_FILE);
     const std::wstring packageName = ReadVariable(QZ_SETUP_PACKAGE_NAME);
@@ -177,7 +177,7 @@ unsigned RunPackage() {
 
     // Another installation running: an unattended run that asks for it waits;
     // when time runs out the run ends as if the installer had said so.
-    if (!WaitForInstaller())
+    if (!busyWait.WaitUntilFree())
         return ERROR_INSTALL_ALREADY_RUNNING;
 
     FlushLogStreams();

@@ -2,8 +2,12 @@
 #pragma once
 #include <string>
 
-// The installer's result, unchanged.
-unsigned RunPackage();
+#include "install/busy_wait.h"
+
+// The installer's result, unchanged. A busy installer is waited for with the
+// run's `busyWait`; when its time runs out the result is 1618, as if the
+// installer had said so.
+unsigned RunPackage(InstallerBusyWait& busyWait);
 
 // The pass-through variables as installer properties (" NAME="value"" ...).
 std::wstring BuildPropertyString();

@@ -25,9 +25,9 @@ constexpr DWORD kPreInstallLogMode =
     INSTALLLOGMODE_PROPERTYDUMP | INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_EXTRADEBUG;
 static_assert(kPreInstallLogMode == 0x3400, "the pre-install's log mode");
 
-void InstallRedistributable(const std::wstring& path) {
+void InstallRedistributable(const std::wstring& path, InstallerBusyWait& busyWait) {
     // Given up when the installer stays busy; the main package runs anyway.
-    if (!WaitForInstaller())
+    if (!busyWait.WaitUntilFree())
         return;
     const auto& msi = Msi();
     msi.SetInternalUI(INSTALLUILEVEL_NONE, nullptr);
@@ -62,7 +62,7 @@ std::wstring RedistributableFileName(const MachineFacts& machine, DWORD packageP
     return std::wstring(L"MSVS2010SP1_") + RedistributableSuffix(processor) + L".msi";
 }
 
-int CoreBootstrapper_PreInstall() {
+int CoreBootstrapper_PreInstall(InstallerBusyWait& busyWait) {
     const MachineFacts machine = GetMachineFacts();
     if (GetSetupMode() != UNATTENDED)
         return 0;
@@ -75,7 +75,7 @@ int CoreBootstrapper_PreInstall() {
     std::wstring path = RedistributableFileName(machine, packagePlatform);
     Rel2AbsFilePath(path);
     if (FileExists(path))
-        InstallRedistributable(path);
+        InstallRedistributable(path, busyWait);
     else
         ReportMissing(path);
     return 0;

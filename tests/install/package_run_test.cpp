@@ -203,7 +203,8 @@ TEST(PackageRunTest, InstallerReceivesValuesWithQuotesUnchanged) {
     unsigned result = 0;
     {
         LogStreamCapture capture(log);
-        result = RunPackage();
+        InstallerBusyWait noWait;
+        result = RunPackage(noWait);
     }
     EXPECT_EQ(result, 1603u);
     EXPECT_EQ(g_lastInstallerError, 25000u);

@@ -89,7 +89,8 @@ TEST(PreInstall, AMissingRedistributableIsNotedOnlyWhenUnattendedAndVerbose) {
         int result = -1;
         {
             LogStreamCapture capture(log);
-            result = CoreBootstrapper_PreInstall();
+            InstallerBusyWait noWait;
+            result = CoreBootstrapper_PreInstall(noWait);
         }
         EXPECT_EQ(result, 0);
         EXPECT_EQ(log.str(), c.logged);
@@ -118,7 +119,8 @@ TEST(PreInstall, InstallsSilentlyWithTheRebootPieceAndLogsIntoTheLogFile) {
     std::wstringbuf log;
     {
         LogStreamCapture capture(log);
-        EXPECT_EQ(CoreBootstrapper_PreInstall(), 0);
+        InstallerBusyWait noWait;
+        EXPECT_EQ(CoreBootstrapper_PreInstall(noWait), 0);
     }
     const bool installed = IsProductRegistered(redistributable.productCode);
     RemoveProduct(redistributable.productCode);
