@@ -83,17 +83,6 @@ TEST(InstallerExitCodeTest, ACancelledChoiceIsAUserExit) {
     }
 }
 
-// The mutex Windows Installer holds while an installation executes; Wine's
-// installer does not take it, so a test can.
-class HeldInstallerMutex {
-public:
-    HeldInstallerMutex() : m_mutex(CreateMutexW(nullptr, FALSE, L"Global\\_MSIExecute")) {}
-    bool held() const { return m_mutex.valid(); }
-
-private:
-    UniqueKernelHandle m_mutex;
-};
-
 // One way a run can end: how the folder is set up, the arguments, and the
 // exit code with the default codes and with installer codes.
 struct Ending {

@@ -16,16 +16,13 @@
 #include "diag/bootstrap_log.h"
 #include "install/pre_install.h"
 #include "support/package_builder.h"
+#include "support/published_variables.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
 #include "system/machine_queries.h"
 #include "system/win_owners.h"
 
 namespace {
-
-UniqueKernelHandle HoldInstallerMutex() {
-    return UniqueKernelHandle(CreateMutexW(nullptr, FALSE, L"Global\\_MSIExecute"));
-}
 
 std::wstring Waiting(unsigned seconds) {
     return L"QZSETUP:BOOTSTRAP:INFO::Windows Installer is busy with another installation. Waiting up to " +
@@ -43,8 +40,8 @@ TEST(InstallerBusyWait, AFreeInstallerIsNotWaitedFor) {
 }
 
 TEST(InstallerBusyWait, OneDeadlineForTheWholeRun) {
-    UniqueKernelHandle mutex = HoldInstallerMutex();
-    ASSERT_TRUE(mutex.valid());
+    qztest::HeldInstallerMutex mutex;
+    ASSERT_TRUE(mutex.held());
     std::wstringbuf log;
     LogStreamCapture capture(log);
     InstallerBusyWait wait(2);
@@ -62,21 +59,59 @@ TEST(InstallerBusyWait, OneDeadlineForTheWholeRun) {
     EXPECT_EQ(Waiting(2) + Waiting(0), log.str());
 
     // Once the installer is free, a call goes ahead whatever the deadline.
-    mutex.reset();
+    mutex.release();
     EXPECT_TRUE(wait.WaitUntilFree());
     EXPECT_EQ(Waiting(2) + Waiting(0), log.str());
 }
 
+// The run makes its wait from its settings: only an unattended run with
+// QZ_SETUP_BUSY_WAIT waits, and each run has a deadline of its own, so a
+// second run in the same process waits its whole time again.
+TEST(InstallerBusyWait, EachRunMakesItsOwnWaitFromItsSettings) {
+    qztest::HeldInstallerMutex mutex;
+    ASSERT_TRUE(mutex.held());
+    const VariableMap unattended = {{QZ_SETUP_MODE, L"UNATTENDED"}, {QZ_SETUP_BUSY_WAIT, L"1"}};
+    const struct {
+        const char* what;
+        VariableMap variables;
+        bool waits;
+    } cases[] = {
+        {"attended", {{QZ_SETUP_MODE, L"INSTALL"}, {QZ_SETUP_BUSY_WAIT, L"1"}}, false},
+        {"no mode", {{QZ_SETUP_BUSY_WAIT, L"1"}}, false},
+        {"unattended without the setting", {{QZ_SETUP_MODE, L"UNATTENDED"}}, false},
+        {"unattended", unattended, true},
+        {"the next unattended run", unattended, true},
+        {"unattended removal", {{QZ_SETUP_MODE, L"UNATTENDED_UNINSTALL"}, {QZ_SETUP_BUSY_WAIT, L"1"}}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const qztest::PublishedVariables published(c.variables);
+        std::wstringbuf log;
+        LogStreamCapture capture(log);
+        InstallerBusyWait wait = InstallerBusyWait::ForRun();
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(!c.waits, wait.WaitUntilFree());
+        const ULONGLONG took = GetTickCount64() - start;
+        if (c.waits) {
+            EXPECT_GE(took, 900u);
+            EXPECT_EQ(Waiting(1), log.str());
+        } else {
+            EXPECT_LT(took, 900u);
+            EXPECT_EQ(L"", log.str());
+        }
+    }
+}
+
 TEST(InstallerBusyWait, GoesAheadSoonAfterTheInstallerIsFree) {
-    UniqueKernelHandle mutex = HoldInstallerMutex();
-    ASSERT_TRUE(mutex.valid());
+    qztest::HeldInstallerMutex mutex;
+    ASSERT_TRUE(mutex.held());
     std::wstringbuf log;
     LogStreamCapture capture(log);
     InstallerBusyWait wait(60);
 
     std::thread release([&mutex] {
         Sleep(1500);
-        mutex.reset();
+        mutex.release();
     });
     const ULONGLONG start = GetTickCount64();
     const bool free = wait.WaitUntilFree();
@@ -99,8 +134,7 @@ protected:
         desc.installFolder = L"QZ Busy Agent";
         desc.productCode = m_productCode = qztest::NewGuid();
         qztest::BuildPackage(desc, m_dir / L"package.msi");
-        m_mutex = HoldInstallerMutex();
-        ASSERT_TRUE(m_mutex.valid());
+        ASSERT_TRUE(m_mutex.held());
     }
     void TearDown() override { qztest::RemoveProduct(m_productCode); }
 
@@ -114,7 +148,7 @@ protected:
 
     qztest::TempDir m_dir;
     std::wstring m_productCode;
-    UniqueKernelHandle m_mutex;
+    qztest::HeldInstallerMutex m_mutex;
 };
 
 TEST_F(BusyInstallerRun, HeldThroughoutTheRunEndsAsABusyInstaller) {
@@ -143,7 +177,7 @@ TEST_F(BusyInstallerRun, HeldThroughoutTheRunEndsAsABusyInstaller) {
 TEST_F(BusyInstallerRun, InstallsOnceTheOtherInstallationEnds) {
     std::thread release([this] {
         Sleep(3000);
-        m_mutex.reset();
+        m_mutex.release();
     });
     ULONGLONG took = 0;
     const qztest::SetupRun run = Run(

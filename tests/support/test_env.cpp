@@ -159,4 +159,6 @@ std::wstring SystemText(DWORD error) {
     return text;
 }
 
+HeldInstallerMutex::HeldInstallerMutex() : m_mutex(CreateMutexW(nullptr, FALSE, L"Global\\_MSIExecute")) {}
+
 } // namespace qztest

@@ -1,10 +1,13 @@
 // Small helpers shared by the tests: scratch directories, file contents,
-// text conversion for assertions, and where the built programs are.
+// text conversion for assertions, where the built programs are, and a busy
+// installer.
 #pragma once
 #include <windows.h>
 
 #include <string>
 #include <vector>
+
+#include "system/win_owners.h"
 
 namespace qztest {
 
@@ -51,5 +54,18 @@ std::vector<std::wstring> SplitLines(const std::wstring& text, const std::wstrin
 
 // The system text of an error number, as FormatMessageW gives it.
 std::wstring SystemText(DWORD error);
+
+// Holds the mutex that Windows Installer holds while an installation
+// executes, so that a run finds the installer busy (Wine's own installer
+// does not take it). Released when destroyed, or by release().
+class HeldInstallerMutex {
+public:
+    HeldInstallerMutex();
+    bool held() const { return m_mutex.valid(); }
+    void release() { m_mutex.reset(); }
+
+private:
+    UniqueKernelHandle m_mutex;
+};
 
 } // namespace qztest
