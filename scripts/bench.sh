@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Measures what qz-setup.exe adds to the installer's own work, each figure
-# beside its floor, in one run, interleaved (A B A B ...), and prints a table;
-# the same figures go to <build dir>/bench.json. Like demo.sh and test.sh it
-# installs what is missing and builds first.
+# beside its floor, and holds it against what a publisher would ship instead:
+# a small NSIS installer that runs msiexec on the package (built here, at
+# bench time, with makensis). Every figure is taken in one run, interleaved
+# (A B A B ...), and printed as a table; the same figures go to
+# <build dir>/bench.json. Like demo.sh and test.sh it installs what is missing
+# and builds first.
 #
 # It runs the 32-bit build where this machine runs 32-bit code, and the 64-bit
 # build of the same sources under wine64 where it does not, and says which.
@@ -61,12 +64,13 @@ if [ -z "${QZ_BENCH_IN_SUITE:-}" ]; then
     toolchain() { echo "$root/cmake/mingw-$([ "$1" = x86 ] && echo i686 || echo x86_64).cmake"; }
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$(toolchain $arch)" >/dev/null
     cmake --build "$build" -j"$(nproc)" --target qz-setup qz-run qz-make-package qz-make-transform \
-        qz-bench-empty qz-bench-empty-user32 qz-bench-locate-floor qz-bench-transform-floor qz-bench-run >/dev/null
-    # The other build's executable, for its size only.
+        qz-bench-empty qz-bench-empty-user32 qz-bench-empty-runtime qz-bench-locate-floor qz-bench-transform-floor \
+        qz-bench-log-floor qz-bench-run >/dev/null
+    # The other build's executable, for its size only (and the runtime's share of it).
     other_arch=$([ "$arch" = x86 ] && echo x64 || echo x86)
     cmake -S "$root" -B "$other" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$(toolchain "$other_arch")" \
         >/dev/null
-    cmake --build "$other" -j"$(nproc)" --target qz-setup >/dev/null
+    cmake --build "$other" -j"$(nproc)" --target qz-setup qz-bench-empty-runtime >/dev/null
     "$root/tests/support/wine-prefix.sh" "$build"
     trap '"$root/tests/support/wine-prefix.sh" "$build" stop' EXIT
 fi
@@ -148,15 +152,48 @@ for exe in "$build32/bin/qz-setup.exe" "$build64/bin/qz-setup.exe"; do
     fi
 done
 
-# ------------------------------------------------------------ 1. install and remove cycle
-echo "== 1. install and remove cycle: qz-setup.exe /f and /p against msiexec, $pairs pairs"
+# ------------------------------------------------------------ the NSIS peer
+# The installer a publisher would otherwise ship beside the package
+# (tests/support/bench/wrapper.nsi), built now with the stub of this
+# configuration's bitness, so that both sides run under the same Wine loader:
+# the wrapper, and the same installer with an empty section.
+command -v makensis >/dev/null || fail "makensis is missing: scripts/setup.sh installs it (Debian package nsis)"
+[ "$arch" = x86 ] && stub=x86-unicode || stub=amd64-unicode
+nsis() { # OUTPUT [PACKAGE]
+    local out
+    out="$(makensis -V2 -WX -NOCD -DTARGET=$stub -DOUTFILE="$1" ${2:+"-DPACKAGE=$2"} \
+        "$root/tests/support/bench/wrapper.nsi" 2>&1)" || fail "makensis failed: $out"
+    [ -s "$1" ] || fail "makensis made no $1"
+}
 cycle="$work/cycle"
 mkdir -p "$cycle"
+nsis "$cycle/wrapper.exe" "QZ Bench Sample.msi"
+nsis "$work/empty-wrapper.exe"
+meta nsis "$(makensis -VERSION 2>/dev/null), stub $stub"
+meta size_nsis_wrapper "$(stat -c %s "$cycle/wrapper.exe")"
+meta size_nsis_empty "$(stat -c %s "$work/empty-wrapper.exe")"
+
+# ------------------------------------------------------------ 1. install and remove cycle
+echo "== 1. install and remove cycle: qz-setup.exe /f and /p against msiexec and against the NSIS wrapper," \
+    "$pairs pairs"
 cp "$bin/qz-setup.exe" "$cycle/"
 code="$(make_package "$cycle/QZ Bench Sample.msi" "QZ Bench Sample")"
 [ -n "$code" ] || fail "no product code for the sample package"
 wcycle="$(winpath "$cycle")"
 setup="$wcycle\\qz-setup.exe"
+wrapper="$wcycle\\wrapper.exe"
+# A product code that nothing installs: msiexec's early end.
+absent_code='{6B0C2E51-93A4-4F7D-8E21-5C3B9A0D7F64}'
+# The wrapper hands msiexec's exit code on as its own: without the package
+# beside it, the code msiexec gives for a missing package.
+mkdir -p "$work/alone"
+cp "$cycle/wrapper.exe" "$work/alone/"
+walone="$(winpath "$work/alone")"
+missing="$(value exit "$(wine "$bin/qz-bench-run.exe" --cwd "$walone" "$msiexec_exe" /i "QZ Bench Sample.msi" /qn \
+    2>/dev/null | tr -d '\r')")"
+[ -n "$missing" ] && [ "$missing" != 0 ] || fail "msiexec did not fail on a missing package: exit '$missing'"
+timed --cwd "$walone" --expect "$missing" "$walone\\wrapper.exe" >/dev/null
+meta nsis_missing_package_exit "$missing"
 clean_logs() { rm -f "$cycle"/*.log "$cycle"/*.txt; }
 
 # Package location by name may not be part of this build yet: one probe run
@@ -186,6 +223,8 @@ for pair in $(seq "$pairs"); do
         /i "QZ Bench Sample.msi" /qn /l*v msiexec.log
     measure cycle msiexec_remove "$pair" --cwd "$wcycle" --expect 0 --removed "$code" "$msiexec_exe" \
         /x "QZ Bench Sample.msi" /qn /l*v msiexec.log
+    measure cycle nsis_install "$pair" --cwd "$wcycle" --expect 0 --installed "$code" "$wrapper"
+    measure cycle nsis_remove "$pair" --cwd "$wcycle" --expect 0 --removed "$code" "$wrapper" /x
     if [ $by_name = yes ]; then
         clean_logs
         measure cycle qz_name_install "$pair" --cwd "$wcycle" --expect 0 --installed "$code" "$setup" \
@@ -269,10 +308,12 @@ python3 "$root/tests/support/show-log.py" "$with/qz.log" | grep -q 'language tra
     fail "the run with transforms left no catalogue line in its log"
 
 # ------------------------------------------------------------ 4. fixed cost
-echo "== 4. fixed cost: a run that ends before any installer work, against an empty program, $pairs pairs"
+echo "== 4. fixed cost: a run that ends before any installer work, against an empty program and an empty" \
+    "NSIS installer, $pairs pairs"
 fixed="$work/fixed"
 mkdir -p "$fixed"
-cp "$bin/qz-setup.exe" "$bin/qz-bench-empty.exe" "$bin/qz-bench-empty-user32.exe" "$fixed/"
+cp "$bin/qz-setup.exe" "$bin/qz-bench-empty.exe" "$bin/qz-bench-empty-user32.exe" "$bin/qz-bench-empty-runtime.exe" \
+    "$work/empty-wrapper.exe" "$fixed/"
 wfixed="$(winpath "$fixed")"
 for pair in $(seq "$pairs"); do
     rm -f "$fixed/x.txt"
@@ -281,22 +322,98 @@ for pair in $(seq "$pairs"); do
     measure fixed empty "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\qz-bench-empty.exe"
     # For the record: the same empty program once it imports user32.dll.
     measure fixed empty_user32 "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\qz-bench-empty-user32.exe"
+    measure fixed nsis_empty "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\empty-wrapper.exe"
+    # What the difference in the cycle is made of: the static runtime's
+    # start (an empty program with qz-setup.exe's runtime and imports), and
+    # msiexec ending before any installer work (removing a product that is not
+    # installed), qz-setup.exe's counterpart in the cycle's floor.
+    measure fixed empty_runtime "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\qz-bench-empty-runtime.exe"
+    measure fixed msiexec_early "$pair" --cwd "$wfixed" --expect 1605 "$msiexec_exe" /x "$absent_code" /qn
 done
 meta fixed_exit_file "$(tr -d '\r' <"$fixed/x.txt" | tr '\n' ' ')"
 
 # ------------------------------------------------------------ 5. peak working set
-echo "== 5. peak working set of the installation, $mem_pairs pairs"
+# Of each run's process tree: the program and whatever it starts (the
+# wrapper starts msiexec); the tree of the last pair is on record.
+echo "== 5. peak working set of the installation against msiexec and the NSIS wrapper's process tree," \
+    "$mem_pairs pairs"
+peak_run() { # SIDE PAIR PROGRAM [ARGUMENTS...]: one installation, then its removal
+    local side="$1" pair="$2" out
+    shift 2
+    clean_logs
+    out="$(timed --tree --cwd "$wcycle" --expect 0 --installed "$code" "$@")"
+    record memory "$side" "$pair" "$(value peak "$out")"
+    meta "tree_$side" "$(value tree "$out")"
+    timed --cwd "$wcycle" --expect 0 --removed "$code" "$msiexec_exe" /x "QZ Bench Sample.msi" /qn >/dev/null
+}
 for pair in $(seq "$mem_pairs"); do
+    peak_run qz "$pair" "$setup" /f "QZ Bench Sample.msi" QZ_SETUP_MODE=UNATTENDED /l qz.log
+    peak_run msiexec "$pair" "$msiexec_exe" /i "QZ Bench Sample.msi" /qn /l*v msiexec.log
+    peak_run nsis "$pair" "$wrapper"
+    grep -qi 'msiexec\.exe' <<<"$(sed -n 's/^meta\ttree_nsis\t//p' "$raw" | tail -n 1)" ||
+        fail "the wrapper's msiexec was not seen in its process tree"
+done
+
+# ------------------------------------------------------------ 6. what the cycle's difference is made of
+# Counted once, untimed, in one installation and one removal by file: the
+# package opens (Wine's msi channel names every MsiOpenDatabaseW call) and
+# the bootstrap log's writes (strace sees each write of UTF-16 text into
+# qz.log; the installer's own lines in the same file are ANSI). Their cost
+# comes from the floors: the locate floor's time per candidate (one open
+# and two reads), and qz-bench-log-floor's time per appended line, measured
+# here beside the cycle.
+echo "== 6. what the cycle's difference is made of: package opens and log writes counted, their cost measured"
+count_opens() { # PROGRAM [ARGUMENTS...] -> the number of MsiOpenDatabaseW calls
+    env WINEDEBUG=trace+msi LC_ALL=en_US.UTF-8 "$QZ_WINE" "$bin/qz-bench-run.exe" --cwd "$wcycle" --expect 0 "$@" \
+        >/dev/null 2>"$work/trace.txt" || fail "the traced run failed: $*"
+    grep -c ':MsiOpenDatabaseW' "$work/trace.txt" || true
+    rm -f "$work/trace.txt"
+}
+clean_logs
+meta opens_install "$(count_opens "$setup" /f "QZ Bench Sample.msi" QZ_SETUP_MODE=UNATTENDED /l qz.log)"
+meta opens_remove "$(count_opens "$setup" /f "QZ Bench Sample.msi" QZ_SETUP_MODE=UNATTENDED_UNINSTALL /l qz.log)"
+meta opens_msiexec "$(( $(count_opens "$msiexec_exe" /i "QZ Bench Sample.msi" /qn) + $(count_opens "$msiexec_exe" \
+    /x "QZ Bench Sample.msi" /qn) ))"
+if command -v strace >/dev/null && strace -f --seccomp-bpf -o /dev/null true 2>/dev/null; then
+    count_writes() { # ARGUMENTS of qz-setup.exe -> the number of writes of UTF-16 text into qz.log
+        strace -f --seccomp-bpf -qq -y -e trace=write,pwrite64 -o "$work/strace.txt" \
+            "$QZ_WINE" "$bin/qz-bench-run.exe" --cwd "$wcycle" --expect 0 "$setup" "$@" >/dev/null 2>&1 ||
+            fail "the traced run failed: qz-setup.exe $*"
+        grep -c 'qz\.log>, "\(\\377\\376\)\?[^"\\]\\0' "$work/strace.txt" || true
+    }
     clean_logs
-    out="$(timed --peak --cwd "$wcycle" --expect 0 --installed "$code" "$setup" /f "QZ Bench Sample.msi" \
-        QZ_SETUP_MODE=UNATTENDED /l qz.log)"
-    record memory qz "$pair" "$(value peak "$out")"
-    timed --cwd "$wcycle" --expect 0 --removed "$code" "$msiexec_exe" /x "QZ Bench Sample.msi" /qn >/dev/null
-    clean_logs
-    out="$(timed --peak --cwd "$wcycle" --expect 0 --installed "$code" "$msiexec_exe" /i "QZ Bench Sample.msi" \
-        /qn /l*v msiexec.log)"
-    record memory msiexec "$pair" "$(value peak "$out")"
-    timed --cwd "$wcycle" --expect 0 --removed "$code" "$msiexec_exe" /x "QZ Bench Sample.msi" /qn >/dev/null
+    meta writes_install "$(count_writes /f "QZ Bench Sample.msi" QZ_SETUP_MODE=UNATTENDED /l qz.log)"
+    meta writes_remove "$(count_writes /f "QZ Bench Sample.msi" QZ_SETUP_MODE=UNATTENDED_UNINSTALL /l qz.log)"
+    rm -f "$work/strace.txt"
+else
+    meta writes_install "not counted: strace cannot trace here"
+fi
+for pair in $(seq "$pairs"); do
+    out="$(wine "$bin/qz-bench-log-floor.exe" "$(winpath "$work/floor.log")" 200 2>/dev/null | tr -d '\r')" ||
+        fail "log floor: $out"
+    record log_write floor "$pair" "$(value ms_per_line "$out")"
+done
+
+# ------------------------------------------------------------ 7. what the exe's size is made of
+# The link of each built qz-setup.exe again, with a map beside it, into the
+# work folder (the build's own exe is left as it is): every input section is
+# given to the project, one runtime library, the resources or the linker.
+echo "== 7. size: what each built qz-setup.exe is made of (its link again, with a map)"
+for tree in "$build32" "$build64"; do
+    name=$([ "$tree" = "$build32" ] && echo x86 || echo x64)
+    link="$tree/CMakeFiles/qz-setup.dir/link.txt"
+    [ -f "$link" ] && [ -f "$tree/bin/qz-setup.exe" ] || continue
+    command="$(grep -- ' -o bin/qz-setup.exe ' "$link")" || continue
+    out="$work/size-$name"
+    mkdir -p "$out"
+    command="${command/ -o bin\/qz-setup.exe / -o '$out/qz-setup.exe' '-Wl,-Map=$out/qz-setup.map' }"
+    command="${command/--out-implib,libqz-setup.dll.a/--out-implib,'$out/implib.a'}"
+    (cd "$tree" && eval "$command") >"$out/link.log" 2>&1 || fail "the link with a map failed: $out/link.log"
+    [ "$(stat -c %s "$out/qz-setup.exe")" = "$(stat -c %s "$tree/bin/qz-setup.exe")" ] ||
+        fail "the link with a map made an exe of another size than $tree/bin/qz-setup.exe"
+    python3 "$root/tests/support/bench/size-breakdown.py" "$out/qz-setup.map" "$tree/bin/qz-setup.exe" \
+        "$tree/bin/qz-bench-empty-runtime.exe" >"$out/size.json" || fail "size breakdown failed for $name"
+    meta "size_breakdown_$name" "$out/size.json"
 done
 
 meta load_after "$(cut -d' ' -f1-3 /proc/loadavg)"
