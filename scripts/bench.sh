@@ -64,13 +64,13 @@ if [ -z "${QZ_BENCH_IN_SUITE:-}" ]; then
     toolchain() { echo "$root/cmake/mingw-$([ "$1" = x86 ] && echo i686 || echo x86_64).cmake"; }
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$(toolchain $arch)" >/dev/null
     cmake --build "$build" -j"$(nproc)" --target qz-setup qz-run qz-make-package qz-make-transform \
-        qz-bench-empty qz-bench-empty-user32 qz-bench-empty-runtime qz-bench-locate-floor qz-bench-transform-floor \
-        qz-bench-log-floor qz-bench-run >/dev/null
+        qz-bench-empty qz-bench-empty-user32 qz-bench-empty-runtime qz-bench-empty-imports qz-bench-locate-floor \
+        qz-bench-transform-floor qz-bench-log-floor qz-bench-no-streams qz-bench-run >/dev/null
     # The other build's executable, for its size only (and the runtime's share of it).
     other_arch=$([ "$arch" = x86 ] && echo x64 || echo x86)
     cmake -S "$root" -B "$other" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$(toolchain "$other_arch")" \
         >/dev/null
-    cmake --build "$other" -j"$(nproc)" --target qz-setup qz-bench-empty-runtime >/dev/null
+    cmake --build "$other" -j"$(nproc)" --target qz-setup qz-bench-empty-runtime qz-bench-no-streams >/dev/null
     "$root/tests/support/wine-prefix.sh" "$build"
     trap '"$root/tests/support/wine-prefix.sh" "$build" stop' EXIT
 fi
@@ -182,8 +182,6 @@ code="$(make_package "$cycle/QZ Bench Sample.msi" "QZ Bench Sample")"
 wcycle="$(winpath "$cycle")"
 setup="$wcycle\\qz-setup.exe"
 wrapper="$wcycle\\wrapper.exe"
-# A product code that nothing installs: msiexec's early end.
-absent_code='{6B0C2E51-93A4-4F7D-8E21-5C3B9A0D7F64}'
 # The wrapper hands msiexec's exit code on as its own: without the package
 # beside it, the code msiexec gives for a missing package.
 mkdir -p "$work/alone"
@@ -313,7 +311,7 @@ echo "== 4. fixed cost: a run that ends before any installer work, against an em
 fixed="$work/fixed"
 mkdir -p "$fixed"
 cp "$bin/qz-setup.exe" "$bin/qz-bench-empty.exe" "$bin/qz-bench-empty-user32.exe" "$bin/qz-bench-empty-runtime.exe" \
-    "$work/empty-wrapper.exe" "$fixed/"
+    "$bin/qz-bench-empty-imports.exe" "$work/empty-wrapper.exe" "$fixed/"
 wfixed="$(winpath "$fixed")"
 for pair in $(seq "$pairs"); do
     rm -f "$fixed/x.txt"
@@ -323,12 +321,10 @@ for pair in $(seq "$pairs"); do
     # For the record: the same empty program once it imports user32.dll.
     measure fixed empty_user32 "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\qz-bench-empty-user32.exe"
     measure fixed nsis_empty "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\empty-wrapper.exe"
-    # What the difference in the cycle is made of: the static runtime's
-    # start (an empty program with qz-setup.exe's runtime and imports), and
-    # msiexec ending before any installer work (removing a product that is not
-    # installed), qz-setup.exe's counterpart in the cycle's floor.
+    # For the cycle's breakdown: the static runtime's start, as an empty
+    # program with qz-setup.exe's imports, with the runtime's streams and without.
     measure fixed empty_runtime "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\qz-bench-empty-runtime.exe"
-    measure fixed msiexec_early "$pair" --cwd "$wfixed" --expect 1605 "$msiexec_exe" /x "$absent_code" /qn
+    measure fixed empty_imports "$pair" --cwd "$wfixed" --expect 0 "$wfixed\\qz-bench-empty-imports.exe"
 done
 meta fixed_exit_file "$(tr -d '\r' <"$fixed/x.txt" | tr '\n' ' ')"
 
@@ -412,7 +408,8 @@ for tree in "$build32" "$build64"; do
     [ "$(stat -c %s "$out/qz-setup.exe")" = "$(stat -c %s "$tree/bin/qz-setup.exe")" ] ||
         fail "the link with a map made an exe of another size than $tree/bin/qz-setup.exe"
     python3 "$root/tests/support/bench/size-breakdown.py" "$out/qz-setup.map" "$tree/bin/qz-setup.exe" \
-        "$tree/bin/qz-bench-empty-runtime.exe" >"$out/size.json" || fail "size breakdown failed for $name"
+        "$tree/bin/qz-bench-empty-runtime.exe" "$tree/bin/qz-bench-no-streams.exe" >"$out/size.json" ||
+        fail "size breakdown failed for $name"
     meta "size_breakdown_$name" "$out/size.json"
 done
 

@@ -13,12 +13,21 @@ target_compile_options(qz-bench-empty-user32 PRIVATE ${QZ_WARNINGS})
 target_link_options(qz-bench-empty-user32 PRIVATE -municode -s -Wl,--gc-sections)
 target_link_libraries(qz-bench-empty-user32 PRIVATE user32)
 
-# The same, with qz-setup.exe's static C++ runtime (its wide streams started)
-# and its system imports: the runtime's start, for the cycle's breakdown.
-add_executable(qz-bench-empty-runtime WIN32 ${CMAKE_CURRENT_LIST_DIR}/empty_runtime_program.cpp)
-target_compile_options(qz-bench-empty-runtime PRIVATE ${QZ_WARNINGS})
-target_link_options(qz-bench-empty-runtime PRIVATE -municode -s -Wl,--gc-sections)
-target_link_libraries(qz-bench-empty-runtime PRIVATE ${QZ_SYSTEM_LIBS})
+# The same with qz-setup.exe's system imports, with and without its static
+# C++ runtime's streams started: their difference is the runtime's start, for
+# the cycle's breakdown.
+foreach(variant runtime imports)
+    add_executable(qz-bench-empty-${variant} WIN32 ${CMAKE_CURRENT_LIST_DIR}/empty_runtime_program.cpp)
+    target_compile_options(qz-bench-empty-${variant} PRIVATE ${QZ_WARNINGS})
+    target_link_options(qz-bench-empty-${variant} PRIVATE -municode -s -Wl,--gc-sections)
+    target_link_libraries(qz-bench-empty-${variant} PRIVATE ${QZ_SYSTEM_LIBS})
+endforeach()
+target_compile_definitions(qz-bench-empty-imports PRIVATE QZ_BENCH_IMPORTS_ONLY)
+
+# For the size analysis: the runtime without the standard streams.
+add_executable(qz-bench-no-streams WIN32 ${CMAKE_CURRENT_LIST_DIR}/no_streams_program.cpp)
+target_compile_options(qz-bench-no-streams PRIVATE ${QZ_WARNINGS})
+target_link_options(qz-bench-no-streams PRIVATE -municode -s -Wl,--gc-sections)
 
 # Installer-call floors: only msi.dll and the runtime.
 foreach(floor locate transform)
@@ -40,5 +49,5 @@ target_compile_options(qz-bench-run PRIVATE ${QZ_WARNINGS})
 target_link_options(qz-bench-run PRIVATE -municode)
 target_link_libraries(qz-bench-run PRIVATE qztestsupport psapi)
 
-set(QZ_BENCH_TARGETS qz-bench-empty qz-bench-empty-user32 qz-bench-empty-runtime qz-bench-locate-floor
-    qz-bench-transform-floor qz-bench-log-floor qz-bench-run)
+set(QZ_BENCH_TARGETS qz-bench-empty qz-bench-empty-user32 qz-bench-empty-runtime qz-bench-empty-imports
+    qz-bench-no-streams qz-bench-locate-floor qz-bench-transform-floor qz-bench-log-floor qz-bench-run)

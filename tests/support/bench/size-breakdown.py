@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What a stripped qz-setup.exe is made of, from the linker's map of the same link.
 
-Usage: size-breakdown.py MAP EXE [RUNTIME_FLOOR_EXE] > breakdown.json
+Usage: size-breakdown.py MAP EXE [RUNTIME_FLOOR_EXE [NO_STREAMS_EXE]] > breakdown.json
 
 Every input section in the map is given to one part: the project's own code
 and data (its objects, less the standard templates instantiated in them), the
@@ -9,7 +9,10 @@ standard templates instantiated in the project's objects, each runtime library
 (libstdc++, libgcc, the MinGW-w64 CRT, winpthreads), the resources, and what
 the linker makes itself (import tables, base relocations, headers, alignment).
 Sizes are the bytes each takes in the file; the parts add up to the file size.
-Prints a JSON object; the text report is made by bench-report.py.
+The floors, when given, are weighed beside it: an empty program with the same
+runtime (its streams started) and imports, and one that uses strings,
+containers and exceptions but no streams. Prints a JSON object; the text
+report is made by bench-report.py.
 """
 import json
 import os
@@ -107,6 +110,7 @@ def file_sections(exe):
 def main():
     map_path, exe = sys.argv[1], sys.argv[2]
     floor = sys.argv[3] if len(sys.argv) > 3 else None
+    no_streams = sys.argv[4] if len(sys.argv) > 4 else None
     total = os.path.getsize(exe)
     sections = read_map(map_path)
     raw, headers = file_sections(exe)
@@ -138,6 +142,8 @@ def main():
     }
     if floor and os.path.exists(floor):
         result["runtime_floor_bytes"] = os.path.getsize(floor)
+    if no_streams and os.path.exists(no_streams):
+        result["no_streams_bytes"] = os.path.getsize(no_streams)
     json.dump(result, sys.stdout, indent=2)
     sys.stdout.write("\n")
 
