@@ -139,10 +139,13 @@ bool RunSteps(RunResult& result) {
         return true;
     });
 
+    // The package of the run: held, and open once, from its choice until the
+    // installer has returned, with the transforms it is installed with.
+    QZ::MSInstaller::Package package;
     PlanRefusal refusal = PlanRefusal::None;
     if (!ValidateSettings(variables, &refusal, &record.endMessage) ||
         !ChangeSettings(result, SettingOrigin::Derived,
-                        [&] { return DeriveSettings(variables, &refusal, &record.derivation); })) {
+                        [&] { return DeriveSettings(variables, package, &refusal, &record.derivation); })) {
         if (record.endMessage.id == 0)
             record.endMessage = record.derivation.refusal;
         result.code = RESULT_INVALID_SETTINGS;
@@ -167,7 +170,7 @@ bool RunSteps(RunResult& result) {
     if (!record.planRun)
         SetLogFile(variables[QZ_SETUP_LOG_FILE], result.buffer);
     ChangeSettings(result, SettingOrigin::EnvironmentExpansion, [&] {
-        ExpandPassThroughVariables(variables);
+        ExpandPassThroughVariables(variables, package.Platform());
         return true;
     });
 
@@ -183,9 +186,9 @@ bool RunSteps(RunResult& result) {
 
     // One wait for a busy installer over the whole run.
     InstallerBusyWait busyWait = InstallerBusyWait::ForRun();
-    unsigned outcome = static_cast<unsigned>(CoreBootstrapper_PreInstall(busyWait));
+    unsigned outcome = static_cast<unsigned>(CoreBootstrapper_PreInstall(package, busyWait));
     if (outcome == 0)
-        outcome = RunPackage(busyWait);
+        outcome = RunPackage(package, busyWait);
 
     result.end = RunEnd::InstallerCalled;
     result.installerResult = outcome;
@@ -204,6 +207,12 @@ bool RunSteps(RunResult& result) {
 void HandleRunException(RunResult& result) noexcept {
     try {
         throw;
+    } catch (const FileHoldFailure& e) {
+        result.code = static_cast<int>(e.GetError());
+        result.text = e.Text();
+        // Another program has the file open for writing: as passing a cause
+        // as a busy installer, and reported as one to deployment tools.
+        result.end = IsSharingError(e.GetError()) ? RunEnd::FileInUse : RunEnd::Failed;
     } catch (const WinException& e) {
         result.code = static_cast<int>(e.GetError());
         result.text = NarrowToWide(e.what());
@@ -250,6 +259,8 @@ int InstallerExitCode(RunEnd end, unsigned installerResult) {
         return ERROR_INSTALL_USEREXIT;
     case RunEnd::PackageNotFound:
         return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
+    case RunEnd::FileInUse:
+        return ERROR_INSTALL_ALREADY_RUNNING;
     case RunEnd::SettingsRefused:
     case RunEnd::Failed:
         break;

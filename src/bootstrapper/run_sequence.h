@@ -13,6 +13,7 @@ enum class RunEnd {
     SettingsRefused,    // a refused control or response file, validation or derivation
     PackageNotFound,    // the package file does not exist, or no package matches by name
     UserCancelled,      // the user cancelled the language dialog
+    FileInUse,          // a file to install could not be held: another program has it open for writing
     HelpShown,
     InstallerCalled, // the installer's own return value decides
     Failed,          // an exception ended the run
@@ -57,8 +58,9 @@ bool WantsInstallerExitCodes(const VariableMap& variables);
 // The exit code as msiexec would give it: 0 for help and for a plan that got
 // as far as the installer, the installer's own
 // return value once it was called, 1602 for a cancelled language dialog,
-// 1619 for a package that is not there, 30665 for a refused command line and
-// 1603 for every other end.
+// 1619 for a package that is not there, 1618 (retry later, as for a busy
+// installer) for a file to install that another program has open for
+// writing, 30665 for a refused command line and 1603 for every other end.
 int InstallerExitCode(RunEnd end, unsigned installerResult);
 
 // Result codes of the run.

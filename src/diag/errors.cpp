@@ -193,6 +193,34 @@ MSIHANDLE MSIException::GetRecord() const noexcept {
     return m_record ? m_record->handle : 0;
 }
 
+// ---------------------------------------------------------------- FileHoldFailure
+
+FileHoldFailure::FileHoldFailure(DWORD error, const std::wstring& text)
+    : WinException(error), m_text(std::make_shared<const std::wstring>(text)) {}
+
+FileHoldFailure::FileHoldFailure(const FileHoldFailure& other) : WinException(other), m_text(other.m_text) {}
+
+FileHoldFailure::~FileHoldFailure() = default;
+
+const char* FileHoldFailure::what() const noexcept {
+    if (const char* cached = CachedText())
+        return cached;
+    char* text =
+        m_text->empty() ? nullptr : ToAnsiLocal(m_text->c_str(), static_cast<int>(m_text->size()), 1);
+    if (!text)
+        return SystemText();
+    CacheText(text);
+    return text;
+}
+
+const std::wstring& FileHoldFailure::Text() const noexcept {
+    return *m_text;
+}
+
+bool IsSharingError(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 // ---------------------------------------------------------------- raising
 
 bool GetSystemErrorText(DWORD error, std::wstring& text) {
@@ -210,6 +238,15 @@ void ThrowWinException(DWORD error, const wchar_t* location) {
     GetSystemErrorText(error, description);
     LogRaisedError(location, description, &error);
     throw WinException(error);
+}
+
+void ThrowFileHoldFailure(const std::wstring& path, DWORD error, const wchar_t* location) {
+    std::wstring description;
+    GetSystemErrorText(error, description);
+    LogRaisedError(location, description, &error);
+    std::wstring text;
+    FormatResourceMessage(IDS_FILE_NOT_HELD, text, path, description);
+    throw FileHoldFailure(error, text);
 }
 
 void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t*) {

@@ -50,6 +50,28 @@ private:
     std::shared_ptr<Record> m_record;
 };
 
+// A file the run could not hold against changes while the installer uses it
+// (another program has it open for writing): the system's error number, with
+// message 147 (the file and the system's text) as its text.
+class FileHoldFailure : public WinException {
+public:
+    FileHoldFailure(DWORD error, const std::wstring& text);
+    FileHoldFailure(const FileHoldFailure& other);
+    ~FileHoldFailure() override;
+
+    // The text in the ANSI code page.
+    const char* what() const noexcept override;
+    // The text as it was made.
+    const std::wstring& Text() const noexcept;
+
+private:
+    std::shared_ptr<const std::wstring> m_text; // copies never throw
+};
+
+// Whether `error` says that another program has the file open in a way that
+// excludes the run's (a sharing or lock violation): a passing cause.
+bool IsSharingError(DWORD error);
+
 // A stream failure whose text is the description alone: the standard one
 // appends the text of its error code (": iostream error").
 class StreamFailure : public std::ios_base::failure {
@@ -68,6 +90,9 @@ bool GetSystemErrorText(DWORD error, std::wstring& text);
 
 // Log message 129 (location and system text) with the error as code, then throw.
 [[noreturn]] void ThrowWinException(DWORD error, const wchar_t* location);
+// Log message 129 (location and system text) with the error as code, then
+// throw a FileHoldFailure naming `path`.
+[[noreturn]] void ThrowFileHoldFailure(const std::wstring& path, DWORD error, const wchar_t* location);
 // Throws without logging; callers take the record from MsiGetLastErrorRecord.
 [[noreturn]] void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t* location);
 // Log message 129 (location and what()) without a code, then throw a copy

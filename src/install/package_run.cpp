@@ -10,10 +10,8 @@
 #include "diag/messages.h"
 #include "install/busy_wait.h"
 #include "install/message_handler.h"
-#include "msi/database.h"
-#include "system/msi_api.h"
-#include "msi/package_properties.h"
 #include "msi/product_registration.h"
+#include "system/msi_api.h"
 #include "settings/variables.h"
 
 using QZ::MSInstaller::Msi;
@@ -79,13 +77,6 @@ std::wstring QuotePropertyValue(const std::wstring& value) {
     return quoted;
 }
 
-// Whether the package's product is already on the machine.
-bool IsPackageProductRegistered(const std::wstring& packagePath) {
-    std::wstring productCode;
-    QZ::MSInstaller::GetPckgProperty(packagePath, L"ProductCode", productCode);
-    return QZ::MSInstaller::IsProductRegistered(productCode, L" Fnc : RunPackage; Line : 229; ");
-}
-
 } // namespace
 
 namespace {
@@ -138,15 +129,20 @@ std::wstring BuildInstallProperties(bool productRegistered) {
     return properties;
 }
 
-unsigned RunPackage(InstallerBusyWait& busyWait) {
+std::wstring DecideInstallProperties(QZ::MSInstaller::Package& package) {
+    const SetupMode mode = GetSetupMode();
+    const bool removal = mode == UNINSTALL || mode == UNATTENDED_UNINSTALL;
+    return BuildInstallProperties(!removal && QZ::MSInstaller::IsProductRegistered(
+                                                  package.ProductCode(), L" Fnc : RunPackage; Line : 229; "));
+}
+
+unsigned RunPackage(QZ::MSInstaller::Package& package, InstallerBusyWait& busyWait) {
     const auto& msi = Msi();
-    const std::wstring packagePath = ReadVariable(QZ_SETUP_PACKAGE_FILE);
+    const std::wstring& packagePath = package.Path();
     const std::wstring packageName = ReadVariable(QZ_SETUP_PACKAGE_NAME);
 
-    std::wstring productVersion;
-    QZ::MSInstaller::GetPckgProperty(packagePath, L"ProductVersion", productVersion);
     std::wstring banner;
-    FormatResourceMessage(IDS_INSTALL_BANNER, banner, packagePath, packageName, productVersion);
+    FormatResourceMessage(IDS_INSTALL_BANNER, banner, packagePath, packageName, package.ProductVersion());
     WriteLogLine(banner, LOG_INFO);
 
     // The installer's own log goes behind the bootstrapper's lines in the same file.
@@ -161,19 +157,12 @@ unsigned RunPackage(InstallerBusyWait& busyWait) {
 
     ComInitialization com;
 
-    MsiHandle database;
-    result = msi.OpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, database.put());
-    if (result != ERROR_SUCCESS)
-        ThrowWinException(result, L" Fnc : RunPackage; Line : 200; ");
-
-    // The handler looks error texts up in this database; it stays open until
-    // the installation call has returned.
+    // The handler looks error texts up in the package's database, which its
+    // owner keeps open until after the installation call has returned.
     msi.SetExternalUIW(InstallerMessageHandler, INSTALLLOGMODE_ERROR,
-                       reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(database.get())));
+                       reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(package.Database())));
 
-    const bool removal = mode == UNINSTALL || mode == UNATTENDED_UNINSTALL;
-    const std::wstring properties =
-        BuildInstallProperties(!removal && IsPackageProductRegistered(packagePath));
+    const std::wstring properties = DecideInstallProperties(package);
 
     // Another installation running: an unattended run that asks for it waits;
     // when time runs out the run ends as if the installer had said so.
@@ -184,6 +173,5 @@ unsigned RunPackage(InstallerBusyWait& busyWait) {
     const UINT installResult = msi.InstallProductW(packagePath.c_str(), properties.c_str());
 
     com.reset();
-    database.reset();
     return installResult;
 }

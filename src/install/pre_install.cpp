@@ -25,19 +25,6 @@ constexpr DWORD kPreInstallLogMode =
     INSTALLLOGMODE_PROPERTYDUMP | INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_EXTRADEBUG;
 static_assert(kPreInstallLogMode == 0x3400, "the pre-install's log mode");
 
-void InstallRedistributable(const std::wstring& path, InstallerBusyWait& busyWait) {
-    // Given up when the installer stays busy; the main package runs anyway.
-    if (!busyWait.WaitUntilFree())
-        return;
-    const auto& msi = Msi();
-    msi.SetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    std::wstring logFile;
-    GetVariable(QZ_SETUP_LOG_FILE, logFile);
-    msi.EnableLogW(kPreInstallLogMode, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND); // best effort
-    const std::wstring properties = IsSettingTrue(QZ_SUPPRESS_REBOOT) ? L" REBOOT=\"ReallySuppress\"" : L"";
-    msi.InstallProductW(path.c_str(), properties.c_str()); // the main package runs whatever this gives
-}
-
 // Notes the missing redistributable (message 120, or 121 on systems up to
 // version 5), for verbose logs only.
 void ReportMissing(const std::wstring& path) {
@@ -62,21 +49,46 @@ std::wstring RedistributableFileName(const MachineFacts& machine, DWORD packageP
     return std::wstring(L"MSVS2010SP1_") + RedistributableSuffix(processor) + L".msi";
 }
 
-int CoreBootstrapper_PreInstall(InstallerBusyWait& busyWait) {
+HeldFile ChooseRedistributable(QZ::MSInstaller::Package& package) {
     const MachineFacts machine = GetMachineFacts();
     if (GetSetupMode() != UNATTENDED)
-        return 0;
+        return HeldFile();
 
-    DWORD packagePlatform = QZ::MSInstaller::PLATFORM_UNRECOGNISED;
-    std::wstring packageFile;
-    if (NativeProcessorOf(machine) == PROCESSOR_ARCHITECTURE_ARM64 &&
-        GetVariable(QZ_SETUP_PACKAGE_FILE, packageFile))
-        packagePlatform = QZ::MSInstaller::GetPckgPlatform(0, packageFile);
+    const DWORD packagePlatform =
+        NativeProcessorOf(machine) == PROCESSOR_ARCHITECTURE_ARM64 && package.IsOpen()
+            ? package.Platform()
+            : QZ::MSInstaller::PLATFORM_UNRECOGNISED;
     std::wstring path = RedistributableFileName(machine, packagePlatform);
     Rel2AbsFilePath(path);
-    if (FileExists(path))
-        InstallRedistributable(path, busyWait);
-    else
-        ReportMissing(path);
+    HeldFile redistributable = HeldFile::Hold(path, L" Fnc : ChooseRedistributable; Line : 72; ");
+    if (!redistributable.held()) {
+        if (!FileExists(path)) {
+            ReportMissing(path);
+            return HeldFile();
+        }
+        // It is there after all: a file that could not be held is not installed.
+        redistributable.Confirm(L" Fnc : ChooseRedistributable; Line : 78; ");
+    }
+    return redistributable;
+}
+
+void InstallRedistributable(const HeldFile& redistributable, InstallerBusyWait& busyWait) {
+    // Given up when the installer stays busy; the main package runs anyway.
+    if (!busyWait.WaitUntilFree())
+        return;
+    const auto& msi = Msi();
+    msi.SetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    std::wstring logFile;
+    GetVariable(QZ_SETUP_LOG_FILE, logFile);
+    msi.EnableLogW(kPreInstallLogMode, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND); // best effort
+    const std::wstring properties = IsSettingTrue(QZ_SUPPRESS_REBOOT) ? L" REBOOT=\"ReallySuppress\"" : L"";
+    // The main package runs whatever this gives.
+    msi.InstallProductW(redistributable.path().c_str(), properties.c_str());
+}
+
+int CoreBootstrapper_PreInstall(QZ::MSInstaller::Package& package, InstallerBusyWait& busyWait) {
+    const HeldFile redistributable = ChooseRedistributable(package);
+    if (redistributable.held())
+        InstallRedistributable(redistributable, busyWait);
     return 0;
 }

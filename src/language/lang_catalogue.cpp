@@ -1,6 +1,7 @@
 #include "language/lang_catalogue.h"
 
 #include <cwchar>
+#include <utility>
 
 #include "diag/bootstrap_log.h"
 #include "diag/messages.h"
@@ -13,15 +14,18 @@ WORD ParseLanguageValue(const std::wstring& text) {
     return static_cast<WORD>(std::wcstoul(text.c_str(), nullptr, 10) & 0xFFFF);
 }
 
-LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wstring>* passedOver) {
+LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wstring>* passedOver,
+                             std::vector<HeldFile>* held) {
     FileList names;
     LoadFileList(directory + L"*.mst", names);
 
     LangItems catalogue;
     for (const auto& name : names) {
         const std::wstring path = directory + name;
+        HeldFile file = HeldFile::Hold(path, L" Fnc : LoadLangTransforms; Line : 24; ");
         std::wstring value;
         _GetTranPropVal(path, L"ProductLanguage", value);
+        file.Confirm(L" Fnc : LoadLangTransforms; Line : 27; ");
 
         std::wstring text;
         if (value.empty()) {
@@ -35,6 +39,8 @@ LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wst
         FormatResourceMessage(IDS_FOUND_LANGUAGE_TRANSFORM, text, path, static_cast<unsigned>(langId));
         WriteLogLine(text, LOG_INFO);
         catalogue.push_back(LangItem{path, langId});
+        if (held)
+            held->push_back(std::move(file));
     }
     return catalogue;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "system/held_file.h"
+
 // A text (a transform path, or a language's display name) with a language id.
 struct LangItem {
     std::wstring text;
@@ -24,5 +26,9 @@ WORD ParseLanguageValue(const std::wstring& text);
 
 // Lists the transforms of `directory` (ending in a backslash) in listing order.
 // `passedOver`, when given, receives the paths of the ".mst" files that set
-// no language, in the same order.
-LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wstring>* passedOver = nullptr);
+// no language, in the same order. Each file is held (HeldFile) while it is
+// read; when `held` is given, the holders of the listed transforms go there,
+// one for each item and in the same order, and the others are released;
+// otherwise all are released.
+LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wstring>* passedOver = nullptr,
+                             std::vector<HeldFile>* held = nullptr);

@@ -8,8 +8,6 @@
 
 #include "diag/errors.h"
 #include "diag/messages.h"
-#include "system/msi_api.h"
-#include "msi/package_properties.h"
 #include "msi/product_registration.h"
 #include "resources/resource_ids.h"
 
@@ -121,16 +119,14 @@ std::vector<std::wstring> GetUserLangCodes() {
     return codes;
 }
 
-LanguageOffer DecideLanguage(const VariableMap& variables) {
+LanguageOffer DecideLanguage(const VariableMap& variables, QZ::MSInstaller::Package& package,
+                             std::vector<HeldFile>* held) {
     LanguageOffer offer;
-    const std::wstring packageFile = ValueOf(variables, QZ_SETUP_PACKAGE_FILE);
     const std::wstring mode = ValueOf(variables, QZ_SETUP_MODE);
     const std::wstring transformDir = ValueOf(variables, QZ_SETUP_LANG_TRANSFORM_DIR);
 
-    std::wstring productCode;
-    QZ::MSInstaller::GetPckgProperty(packageFile, L"ProductCode", productCode);
-    offer.productRegistered =
-        QZ::MSInstaller::IsProductRegistered(productCode, L" Fnc : SetLanguageTransform; Line : 449; ");
+    offer.productRegistered = QZ::MSInstaller::IsProductRegistered(
+        package.ProductCode(), L" Fnc : SetLanguageTransform; Line : 449; ");
     offer.userLanguage = LOWORD(GetUserDefaultLCID());
 
     // Only a fresh attended installation without a transform of the user's own gets one chosen.
@@ -147,14 +143,20 @@ LanguageOffer DecideLanguage(const VariableMap& variables) {
         return offer;
     }
 
-    std::wstring productLanguageText;
-    QZ::MSInstaller::GetPckgProperty(packageFile, L"ProductLanguage", productLanguageText);
-    offer.productLanguage = ParseLanguageValue(productLanguageText);
+    offer.productLanguage = ParseLanguageValue(package.ProductLanguage());
 
     offer.scanned = true;
     const WORD userPrimary = PrimaryLanguage(offer.userLanguage);
-    for (auto& item : LoadLangTransforms(transformDir, &offer.notLanguageTransforms))
+    std::vector<HeldFile> holders;
+    for (auto& item : LoadLangTransforms(transformDir, &offer.notLanguageTransforms, &holders))
         offer.transforms.push_back(std::move(item));
+    // Those of the user's language are offered and stay held until the
+    // choice; the others go at once.
+    for (std::size_t i = 0; i < offer.transforms.size(); ++i)
+        if (PrimaryLanguage(offer.transforms[i].langId) != userPrimary)
+            holders[i] = HeldFile();
+    if (held)
+        *held = std::move(holders);
 
     for (const auto& item : offer.transforms)
         if (PrimaryLanguage(item.langId) == userPrimary)
@@ -190,8 +192,9 @@ bool TransformForChoice(const LanguageOffer& offer, WORD selected, std::wstring&
     return false;
 }
 
-int SetLanguageTransform(VariableMap& variables, LanguageOffer* planned) {
-    LanguageOffer offer = DecideLanguage(variables);
+int SetLanguageTransform(VariableMap& variables, QZ::MSInstaller::Package& package, LanguageOffer* planned) {
+    std::vector<HeldFile> held;
+    LanguageOffer offer = DecideLanguage(variables, package, &held);
     if (offer.basis != LanguageOffer::Basis::Dialog) {
         if (planned)
             *planned = std::move(offer);
@@ -213,6 +216,13 @@ int SetLanguageTransform(VariableMap& variables, LanguageOffer* planned) {
 
     std::wstring transform;
     const bool found = TransformForChoice(offer, selected, transform);
+    // The chosen transform stays held with the package.
+    for (std::size_t i = 0; i < offer.transforms.size(); ++i) {
+        if (!transform.empty() && offer.transforms[i].text == transform && held[i].held()) {
+            package.KeepTransform(std::move(held[i]));
+            break;
+        }
+    }
     if (planned)
         *planned = std::move(offer);
     if (!found)

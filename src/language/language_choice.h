@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "language/lang_catalogue.h"
+#include "msi/package.h"
 #include "settings/variables.h"
+#include "system/held_file.h"
 
 // What the language choice decided, or would offer, for one run.
 struct LanguageOffer {
@@ -33,23 +35,30 @@ struct LanguageOffer {
     std::size_t preselected = 0;
 };
 
-// Decides the language of the run without asking anyone: reads the package's
-// ProductCode (and whether that product is registered), and for a fresh
-// attended installation without a transform of the user's own its
-// ProductLanguage and the transform folder. Raises as the package reads do.
-LanguageOffer DecideLanguage(const VariableMap& variables);
+// Decides the language of the run without asking anyone: reads the ProductCode
+// of `package` (the package of QZ_SETUP_PACKAGE_FILE) and whether that product
+// is registered, and for a fresh attended installation without a transform of
+// the user's own its ProductLanguage and the transform folder. Raises as the
+// package reads do. The transforms are held while they are read; `held`, when
+// given, receives the holders of those the user is offered (one for each of
+// `transforms`, empty for the others, which are released at once).
+LanguageOffer DecideLanguage(const VariableMap& variables, QZ::MSInstaller::Package& package,
+                             std::vector<HeldFile>* held = nullptr);
 
 // The transform that choosing `selected` in the dialog leads to: empty for
 // the package's own language. False when no transform of the offer has that
 // language.
 bool TransformForChoice(const LanguageOffer& offer, WORD selected, std::wstring& transform);
 
-// Chooses QZ_SETUP_LANG_TRANSFORM for a fresh attended installation. 1 on
-// success, 0 when no transform could be determined. A cancelled dialog raises
-// a WinException with ERROR_INSTALL_USEREXIT (1602). With `planned`, the
-// dialog is not shown: the offer is written there and the item that starts
-// selected is taken, as OK would take it.
-int SetLanguageTransform(VariableMap& variables, LanguageOffer* planned = nullptr);
+// Chooses QZ_SETUP_LANG_TRANSFORM for a fresh attended installation of
+// `package`. 1 on success, 0 when no transform could be determined. The
+// transforms offered are held from their reading until the choice; the chosen
+// one is then kept held with the package. A cancelled dialog raises a
+// WinException with ERROR_INSTALL_USEREXIT (1602). With `planned`, the dialog
+// is not shown: the offer is written there and the item that starts selected
+// is taken, as OK would take it.
+int SetLanguageTransform(VariableMap& variables, QZ::MSInstaller::Package& package,
+                         LanguageOffer* planned = nullptr);
 
 // The display name of a language ("Deutsch", ...), empty when not in the table.
 std::wstring GetLanguageName(WORD langId);

@@ -29,10 +29,17 @@ std::wstring FirstPiece(const std::wstring& text) {
     return std::wstring();
 }
 
+unsigned long g_packageOpens = 0;
+
 } // namespace
+
+unsigned long PckgDatabaseOpenCount() {
+    return g_packageOpens;
+}
 
 MsiHandle OpenPckgDatabase(const std::wstring& packagePath) {
     MsiHandle database;
+    ++g_packageOpens;
     const UINT result = Msi().OpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, database.put());
     if (result != ERROR_SUCCESS)
         ThrowMSIException(Msi().GetLastErrorRecord(), result,

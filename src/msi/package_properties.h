@@ -20,6 +20,10 @@ void GetPckgProperty(const std::wstring& packagePath, const std::wstring& name, 
 // is opened once (read-only) and the database is closed when the owner goes.
 // Raises as GetPckgProperty does when the package cannot be opened.
 MsiHandle OpenPckgDatabase(const std::wstring& packagePath);
+// How many times this process has opened a package database (through
+// OpenPckgDatabase, which every package open goes through), so that a test
+// can tell how often a run opens its package.
+unsigned long PckgDatabaseOpenCount();
 void GetPckgProperty(const MsiHandle& database, const std::wstring& name, std::wstring& value);
 void _GetPckgSummProp(MSIHANDLE database, const std::wstring& packagePath, UINT propertyId,
                       smart_buffer<wchar_t, 100>& value);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <utility>
 #include <vector>
 
 #include "diag/bootstrap_log.h"
@@ -63,6 +64,33 @@ void DeriveHelpFile(VariableMap& variables) {
     }
 }
 
+// Holds the transforms given in QZ_SETUP_LANG_TRANSFORM (a list separated by
+// semicolons) with the package: each one that names a file, relative names
+// being taken in the package's folder as the installer takes them. Entries
+// for transforms stored inside the package (":name") have no file; a file
+// that is not there is left to the installer, as before.
+void HoldGivenTransforms(const std::wstring& transforms, QZ::MSInstaller::Package& package) {
+    const std::wstring packageDir = package.Path().substr(0, package.Path().find_last_of(L"\\/") + 1);
+    std::size_t start = 0;
+    while (start <= transforms.size()) {
+        std::size_t end = transforms.find(L';', start);
+        if (end == std::wstring::npos)
+            end = transforms.size();
+        std::wstring entry = transforms.substr(start, end - start);
+        start = end + 1;
+        // The installer's marks for transforms kept at the source or by full path.
+        if (!entry.empty() && (entry[0] == L'@' || entry[0] == L'|'))
+            entry.erase(0, 1);
+        if (entry.empty() || entry[0] == L':')
+            continue;
+        const bool absolute = entry[0] == L'\\' || entry[0] == L'/' || (entry.size() > 1 && entry[1] == L':');
+        HeldFile held =
+            HeldFile::Hold(absolute ? entry : packageDir + entry, L" Fnc : HoldGivenTransforms; Line : 21; ");
+        if (held.held())
+            package.KeepTransform(std::move(held));
+    }
+}
+
 } // namespace
 
 bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile) {
@@ -85,7 +113,8 @@ bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile
 
 namespace {
 
-bool DeriveAll(VariableMap& variables, PlanRefusal& refusal, DerivationNotes& notes) {
+bool DeriveAll(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRefusal& refusal,
+               DerivationNotes& notes) {
     refusal = PlanRefusal::Other;
     // Package directory: beside the executable unless given.
     const auto packageDir = variables.find(QZ_SETUP_PACKAGE_DIR);
@@ -94,7 +123,7 @@ bool DeriveAll(VariableMap& variables, PlanRefusal& refusal, DerivationNotes& no
     else
         Rel2AbsDirPath(packageDir->second);
 
-    if (!LocatePackage(variables)) {
+    if (!LocatePackage(variables, package)) {
         LogMessage(IDS_NO_INSTALLATION_PACKAGE, notes);
         refusal = PlanRefusal::PackageNotFound;
         return false;
@@ -137,12 +166,17 @@ bool DeriveAll(VariableMap& variables, PlanRefusal& refusal, DerivationNotes& no
         transformDir = variables.emplace(QZ_SETUP_LANG_TRANSFORM_DIR, GetModuleDir()).first;
     Rel2AbsDirPath(transformDir->second);
 
-    const int chosen = SetLanguageTransform(variables, notes.planOnly ? &notes.language : nullptr);
+    const bool transformGiven = variables.count(QZ_SETUP_LANG_TRANSFORM) != 0;
+    const int chosen = SetLanguageTransform(variables, package, notes.planOnly ? &notes.language : nullptr);
     notes.languageDecided = notes.planOnly;
     if (!chosen) {
         LogMessage(IDS_NO_LANGUAGE_TRANSFORM, notes);
         return false;
     }
+    if (transformGiven)
+        HoldGivenTransforms(variables[QZ_SETUP_LANG_TRANSFORM], package);
+    if (transformGiven)
+        HoldGivenTransforms(variables[QZ_SETUP_LANG_TRANSFORM], package);
 
     if (!variables.count(QZ_SUPPRESS_REBOOT))
         variables[QZ_SUPPRESS_REBOOT] = L"1";
@@ -152,10 +186,11 @@ bool DeriveAll(VariableMap& variables, PlanRefusal& refusal, DerivationNotes& no
 
 } // namespace
 
-bool DeriveSettings(VariableMap& variables, PlanRefusal* refusal, DerivationNotes* notes) {
+bool DeriveSettings(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRefusal* refusal,
+                    DerivationNotes* notes) {
     PlanRefusal why = PlanRefusal::Other;
     DerivationNotes own;
-    const bool derived = DeriveAll(variables, why, notes ? *notes : own);
+    const bool derived = DeriveAll(variables, package, why, notes ? *notes : own);
     if (refusal)
         *refusal = why;
     return derived;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "language/language_choice.h"
+#include "msi/package.h"
 #include "planning/validation.h"
 #include "settings/variables.h"
 
@@ -26,7 +27,13 @@ struct DerivationNotes {
 // 132) or no language transform can be settled (136); `refusal`, when given,
 // says whether it was the package that was not found. Runs before the log
 // file opens, with the executable's directory current.
-bool DeriveSettings(VariableMap& variables, PlanRefusal* refusal = nullptr, DerivationNotes* notes = nullptr);
+//
+// `package` receives the package of the run, held and open, with the
+// transforms it is to be installed with (the chosen one, or those given in
+// QZ_SETUP_LANG_TRANSFORM) held too: whoever owns it keeps them unchanged
+// until the installer has returned.
+bool DeriveSettings(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRefusal* refusal = nullptr,
+                    DerivationNotes* notes = nullptr);
 
 // The default log file: "<directory>\<package name>_install.log", the
 // directory being TEMP, else SystemRoot's Temp, else SystemDrive's Temp.

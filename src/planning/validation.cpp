@@ -5,6 +5,7 @@
 #include "diag/bootstrap_log.h"
 #include "diag/messages.h"
 #include "settings/value_expansion.h"
+#include "system/held_file.h"
 #include "system/path_helpers.h"
 
 namespace {
@@ -39,7 +40,10 @@ PlanRefusal CheckSettings(const VariableMap& variables, RefusalMessage& message)
 
     if (packageFile != variables.end()) {
         const std::wstring path = ExpandEnvironmentVars(packageFile->second);
-        if (!FileExists(path))
+        // A package that another program has open for writing is refused
+        // here already (FileHoldFailure), with the message that names it.
+        const bool held = HeldFile::Hold(path, L" Fnc : ValidateSettings; Line : 38; ").held();
+        if (!held && !FileExists(path))
             return Refuse(message, PlanRefusal::PackageNotFound, IDS_PACKAGE_FILE_MISSING, path);
     }
 

@@ -22,6 +22,7 @@ struct RefusalMessage {
 // file that is not there (126), an unknown mode (127), then an unknown
 // QZ_SETUP_EXIT_CODE or QZ_SETUP_BUSY_WAIT value (127), in that order of
 // checking; `refusal`, when given, says which kind, and `message` which
-// message said so. File system failures raise a WinException.
+// message said so. File system failures raise a WinException; a package file
+// that another program has open for writing raises a FileHoldFailure.
 bool ValidateSettings(const VariableMap& variables, PlanRefusal* refusal = nullptr,
                       RefusalMessage* message = nullptr);

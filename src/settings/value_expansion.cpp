@@ -7,7 +7,6 @@
 
 #include "diag/errors.h"
 #include "diag/text_conversion.h"
-#include "msi/package_properties.h"
 
 namespace {
 
@@ -67,12 +66,8 @@ void ExpandControlVariables(VariableMap& variables) {
     }
 }
 
-void ExpandPassThroughVariables(VariableMap& variables) {
-    std::wstring packageFile;
-    const auto package = variables.find(QZ_SETUP_PACKAGE_FILE);
-    if (package != variables.end())
-        packageFile = package->second;
-    if (QZ::MSInstaller::GetPckgPlatform(0, packageFile) == PROCESSOR_ARCHITECTURE_INTEL)
+void ExpandPassThroughVariables(VariableMap& variables, DWORD packagePlatform) {
+    if (packagePlatform == PROCESSOR_ARCHITECTURE_INTEL)
         return;
 
     for (auto& entry : variables) {

@@ -1,5 +1,7 @@
 // Environment references (%NAME%) in setting values.
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 #include "settings/variables.h"
@@ -13,5 +15,6 @@ inline std::wstring ExpandEnvironmentVars(const std::wstring& text) {
 void ExpandControlVariables(VariableMap& variables);
 
 // Expands every other value in place, pointing program-files references at the
-// 64-bit folders first, unless the package (QZ_SETUP_PACKAGE_FILE) is for Intel.
-void ExpandPassThroughVariables(VariableMap& variables);
+// 64-bit folders first, unless the package's platform (`packagePlatform`, as
+// the package's Template gives it) is Intel (0): then nothing is changed.
+void ExpandPassThroughVariables(VariableMap& variables, DWORD packagePlatform);

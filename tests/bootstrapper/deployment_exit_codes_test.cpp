@@ -35,6 +35,7 @@ TEST(InstallerExitCodeTest, EveryEndHasItsInstallerCode) {
         {"settings refused", RunEnd::SettingsRefused, 0, 1603},
         {"package not found", RunEnd::PackageNotFound, 0, 1619},
         {"language dialog cancelled", RunEnd::UserCancelled, 0, 1602},
+        {"a file to install open for writing elsewhere", RunEnd::FileInUse, 0, 1618},
         {"help shown", RunEnd::HelpShown, 0, 0},
         {"installed", RunEnd::InstallerCalled, 0, 0},
         {"installed, reboot required", RunEnd::InstallerCalled, 3010, 3010},
@@ -58,13 +59,19 @@ TEST(InstallerExitCodeTest, OnlyTheExactValueAsksForInstallerCodes) {
     EXPECT_FALSE(WantsInstallerExitCodes({{L"qz_setup_exit_code", L"INSTALLER"}}));
 }
 
-TEST(InstallerExitCodeTest, ACancelledChoiceIsAUserExit) {
+TEST(InstallerExitCodeTest, ACancelledChoiceIsAUserExitAndAFileInUseAPassingCause) {
     const struct {
         const char* name;
         std::function<void()> raise;
         RunEnd end;
     } cases[] = {
         {"user exit", [] { throw WinException(ERROR_INSTALL_USEREXIT); }, RunEnd::UserCancelled},
+        {"a file open for writing elsewhere", [] { throw FileHoldFailure(ERROR_SHARING_VIOLATION, L"x"); },
+         RunEnd::FileInUse},
+        {"a file locked elsewhere", [] { throw FileHoldFailure(ERROR_LOCK_VIOLATION, L"x"); },
+         RunEnd::FileInUse},
+        {"a file that went missing before its hold",
+         [] { throw FileHoldFailure(ERROR_FILE_NOT_FOUND, L"x"); }, RunEnd::Failed},
         {"another error", [] { throw WinException(ERROR_ACCESS_DENIED); }, RunEnd::Failed},
         {"a standard exception", [] { throw std::bad_alloc(); }, RunEnd::Failed},
         {"anything else", [] { throw 1602; }, RunEnd::Failed},

@@ -204,7 +204,8 @@ TEST(PackageRunTest, InstallerReceivesValuesWithQuotesUnchanged) {
     {
         LogStreamCapture capture(log);
         InstallerBusyWait noWait;
-        result = RunPackage(noWait);
+        QZ::MSInstaller::Package held = QZ::MSInstaller::Package::Open(package);
+        result = RunPackage(held, noWait);
     }
     EXPECT_EQ(result, 1603u);
     EXPECT_EQ(g_lastInstallerError, 25000u);

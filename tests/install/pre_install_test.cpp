@@ -90,7 +90,8 @@ TEST(PreInstall, AMissingRedistributableIsNotedOnlyWhenUnattendedAndVerbose) {
         {
             LogStreamCapture capture(log);
             InstallerBusyWait noWait;
-            result = CoreBootstrapper_PreInstall(noWait);
+            QZ::MSInstaller::Package none;
+            result = CoreBootstrapper_PreInstall(none, noWait);
         }
         EXPECT_EQ(result, 0);
         EXPECT_EQ(log.str(), c.logged);
@@ -120,7 +121,8 @@ TEST(PreInstall, InstallsSilentlyWithTheRebootPieceAndLogsIntoTheLogFile) {
     {
         LogStreamCapture capture(log);
         InstallerBusyWait noWait;
-        EXPECT_EQ(CoreBootstrapper_PreInstall(noWait), 0);
+        QZ::MSInstaller::Package none;
+        EXPECT_EQ(CoreBootstrapper_PreInstall(none, noWait), 0);
     }
     const bool installed = IsProductRegistered(redistributable.productCode);
     RemoveProduct(redistributable.productCode);

@@ -221,7 +221,9 @@ protected:
         DialogWatch watch(choose);
         int result = -1;
         try {
-            result = SetLanguageTransform(variables);
+            QZ::MSInstaller::Package package =
+                QZ::MSInstaller::Package::Open(variables[QZ_SETUP_PACKAGE_FILE]);
+            result = SetLanguageTransform(variables, package);
         } catch (...) {
             seen = watch.Stop();
             throw;

@@ -73,7 +73,8 @@ Derived Derive(VariableMap variables) {
     std::wstringbuf log;
     {
         LogStreamCapture capture(log);
-        result.complete = DeriveSettings(variables);
+        QZ::MSInstaller::Package package;
+        result.complete = DeriveSettings(variables, package);
     }
     result.variables = std::move(variables);
     result.log = log.str();

@@ -58,7 +58,9 @@ Located Locate(VariableMap variables) {
     std::wstringbuf log;
     {
         LogStreamCapture capture(log);
-        result.found = LocatePackage(variables);
+        QZ::MSInstaller::Package package;
+        result.found = LocatePackage(variables, package);
+        EXPECT_EQ(result.found, package.IsOpen());
     }
     result.variables = std::move(variables);
     result.log = log.str();
@@ -209,7 +211,7 @@ TEST(LocateOnArm64, AnArm64PackageFirstThenTheEmulatedProcessors) {
             qztest::BuildPackage(desc, dir / file);
         }
         const std::wstring expected = *c.chosen ? dir / c.chosen : std::wstring();
-        EXPECT_EQ(expected, FindPackage(dir.path(), L"Sample Agent", c.machine));
+        EXPECT_EQ(expected, FindPackage(dir.path(), L"Sample Agent", c.machine).Path());
     }
 }
 
@@ -248,7 +250,8 @@ TEST(LocateByNameFolders, AFileThatIsNoPackageEndsTheSearchWithTheInstallersErro
         LogStreamCapture capture(log);
         VariableMap variables{{L"QZ_SETUP_PACKAGE_DIR", folder}, {L"QZ_SETUP_PACKAGE_NAME", L""}};
         try {
-            LocatePackage(variables);
+            QZ::MSInstaller::Package package;
+            LocatePackage(variables, package);
             ADD_FAILURE() << "no exception";
         } catch (const MSIException& e) {
             EXPECT_NE(0u, e.GetError());

@@ -108,6 +108,9 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {143, L"Failed to apply %s language transform file. \n"
           L"Error number: %u. \n"
           L"Error message: %s."},
+    {147, L"File %s could not be held unchanged for the installation: another program may have it open for "
+          L"writing.\n"
+          L"Error description: %s."},
     {152, L"Failed to write the plan to %s.\nError description: %s"},
     {153, L"Plan written to %s. Nothing was installed, removed or changed."},
 };

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "msi/package_properties.h"
 #include "support/package_builder.h"
 #include "support/test_env.h"
 
@@ -157,7 +158,7 @@ void ExpandPassThroughVariablesTest::ExpectNativeFolders(const std::wstring& pac
 #endif
 
     VariableMap variables = Sample(package);
-    ExpandPassThroughVariables(variables);
+    ExpandPassThroughVariables(variables, QZ::MSInstaller::GetPckgPlatform(0, package));
 
     VariableMap expected = Sample(package);
     expected[L"QZ_SETUP_LANG_TRANSFORM_DIR"] = programFiles64 + L"\\mst";
@@ -172,7 +173,7 @@ void ExpandPassThroughVariablesTest::ExpectNativeFolders(const std::wstring& pac
 TEST_F(ExpandPassThroughVariablesTest, IntelPackageKeepsEveryReference) {
     const std::wstring package = BuildPackageFor(L"Intel");
     VariableMap variables = Sample(package);
-    ExpandPassThroughVariables(variables);
+    ExpandPassThroughVariables(variables, QZ::MSInstaller::GetPckgPlatform(0, package));
     EXPECT_EQ(Sample(package), variables);
 }
 

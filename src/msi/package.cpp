@@ -1,0 +1,55 @@
+#include "msi/package.h"
+
+#include <utility>
+
+#include "msi/package_properties.h"
+
+namespace QZ {
+namespace MSInstaller {
+
+Package Package::Open(const std::wstring& path) {
+    Package package;
+    package.m_file = HeldFile::Hold(path, L" Fnc : QZ::MSInstaller::Package::Open; Line : 12; ");
+    package.m_database = OpenPckgDatabase(path);
+    package.m_file.Confirm(L" Fnc : QZ::MSInstaller::Package::Open; Line : 14; ");
+    return package;
+}
+
+const std::wstring& Package::Property(Read which, const wchar_t* name, std::wstring& value) {
+    if ((m_read & which) == 0) {
+        GetPckgProperty(m_database, name, value);
+        m_read |= which;
+    }
+    return value;
+}
+
+const std::wstring& Package::ProductName() {
+    return Property(NAME, L"ProductName", m_properties.productName);
+}
+
+const std::wstring& Package::ProductCode() {
+    return Property(CODE, L"ProductCode", m_properties.productCode);
+}
+
+const std::wstring& Package::ProductVersion() {
+    return Property(VERSION, L"ProductVersion", m_properties.productVersion);
+}
+
+const std::wstring& Package::ProductLanguage() {
+    return Property(LANGUAGE, L"ProductLanguage", m_properties.productLanguage);
+}
+
+DWORD Package::Platform() {
+    if ((m_read & PLATFORM) == 0) {
+        m_properties.platform = GetPckgPlatform(m_database.get(), Path());
+        m_read |= PLATFORM;
+    }
+    return m_properties.platform;
+}
+
+void Package::KeepTransform(HeldFile transform) {
+    m_transforms.push_back(std::move(transform));
+}
+
+} // namespace MSInstaller
+} // namespace QZ
