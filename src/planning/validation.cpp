@@ -70,6 +70,13 @@ PlanRefusal CheckSettings(const VariableMap& variables, RefusalMessage& message)
     if (busyWait != variables.end() && !ParseBusyWaitSeconds(busyWait->second, seconds))
         return Refuse(message, other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_BUSY_WAIT),
                       busyWait->second);
+
+    // The transform goes into TRANSFORMS="..." as it is: a double quote in it
+    // would end that value and let the rest pass as installer properties.
+    const auto transform = variables.find(QZ_SETUP_LANG_TRANSFORM);
+    if (transform != variables.end() && transform->second.find(L'"') != std::wstring::npos)
+        return Refuse(message, other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_LANG_TRANSFORM),
+                      transform->second);
     return PlanRefusal::None;
 }
 

@@ -11,7 +11,7 @@ inline std::wstring ExpandEnvironmentVars(const std::wstring& text) {
     return ExpandEnvironmentVars(text.c_str());
 }
 
-// Expands the values of the first 11 control variables in place.
+// Expands the values of the control variables of g_expandedVariableNames in place.
 void ExpandControlVariables(VariableMap& variables);
 
 // Expands every other value in place, pointing program-files references at the

@@ -42,10 +42,14 @@ const wchar_t* const g_controlVariableNames[16] = {L"QZ_SETUP_LOG_FILE",
                                                    L"QZ_SETUP_BUSY_WAIT",
                                                    L"QZ_SETUP_PLAN"};
 
-const wchar_t* const g_expandedVariableNames[12] = {
-    L"QZ_SETUP_LOG_FILE",    L"QZ_SETUP_EXIT_FILE", L"QZ_SETUP_HELP_FILE",    L"QZ_SETUP_PACKAGE_FILE",
-    L"QZ_SETUP_TRACE",       L"QZ_SETUP_VERBOSE",   L"QZ_SETUP_PACKAGE_NAME", L"QZ_SETUP_RESPONSE_FILE",
-    L"QZ_SETUP_PACKAGE_DIR", L"QZ_SETUP_MODE",      L"QZ_SUPPRESS_REBOOT",    L"QZ_SETUP_PLAN"};
+const wchar_t* const g_expandedVariableNames[14] = {
+    L"QZ_SETUP_LOG_FILE",       L"QZ_SETUP_EXIT_FILE",
+    L"QZ_SETUP_HELP_FILE",      L"QZ_SETUP_PACKAGE_FILE",
+    L"QZ_SETUP_TRACE",          L"QZ_SETUP_VERBOSE",
+    L"QZ_SETUP_PACKAGE_NAME",   L"QZ_SETUP_RESPONSE_FILE",
+    L"QZ_SETUP_PACKAGE_DIR",    L"QZ_SETUP_MODE",
+    L"QZ_SUPPRESS_REBOOT",      L"QZ_SETUP_PLAN",
+    L"QZ_SETUP_LANG_TRANSFORM", L"QZ_SETUP_LANG_TRANSFORM_DIR"};
 
 const wchar_t* const g_unexpandedVariableNames[2] = {L"QZ_SETUP_EXIT_CODE", L"QZ_SETUP_BUSY_WAIT"};
 

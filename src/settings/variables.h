@@ -36,8 +36,10 @@ extern const wchar_t* const QZ_SETUP_PLAN;
 
 // The 16 control variables, in their fixed order; left out of the installer's properties.
 extern const wchar_t* const g_controlVariableNames[16];
-// Expanded once the settings are gathered: the first 11 of them, and the plan file.
-extern const wchar_t* const g_expandedVariableNames[12];
+// Expanded once the settings are gathered, before they are checked: the
+// first 11 of them, the plan file, and the transform and its folder (so that
+// what the checks see is what the installer gets).
+extern const wchar_t* const g_expandedVariableNames[14];
 // The last two (exit code, busy wait): never expanded, compared as stored.
 extern const wchar_t* const g_unexpandedVariableNames[2];
 

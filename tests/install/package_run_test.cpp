@@ -350,6 +350,57 @@ TEST_F(SetupInstallTest, X64PackageGetsProgramFilesExpandedAndTheTransform) {
     EXPECT_EQ(ExitFile(), ExpectedExitFile(0, 0, SystemText(0)));
 }
 
+// A transform named through the environment (which an ordinary user may set
+// for an elevated run of their own) is expanded before the checks, whatever
+// the package's platform; one whose value carries a double quote is refused
+// there, so nothing of it reaches the installer as a property.
+TEST_F(SetupInstallTest, ATransformFromTheEnvironmentAddsNoInstallerProperty) {
+    PackageSpec product = UniquePackage(L"Intel");
+    BuildPackage(product, dir / L"package.msi");
+    const InstalledProduct guard(product.productCode,
+                                 ProgramFilesFolderFor(L"Intel") + L"\\" + product.installFolder);
+    const std::wstring transform = dir / L"fr.mst";
+    WriteLanguageTransform(transform, 1036);
+    const std::wstring injecting = transform + L"\" INJECTED=\"yes";
+    SetupOptions options;
+    options.process.setEnv[L"FOOT"] = injecting;
+    {
+        SCOPED_TRACE("a double quote in the value");
+        const SetupRun run =
+            RunSetup(dir.path(), Arguments({L"/v", L"QZ_SETUP_LANG_TRANSFORM=%FOOT%"}), options);
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_FALSE(IsProductRegistered(product.productCode));
+        EXPECT_FALSE(PathExists(dir / L"logs\\run.log")) << "refused before the log, and the installer";
+        EXPECT_EQ(ExitFile(), ExpectedExitFile(30665, 30665, SystemText(ERROR_BAD_ARGUMENTS)));
+
+        // An attended user sees why.
+        const SetupRun shown = RunSetup(
+            dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=INSTALL", L"QZ_SETUP_LANG_TRANSFORM=%FOOT%"},
+            options);
+        EXPECT_EQ(shown.exitCode, 1u);
+        ASSERT_EQ(shown.dialogs.size(), 1u);
+        EXPECT_NE(shown.dialogs[0].find(L"QZSETUP:BOOTSTRAP:ERR::Parameter QZ_SETUP_LANG_TRANSFORM contains "
+                                        L"unexpected value " +
+                                        injecting + L"."),
+                  std::wstring::npos)
+            << ToUtf8(shown.dialogs[0]);
+        EXPECT_FALSE(IsProductRegistered(product.productCode));
+    }
+    {
+        SCOPED_TRACE("a path");
+        options.process.setEnv[L"FOOT"] = transform;
+        const SetupRun run =
+            RunSetup(dir.path(), Arguments({L"/v", L"QZ_SETUP_LANG_TRANSFORM=%FOOT%"}), options);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(ProductInfo(product.productCode, L"Language"), L"1036")
+            << "the expanded transform was applied";
+        const std::string log = Log();
+        EXPECT_NE(log.find("Property(S): TRANSFORMS = " + ToUtf8(transform) + "\n"), std::string::npos)
+            << log;
+        EXPECT_EQ(log.find("INJECTED"), std::string::npos);
+    }
+}
+
 // A package without a product version stops the run before the banner and
 // before the installation call, so the whole log is the bootstrapper's.
 TEST_F(SetupInstallTest, MissingProductVersionStopsBeforeTheInstaller) {

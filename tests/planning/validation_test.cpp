@@ -178,4 +178,32 @@ TEST_F(ValidationTest, DeploymentSettingsAreCheckedAfterTheMode) {
     SetEnvironmentVariableW(L"QZ_VALIDATION_SECONDS", nullptr);
 }
 
+// The transform reaches the installer inside TRANSFORMS="...": a double
+// quote would end that value there.
+TEST_F(ValidationTest, ATransformWithADoubleQuoteIsRefusedLast) {
+    const std::wstring name = L"QZ_SETUP_PACKAGE_NAME";
+    const ValidationCase cases[] = {
+        {"a transform path", {{name, L"Agent"}, {L"QZ_SETUP_LANG_TRANSFORM", L"C:\\t\\fr.mst"}}, L""},
+        {"a list of transforms",
+         {{name, L"Agent"}, {L"QZ_SETUP_LANG_TRANSFORM", L"a.mst;:embedded;b.mst"}},
+         L""},
+        {"a property after a quote",
+         {{name, L"Agent"}, {L"QZ_SETUP_LANG_TRANSFORM", L"C:\\t\\fr.mst\" INJECTED=\"yes"}},
+         L"Parameter QZ_SETUP_LANG_TRANSFORM contains unexpected value C:\\t\\fr.mst\" INJECTED=\"yes."},
+        {"quotes around the path",
+         {{name, L"Agent"}, {L"QZ_SETUP_LANG_TRANSFORM", L"\"fr.mst\""}},
+         L"Parameter QZ_SETUP_LANG_TRANSFORM contains unexpected value \"fr.mst\"."},
+        {"the wait is refused first",
+         {{name, L"Agent"}, {L"QZ_SETUP_BUSY_WAIT", L"0"}, {L"QZ_SETUP_LANG_TRANSFORM", L"\""}},
+         L"Parameter QZ_SETUP_BUSY_WAIT contains unexpected value 0."},
+        {"a quote in the folder of the transforms is not looked at here",
+         {{name, L"Agent"}, {L"QZ_SETUP_LANG_TRANSFORM_DIR", L"\"C:\\t\\\""}},
+         L""},
+        {"not in help runs",
+         {{name, L"Agent"}, {L"QZ_SETUP_HELP", L"1"}, {L"QZ_SETUP_LANG_TRANSFORM", L"\""}},
+         L""},
+    };
+    ExpectValidation(cases);
+}
+
 } // namespace

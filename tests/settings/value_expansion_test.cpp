@@ -77,7 +77,7 @@ TEST(ExpandEnvironmentVars, LongResults) {
     }
 }
 
-TEST(ExpandControlVariables, OnlyTheFirstElevenControlVariablesAndThePlanFile) {
+TEST(ExpandControlVariables, OnlyTheFirstElevenControlVariablesThePlanFileAndTheTransforms) {
     const std::wstring temp = Environment(L"TEMP");
     VariableMap variables{
         {L"QZ_SETUP_LOG_FILE", L"%TEMP%\\setup.log"},
@@ -97,6 +97,9 @@ TEST(ExpandControlVariables, OnlyTheFirstElevenControlVariablesAndThePlanFile) {
     expected[L"QZ_SETUP_LOG_FILE"] = temp + L"\\setup.log";
     expected[L"QZ_SETUP_EXIT_FILE"] = temp + L"\\exit.txt";
     expected[L"QZ_SUPPRESS_REBOOT"] = temp;
+    // The transform and its folder too: the checks see what the installer gets.
+    expected[L"QZ_SETUP_LANG_TRANSFORM"] = temp + L"\\1031.mst";
+    expected[L"QZ_SETUP_LANG_TRANSFORM_DIR"] = temp;
 
     ExpandControlVariables(variables);
     EXPECT_EQ(expected, variables);
@@ -116,7 +119,9 @@ protected:
         return {
             {L"QZ_SETUP_PACKAGE_FILE", package},
             {L"QZ_SETUP_LOG_FILE", L"%ProgramFiles%\\setup.log"},
+            // Expanded with the other control variables, before the checks.
             {L"QZ_SETUP_LANG_TRANSFORM_DIR", L"%ProgramFiles%\\mst"},
+            {L"QZ_SETUP_LANG_TRANSFORM", L"%ProgramFiles%\\mst\\fr.mst"},
             {L"INSTALLDIR", L"%ProgramFiles%\\Vendor"},
             {L"TWICE", L"%ProgramFiles%;%ProgramFiles%"},
             {L"LOWER", L"%programfiles%\\Vendor"},
@@ -161,7 +166,6 @@ void ExpandPassThroughVariablesTest::ExpectNativeFolders(const std::wstring& pac
     ExpandPassThroughVariables(variables, QZ::MSInstaller::GetPckgPlatform(0, package));
 
     VariableMap expected = Sample(package);
-    expected[L"QZ_SETUP_LANG_TRANSFORM_DIR"] = programFiles64 + L"\\mst";
     expected[L"INSTALLDIR"] = programFiles64 + L"\\Vendor";
     expected[L"TWICE"] = programFiles64 + L";" + programFiles;
     expected[L"LOWER"] = programFiles + L"\\Vendor";

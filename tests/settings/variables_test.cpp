@@ -154,8 +154,11 @@ TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
     EXPECT_STREQ(L"QZ_SETUP_LANG_TRANSFORM_DIR", QZ_SETUP_LANG_TRANSFORM_DIR);
     EXPECT_STREQ(L"QZ_SETUP_EXIT_CODE", g_unexpandedVariableNames[0]);
     EXPECT_STREQ(L"QZ_SETUP_BUSY_WAIT", g_unexpandedVariableNames[1]);
-    // The plan file's path is expanded like the exit file's.
+    // The plan file's path is expanded like the exit file's, and so are the
+    // transform and its folder.
     EXPECT_STREQ(L"QZ_SETUP_PLAN", g_expandedVariableNames[11]);
+    EXPECT_STREQ(L"QZ_SETUP_LANG_TRANSFORM", g_expandedVariableNames[12]);
+    EXPECT_STREQ(L"QZ_SETUP_LANG_TRANSFORM_DIR", g_expandedVariableNames[13]);
 
     EXPECT_TRUE(IsControlVariable(L"QZ_SETUP_PACKAGE_NAME"));
     EXPECT_FALSE(IsControlVariable(L"qz_setup_package_name"));
