@@ -79,7 +79,7 @@ echo "== built after $(($(date +%s) - began)) s"
 export QZ_BUILD_DIR="$build"
 . "$root/tests/support/wine-env.sh"
 # The user's language is English: the transforms of the language step are German.
-wine() { LC_ALL=en_US.UTF-8 "$QZ_WINE" "$@"; }
+wine() { LC_ALL=en_US.UTF-8 qz_wine "$@"; }
 bin="$build/bin"
 if [ -n "${QZ_BENCH_IN_SUITE:-}" ]; then
     work="$build/bench-check"

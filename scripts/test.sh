@@ -53,7 +53,9 @@ echo "== built after $(elapsed)"
 
 "$root/tests/support/wine-prefix.sh" "$tested"
 trap '"$root/tests/support/wine-prefix.sh" "$tested" stop' EXIT
-# One test at a time: installations and dialogs are machine-wide.
+# One test at a time: installations and dialogs are machine-wide. Each test
+# program's exit status and time go to wine-runs.log (tests/support/wine-run.sh).
+: >"$tested/wine-runs.log"
 suite=0
 ctest --test-dir "$tested" --output-on-failure --timeout 600 "$@" || suite=$?
 "$root/tests/support/wine-prefix.sh" "$tested" stop

@@ -30,7 +30,27 @@ else
 fi
 export QZ_WINE
 
-wine() { "$QZ_WINE" "$@"; }
-wineboot() { "$QZ_WINE" wineboot.exe "$@"; }
-winepath() { "$QZ_WINE" winepath.exe "$@"; }
-msiexec() { "$QZ_WINE" msiexec.exe "$@"; }
+# Every Wine process starts without address-space randomization (the
+# personality flag is inherited by the processes Wine starts in turn).
+# Debian's Wine has no preloader: its 64-bit loader, linked at 0x7d000000,
+# reserves Windows' fixed ranges only after the C library has made its heap,
+# and the kernel puts that heap anywhere up to 1 GiB above the loader. About
+# one start in five thousand it lands on the shared user data page
+# (0x7ffe0000): the process ends at once with status 1 and says why only on
+# Wine's err channel, which WINEDEBUG=-all silences ("failed to map the shared
+# user data: c0000018"); a child started so fails with error 1359. Without
+# randomization the heap starts right after the loader, far below every fixed
+# range.
+if setarch -R true 2>/dev/null; then
+    QZ_FIXED_LAYOUT="setarch -R"
+else
+    QZ_FIXED_LAYOUT=""
+    echo "wine-env: setarch -R is refused here: Wine processes start with a random layout, and now and then one fails to start" >&2
+fi
+export QZ_FIXED_LAYOUT
+
+qz_wine() { $QZ_FIXED_LAYOUT "$QZ_WINE" "$@"; }
+wine() { qz_wine "$@"; }
+wineboot() { qz_wine wineboot.exe "$@"; }
+winepath() { qz_wine winepath.exe "$@"; }
+msiexec() { qz_wine msiexec.exe "$@"; }

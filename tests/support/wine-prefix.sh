@@ -44,7 +44,7 @@ if [ ! -f "$WINEPREFIX/.qz-ready" ]; then
         loader32="$(dirname "$QZ_WINE")/wine"
         if [ -e "$loader32" ] && unshare --mount --propagation private true 2>/dev/null; then
             unshare --mount --propagation private sh -c 'mount --bind /dev/null "$1" && shift && exec "$@"' \
-                sh "$loader32" "$QZ_WINE" wineboot.exe -i </dev/null >/dev/null 2>&1 9>&-
+                sh "$loader32" $QZ_FIXED_LAYOUT "$QZ_WINE" wineboot.exe -i </dev/null >/dev/null 2>&1 9>&-
         else
             [ -e "$loader32" ] && grep -qs '^enabled' /proc/sys/fs/binfmt_misc/*i386* &&
                 echo "wine-prefix: warning: an i386 binfmt_misc handler is registered; wineboot may start its 32-bit step under it" >&2
