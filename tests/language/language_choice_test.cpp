@@ -105,7 +105,8 @@ private:
         }
         // The key itself, as a user presses it in the combo box.
         PostMessageW(GetDlgItem(dialog, IDC_LANGUAGE_COMBO), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-        for (int i = 0; i < 150 && IsWindow(dialog); ++i)
+        // Up to 20 s: a loaded machine may take its time to close it.
+        for (int i = 0; i < 1000 && IsWindow(dialog); ++i)
             Sleep(20);
         if (IsWindow(dialog)) {
             m_seen.escapeIgnored = true;

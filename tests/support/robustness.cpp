@@ -104,8 +104,10 @@ GuardedRun RunGuardedImpl(const std::wstring& exe, const std::wstring& tail, con
                 Sleep(50); // let WM_INITDIALOG finish filling the control
                 run.dialogs.push_back(ControlText(window, IDC_VIEWER_TEXT));
                 PressOk(window);
-                for (int i = 0; i < 100 && IsWindow(window); ++i)
-                    Sleep(20);
+                // However slowly it closes: seen again, it would count twice.
+                while (IsWindow(window) && WaitForSingleObject(process.handle(), 20) == WAIT_TIMEOUT &&
+                       GetTickCount() - start <= processOptions.timeoutMs) {
+                }
             } else if (IsDialogWith(window, IDC_LANGUAGE_COMBO)) {
                 run.unexpectedWindows.push_back(L"language dialog: " + DescribeWindow(window));
                 PressCancel(window);

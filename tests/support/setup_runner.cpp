@@ -53,9 +53,11 @@ SetupRun RunSetupCommandLine(const std::wstring& dir, const std::wstring& tail, 
         run.exitFileWhileDialog.push_back(!options.exitFileToWatch.empty() &&
                                           PathExists(options.exitFileToWatch));
         PressOk(viewer);
-        // Wait for this dialog to go before looking for the next one.
-        for (int i = 0; i < 100 && IsWindow(viewer); ++i)
-            Sleep(20);
+        // Wait for this dialog to go before looking for the next one, however
+        // slowly a loaded machine closes it: seen again, it would count twice.
+        while (IsWindow(viewer) && WaitForSingleObject(process.handle(), 20) == WAIT_TIMEOUT &&
+               GetTickCount() - start <= processOptions.timeoutMs) {
+        }
     }
     const DWORD elapsed = GetTickCount() - start;
     const DWORD left = elapsed < processOptions.timeoutMs ? processOptions.timeoutMs - elapsed : 0;
