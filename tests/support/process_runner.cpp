@@ -110,9 +110,16 @@ RunningProcess::RunningProcess(const std::wstring& exe, const std::wstring& argu
     }
     if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, output.valid(),
                         CREATE_UNICODE_ENVIRONMENT, &environment[0],
-                        options.workingDir.empty() ? nullptr : options.workingDir.c_str(), &si, &m_pi))
+                        options.workingDir.empty() ? nullptr : options.workingDir.c_str(), &si, &m_pi)) {
+        const DWORD error = GetLastError();
+        // Wine gives this when the new process ended before it was started.
+        const char* hint = error == ERROR_INTERNAL_ERROR
+                               ? " (the process ended while Wine started it: Wine's own messages, if any, "
+                                 "are in the test's output)"
+                               : "";
         throw std::runtime_error("CreateProcessW failed for " + ToUtf8(exe) + ": error " +
-                                 std::to_string(GetLastError()));
+                                 std::to_string(error) + hint);
+    }
 }
 
 RunningProcess::~RunningProcess() {
