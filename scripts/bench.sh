@@ -360,7 +360,7 @@ done
 # here beside the cycle.
 echo "== 6. what the cycle's difference is made of: package opens and log writes counted, their cost measured"
 count_opens() { # PROGRAM [ARGUMENTS...] -> the number of MsiOpenDatabaseW calls
-    env WINEDEBUG=trace+msi LC_ALL=en_US.UTF-8 "$QZ_WINE" "$bin/qz-bench-run.exe" --cwd "$wcycle" --expect 0 "$@" \
+    env WINEDEBUG=trace+msi LC_ALL=en_US.UTF-8 $QZ_FIXED_LAYOUT "$QZ_WINE" "$bin/qz-bench-run.exe" --cwd "$wcycle" --expect 0 "$@" \
         >/dev/null 2>"$work/trace.txt" || fail "the traced run failed: $*"
     grep -c ':MsiOpenDatabaseW' "$work/trace.txt" || true
     rm -f "$work/trace.txt"
@@ -373,7 +373,7 @@ meta opens_msiexec "$(( $(count_opens "$msiexec_exe" /i "QZ Bench Sample.msi" /q
 if command -v strace >/dev/null && strace -f --seccomp-bpf -o /dev/null true 2>/dev/null; then
     count_writes() { # ARGUMENTS of qz-setup.exe -> the number of writes of UTF-16 text into qz.log
         strace -f --seccomp-bpf -qq -y -e trace=write,pwrite64 -o "$work/strace.txt" \
-            "$QZ_WINE" "$bin/qz-bench-run.exe" --cwd "$wcycle" --expect 0 "$setup" "$@" >/dev/null 2>&1 ||
+            $QZ_FIXED_LAYOUT "$QZ_WINE" "$bin/qz-bench-run.exe" --cwd "$wcycle" --expect 0 "$setup" "$@" >/dev/null 2>&1 ||
             fail "the traced run failed: qz-setup.exe $*"
         grep -c 'qz\.log>, "\(\\377\\376\)\?[^"\\]\\0' "$work/strace.txt" || true
     }
