@@ -1,5 +1,5 @@
-// The message catalogue: texts by id, from the resource module qz-setup.rsc in
-// the working directory when it has them, else from the executable's own table.
+// The message catalogue: texts by id, from the resource module qz-setup.rsc
+// beside the program when it has them, else from the executable's own table.
 #pragma once
 #include <windows.h>
 
@@ -23,13 +23,16 @@ template <class T> T MessageArg(T value) {
 } // namespace detail
 
 // Formats message `id` with printf-style arguments ("%s" wide text, "%u", "%i").
-// std::wstring arguments may be passed directly. Output cut at 1,024 characters.
-// Returns false, leaving `out` unchanged, when no table has the id.
+// std::wstring arguments may be passed directly. Output cut at 1,023 characters.
+// The resource module's text is taken only when its conversions are those of
+// the built-in text; otherwise the built-in text is, and message 146 says so
+// once for that id. Returns false, leaving `out` unchanged, when no table has the id.
 template <class... Args> bool FormatResourceMessage(WORD id, std::wstring& out, const Args&... args) {
     return detail::FormatResourceMessageImpl(id, &out, detail::MessageArg(args)...);
 }
 
-// The same, from one module only (null: the executable).
+// The same, from one module only (null: the executable); another module's
+// text only when its conversions are those of the built-in text.
 template <class... Args>
 bool FormatModuleMessage(HMODULE module, WORD id, std::wstring& out, const Args&... args) {
     return detail::FormatModuleMessageImpl(module, id, &out, detail::MessageArg(args)...);

@@ -6,25 +6,9 @@
 
 #include "resources/resource_ids.h"
 
-const WORD g_idsNotInModule[5] = {IDS_LOG_COMPLETED, IDS_VIEWER_TITLE, IDS_RESOURCE_MODULE_FAILED,
-                                  IDS_LANGUAGE_DIALOG_TITLE, IDS_LANGUAGE_DIALOG_LABEL};
-
 namespace {
 
 constexpr WORD kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-// What the formatter writes at most; a longer text would be cut.
-constexpr std::size_t kFormattedLimit = 1024;
-// What a string table holds: the length of a string is 16 bits.
-constexpr std::size_t kTableLimit = 0xFFFF;
-
-// Texts the bootstrapper takes as they are, never through the formatter:
-// every percent sign in them is shown as written.
-const WORD g_plainIds[] = {IDS_UNEXPECTED_EXCEPTION, IDS_LOG_INITIATED, IDS_LOG_OPEN_FAILED, IDS_USAGE,
-                           IDS_MISSING_ARGUMENT};
-
-template <std::size_t N> bool Contains(const WORD (&ids)[N], WORD id) {
-    return std::find(std::begin(ids), std::end(ids), id) != std::end(ids);
-}
 
 std::string Join(const std::vector<std::wstring>& conversions) {
     if (conversions.empty())
@@ -50,35 +34,16 @@ bool IsKnownLanguage(WORD language) {
 std::vector<TableMessage> ModuleMessages(HMODULE module) {
     std::vector<TableMessage> messages = ReadStringTables(module);
     messages.erase(std::remove_if(messages.begin(), messages.end(),
-                                  [](const TableMessage& m) { return Contains(g_idsNotInModule, m.id); }),
+                                  [](const TableMessage& m) { return IsNeverFromModule(m.id); }),
                    messages.end());
     return messages;
-}
-
-std::vector<std::wstring> Conversions(const std::wstring& text) {
-    // wvsprintfW: %[-][#][0][width][.precision][l|h]type
-    std::vector<std::wstring> conversions;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != L'%')
-            continue;
-        std::size_t j = i + 1;
-        if (j < text.size() && text[j] == L'%') {
-            i = j;
-            continue;
-        }
-        while (j < text.size() && wcschr(L"-#0123456789.lhI", text[j]))
-            ++j;
-        conversions.push_back(text.substr(i, j < text.size() ? j - i + 1 : j - i));
-        i = j;
-    }
-    return conversions;
 }
 
 bool CheckMessages(const std::vector<TableMessage>& messages, const std::vector<unsigned>& lines,
                    const std::vector<TableMessage>& english, MessageFileError& error) {
     std::map<WORD, const std::wstring*> catalogue;
     for (const TableMessage& message : english)
-        if (message.language == kEnglish && !Contains(g_idsNotInModule, message.id))
+        if (message.language == kEnglish && !IsNeverFromModule(message.id))
             catalogue[message.id] = &message.text;
 
     if (messages.empty()) {
@@ -90,7 +55,7 @@ bool CheckMessages(const std::vector<TableMessage>& messages, const std::vector<
         const TableMessage& message = messages[n];
         const unsigned line = n < lines.size() ? lines[n] : 0;
         const std::string id = std::to_string(message.id);
-        if (Contains(g_idsNotInModule, message.id)) {
+        if (IsNeverFromModule(message.id)) {
             error = {line, "message " + id + " is never looked up in a resource module"};
             return false;
         }
@@ -114,18 +79,19 @@ bool CheckMessages(const std::vector<TableMessage>& messages, const std::vector<
             error = {line, "message " + id + " is empty"};
             return false;
         }
-        const bool plain = Contains(g_plainIds, message.id);
-        const std::vector<std::wstring> expected = Conversions(*source->second);
-        const std::vector<std::wstring> found = Conversions(message.text);
+        const bool plain = IsPlainMessage(message.id);
+        const std::vector<std::wstring> expected = MessageConversions(*source->second);
+        const std::vector<std::wstring> found = MessageConversions(message.text);
         if (!plain && found != expected) {
             error = {line, "message " + id + " has the conversions " + Join(found) +
                                ", the English text has " + Join(expected) + " (in this order)"};
             return false;
         }
-        if (message.text.size() > (plain ? kTableLimit : kFormattedLimit)) {
+        if (message.text.size() > (plain ? kStringTableLimit : kFormattedTextLimit)) {
             error = {line, "message " + id + " is " + std::to_string(message.text.size()) +
                                " characters long; at most " +
-                               std::to_string(plain ? kTableLimit : kFormattedLimit) + " are taken"};
+                               std::to_string(plain ? kStringTableLimit : kFormattedTextLimit) +
+                               " are taken"};
             return false;
         }
     }

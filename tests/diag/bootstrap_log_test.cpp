@@ -10,6 +10,7 @@
 #include "diag/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
+#include "support/module_texts.h"
 #include "support/test_env.h"
 #include "child_process.h"
 
@@ -162,7 +163,7 @@ TEST(BootstrapLog, HoldsTheWholeRunInOrderAndClosesAtExit) {
         const char* name;
         std::wstring relativePath;
         std::string previousContent; // empty: no file before
-        bool brokenModule;           // a qz-setup.rsc that is no module in the working directory
+        bool brokenModule;           // a qz-setup.rsc that is no module beside the program
     };
     const Case cases[] = {
         {"directories created", L"not\\there\\yet\\setup.log", "", false},
@@ -175,12 +176,14 @@ TEST(BootstrapLog, HoldsTheWholeRunInOrderAndClosesAtExit) {
         const std::wstring path = dir / c.relativePath;
         if (!c.previousContent.empty())
             qztest::WriteFileBytes(path, c.previousContent);
+        const std::wstring program = dir / L"qz-tests-diag.exe";
+        qztest::CopyFileOrThrow(diagtest::ThisProgram(), program);
         if (c.brokenModule)
             qztest::WriteFileBytes(dir / L"qz-setup.rsc", "not a module");
         qztest::ProcessOptions options;
         options.setEnv[kLogVariable] = path;
         options.workingDir = dir.path();
-        ASSERT_TRUE(diagtest::RunChild(L"WritesLog", options).passed());
+        ASSERT_TRUE(diagtest::RunChild(L"WritesLog", options, program).passed());
 
         const std::string bytes = qztest::ReadFileBytes(path);
         ASSERT_GE(bytes.size(), 2u);
@@ -190,61 +193,24 @@ TEST(BootstrapLog, HoldsTheWholeRunInOrderAndClosesAtExit) {
     }
 }
 
-// Owner of a resource update: discarded unless committed.
-class ResourceUpdate {
-public:
-    explicit ResourceUpdate(const std::wstring& module)
-        : m_handle(BeginUpdateResourceW(module.c_str(), FALSE)) {}
-    ~ResourceUpdate() {
-        if (m_handle)
-            EndUpdateResourceW(m_handle, TRUE);
-    }
-    ResourceUpdate(const ResourceUpdate&) = delete;
-    ResourceUpdate& operator=(const ResourceUpdate&) = delete;
-
-    // Replaces the string-table block that holds `texts` (all in one block of 16 ids).
-    bool SetStrings(const std::map<WORD, std::wstring>& texts) {
-        const WORD block = static_cast<WORD>(texts.begin()->first / 16 + 1);
-        std::wstring data;
-        for (WORD id = static_cast<WORD>((block - 1) * 16); id < block * 16; ++id) {
-            const auto text = texts.find(id);
-            const std::wstring value = text == texts.end() ? std::wstring() : text->second;
-            data += static_cast<wchar_t>(value.size());
-            data += value;
-        }
-        return m_handle && UpdateResourceW(m_handle, RT_STRING, MAKEINTRESOURCEW(block),
-                                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), &data[0],
-                                           static_cast<DWORD>(data.size() * sizeof(wchar_t)));
-    }
-    bool Commit() {
-        const bool committed = m_handle && EndUpdateResourceW(m_handle, FALSE);
-        m_handle = nullptr;
-        return committed;
-    }
-
-private:
-    HANDLE m_handle;
-};
-
 // The opening line may come from the resource module, the closing line never
 // does: the module is released before the log closes.
 TEST(BootstrapLog, ClosingLineComesFromTheBuiltInTable) {
     if (PRIMARYLANGID(GetUserDefaultUILanguage()) != LANG_ENGLISH)
         GTEST_SKIP() << "expectations are the English table's";
+    // The module lies beside the program.
     qztest::TempDir dir;
+    const std::wstring program = dir / L"qz-tests-diag.exe";
+    qztest::CopyFileOrThrow(diagtest::ThisProgram(), program);
     const std::wstring module = dir / L"qz-setup.rsc";
     qztest::CopyFileOrThrow(qztest::BinDir() + L"test-module.rsc", module);
-    {
-        ResourceUpdate update(module);
-        ASSERT_TRUE(update.SetStrings(
-            {{IDS_LOG_COMPLETED, L"MODULE: closed."}, {IDS_LOG_INITIATED, L"MODULE: opened."}}));
-        ASSERT_TRUE(update.Commit());
-    }
+    ASSERT_NO_THROW(qztest::PutModuleTexts(
+        module, {{IDS_LOG_COMPLETED, L"MODULE: closed."}, {IDS_LOG_INITIATED, L"MODULE: opened."}}));
     const std::wstring path = dir / L"setup.log";
     qztest::ProcessOptions options;
     options.setEnv[kLogVariable] = path;
     options.workingDir = dir.path();
-    ASSERT_TRUE(diagtest::RunChild(L"OpensLogWithModule", options).passed());
+    ASSERT_TRUE(diagtest::RunChild(L"OpensLogWithModule", options, program).passed());
     EXPECT_EQ(L"\xFEFF"
               L"QZSETUP:BOOTSTRAP:INFO::MODULE: opened.\r\n" +
                   kClosingLine,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "diag/message_rules.h"
 #include "resources/resource_ids.h"
 #include "support/test_env.h"
 #include "system/win_owners.h"
@@ -108,6 +109,10 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {143, L"Failed to apply %s language transform file. \n"
           L"Error number: %u. \n"
           L"Error message: %s."},
+    {145, L"Windows Installer is still busy with another installation after the %u seconds that "
+          L"QZ_SETUP_BUSY_WAIT allows. The installer is not started for %s."},
+    {146, L"Message %u of %s is passed over because its placeholders differ from the built-in text's; the "
+          L"built-in text is used. Build %s again with the qz-rsc of this version."},
     {147, L"File %s could not be held unchanged for the installation: another program may have it open for "
           L"writing.\n"
           L"Error description: %s."},
@@ -214,20 +219,12 @@ std::set<LANGID> LanguagesOf(HMODULE module) {
     return languages;
 }
 
-// The conversions of a wvsprintfW format in order, e.g. "su" for "%s ... %u";
-// "%%" is a literal percent sign and converts nothing.
-std::wstring Placeholders(const std::wstring& format) {
-    std::wstring kinds;
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] != L'%')
-            continue;
-        ++i;
-        while (i < format.size() && wcschr(L"-#0123456789.lhLH", format[i]) != nullptr)
-            ++i;
-        if (i < format.size() && format[i] != L'%')
-            kinds += format[i];
-    }
-    return kinds;
+// The conversions of a text, as the rule for resource modules reads them.
+std::string Placeholders(const std::wstring& format) {
+    std::string joined;
+    for (const std::wstring& conversion : MessageConversions(format))
+        joined += qztest::ToUtf8(conversion) + " ";
+    return joined;
 }
 
 size_t LineFeeds(const std::wstring& text) {
@@ -287,7 +284,7 @@ TEST(StringTables, TranslationsKeepPlaceholdersAndLayout) {
             const std::wstring& text = found->second;
             // wvsprintfW takes its arguments in order: the same conversions in
             // the same order, or the arguments land in the wrong place.
-            EXPECT_EQ(Narrow(Placeholders(text)), Narrow(Placeholders(source.second)));
+            EXPECT_EQ(Placeholders(text), Placeholders(source.second));
             // A backslash or a carriage return would be a mistyped escape.
             EXPECT_EQ(text.find_first_of(L"\\\r"), std::wstring::npos) << Narrow(text);
             if (source.first == IDS_VIEWER_TITLE)

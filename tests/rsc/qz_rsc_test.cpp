@@ -128,7 +128,7 @@ TEST_F(RscTool, TheDumpHoldsEveryLanguageAndEveryIdAModuleMayServe) {
     EXPECT_NE(0, m_dump.compare(0, 3, "\xEF\xBB\xBF"));
     EXPECT_EQ(std::string::npos, m_dump.find('\r'));
     EXPECT_NE(std::string::npos, m_dump.find("# Messages of qz-setup.exe " QZ_VERSION_TEXT));
-    EXPECT_NE(std::string::npos, m_dump.find("110, 114, 116, 139, 140"));
+    EXPECT_NE(std::string::npos, m_dump.find("110, 114, 116, 139, 140, 146."));
 
     std::vector<TableMessage> dumped;
     std::vector<unsigned> lines;
@@ -169,7 +169,7 @@ TEST_F(RscTool, ADumpRebuiltUnchangedHoldsExactlyTheBuiltInTexts) {
 }
 
 TEST_F(RscTool, RefusesWithTheLineAndTheReasonAndWritesNothing) {
-    const std::string longText(1025, 'x');
+    const std::string longText(1024, 'x');
     const struct {
         const char* what;
         std::string file;
@@ -189,8 +189,12 @@ TEST_F(RscTool, RefusesWithTheLineAndTheReasonAndWritesNothing) {
          "message 143 has the conversions %u %s %s, the English text has %s %u %s (in this order)"},
         {"a conversion in a text without one", "1031 130 %s fehlt.\n", 1,
          "message 130 has the conversions %s, the English text has none"},
-        {"a formatted text too long", "1031 130 " + longText + "\n", 1,
-         "message 130 is 1025 characters long; at most 1024 are taken"},
+        {"a formatted text one character too long", "1031 130 " + longText + "\n", 1,
+         "message 130 is 1024 characters long; at most 1023 are taken"},
+        {"a stray percent sign", "1031 130 Zu 100% nicht gefunden.\n", 1,
+         "message 130 has the conversions %, the English text has none"},
+        {"a conversion hidden behind an unknown one", "1031 130 %-%s\n", 1,
+         "message 130 has the conversions %- %s, the English text has none"},
         {"not UTF-8",
          "# German\n1031 130 Gr\xFC\xDF"
          "e\n",
@@ -233,6 +237,7 @@ TEST_F(RscTool, TakesWhatTheBootstrapperCanServe) {
     } cases[] = {
         {"a neutral German and a German of Germany", "7 130 Nicht gefunden.\n1031 124 %s, %s, %s\n"},
         {"a literal percent sign", "1031 130 Zu 100%% nicht gefunden.\n"},
+        {"a formatted text as long as the formatter writes", "1031 130 " + std::string(1023, 'y') + "\n"},
         {"a byte-order mark, CR LF and comments", "\xEF\xBB\xBF# German\r\n\r\n1031 130 Nicht gefunden.\r\n"},
         {"the usage text is taken plain, whatever its length", "1031 113 " + std::string(1500, 'u') + "\n"},
         {"a percent sign in a plain text is shown as written", "1031 109 Zu 100% unerwartet.\n"},

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/module_texts.h"
 #include "support/process_runner.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
@@ -70,6 +71,53 @@ TEST_F(RscModuleRun, ADumpRebuiltUnchangedServesTheBuiltInTexts) {
     const std::wstring builtIn = NoPackageDialog();
     ASSERT_EQ(0u, Rsc({L"build", m_dir / L"messages.txt", m_dir / L"qz-setup.rsc"}));
     EXPECT_EQ(builtIn, NoPackageDialog());
+}
+
+// A module left from another version, or made by hand, whose 124 has four
+// conversions where the program passes three and whose 130 has one where it
+// passes none: the run shows the built-in texts, says why, and ends as
+// without the module.
+TEST_F(RscModuleRun, AStaleModuleCannotCrashTheRun) {
+    const std::wstring builtIn = NoPackageDialog();
+    ASSERT_EQ(0u, Rsc({L"build", m_dir / L"messages.txt", m_dir / L"qz-setup.rsc"}));
+    ASSERT_NO_THROW(qztest::PutModuleTexts(
+        m_dir / L"qz-setup.rsc", {{124, L"Paket %s f\u00fcr %s in %s: %s"}, {130, L"Nicht gefunden: %u"}}));
+
+    const std::wstring shown = NoPackageDialog();
+    std::wstring withoutReports;
+    std::vector<std::wstring> reports;
+    bool first = true;
+    for (const std::wstring& line : qztest::SplitLines(shown)) {
+        if (line.find(L"qz-setup.rsc") != std::wstring::npos) {
+            reports.push_back(line);
+            continue;
+        }
+        withoutReports += (first ? L"" : L"\r\n") + line;
+        first = false;
+    }
+    EXPECT_EQ(builtIn, withoutReports);
+    ASSERT_EQ(2u, reports.size()) << qztest::ToUtf8(shown);
+    EXPECT_EQ(0u, reports[0].find(L"QZSETUP:BOOTSTRAP:INFO::Message 124 of qz-setup.rsc is passed over"))
+        << qztest::ToUtf8(reports[0]);
+    EXPECT_EQ(0u, reports[1].find(L"QZSETUP:BOOTSTRAP:INFO::Message 130 of qz-setup.rsc is passed over"))
+        << qztest::ToUtf8(reports[1]);
+}
+
+// The longest text qz-rsc takes for a formatted message is shown whole.
+TEST_F(RscModuleRun, ATextAsLongAsTheFormatterWritesIsShownWhole) {
+    // The dump with message 130, in every language, as long as the formatter writes.
+    std::string file;
+    for (const std::wstring& line :
+         qztest::SplitLines(qztest::FromUtf8(qztest::ReadFileBytes(m_dir / L"messages.txt")), L"\n"))
+        if (!line.empty() && line.find(L" 130 ") != 4)
+            file += qztest::ToUtf8(line) + "\n";
+    for (const char* language : {"1033", "1036", "1041", "2052"})
+        file += std::string(language) + " 130 " + std::string(1023, 'y') + "\n";
+    qztest::WriteFileBytes(m_dir / L"long.txt", file);
+    ASSERT_EQ(0u, Rsc({L"build", m_dir / L"long.txt", m_dir / L"qz-setup.rsc"}));
+    const std::wstring shown = NoPackageDialog();
+    EXPECT_NE(std::wstring::npos, shown.find(L"QZSETUP:BOOTSTRAP:ERR::" + std::wstring(1023, L'y') + L"\r\n"))
+        << qztest::ToUtf8(shown);
 }
 
 TEST_F(RscModuleRun, ATextFileIsReportedThenTheBuiltInTextsServe) {
