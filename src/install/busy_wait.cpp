@@ -28,7 +28,7 @@ InstallerBusyWait InstallerBusyWait::ForRun() {
     return InstallerBusyWait(seconds);
 }
 
-bool InstallerBusyWait::WaitUntilFree() {
+bool InstallerBusyWait::WaitUntilFree(const std::wstring& file) {
     if (!m_applies || !IsInstallerBusy())
         return true;
     ULONGLONG now = GetTickCount64();
@@ -37,15 +37,21 @@ bool InstallerBusyWait::WaitUntilFree() {
         m_deadline = now + static_cast<ULONGLONG>(m_seconds) * 1000;
     }
     std::wstring text;
-    FormatResourceMessage(IDS_INSTALLER_BUSY, text, SecondsLeft(now, m_deadline));
+    if (now < m_deadline) {
+        FormatResourceMessage(IDS_INSTALLER_BUSY, text, SecondsLeft(now, m_deadline));
+        WriteLogLine(text, LOG_INFO);
+        FlushLogStreams();
+        while (now < m_deadline) {
+            const ULONGLONG left = m_deadline - now;
+            Sleep(static_cast<DWORD>(left < kLookEveryMs ? left : kLookEveryMs));
+            if (!IsInstallerBusy())
+                return true;
+            now = GetTickCount64();
+        }
+    }
+    // The run's time is used up, in this call or an earlier one.
+    FormatResourceMessage(IDS_INSTALLER_STILL_BUSY, text, m_seconds, file);
     WriteLogLine(text, LOG_INFO);
     FlushLogStreams();
-    while (now < m_deadline) {
-        const ULONGLONG left = m_deadline - now;
-        Sleep(static_cast<DWORD>(left < kLookEveryMs ? left : kLookEveryMs));
-        if (!IsInstallerBusy())
-            return true;
-        now = GetTickCount64();
-    }
     return false;
 }

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 // The run's wait for a busy installer: one deadline for the whole run,
 // counted from its first wait. The run makes it once and hands it to each
 // of its installer calls.
@@ -17,11 +19,13 @@ public:
     // installer's own user interface.
     static InstallerBusyWait ForRun();
 
-    // Waits while the installer is busy, looking again about once a second,
-    // until the deadline. A call that finds the installer busy logs message
-    // 131 once, with the seconds left. True when the installer may be
-    // called: it is free, or no wait applies; false when time ran out.
-    bool WaitUntilFree();
+    // Before the installer is called for `file`: waits while the installer
+    // is busy, looking again about once a second, until the deadline. A call
+    // that finds the installer busy logs message 131 once, with the seconds
+    // left; one that gives up logs message 145, naming the file. True when
+    // the installer may be called: it is free, or no wait applies; false
+    // when the run's time is used up.
+    bool WaitUntilFree(const std::wstring& file);
 
 private:
     bool m_applies = false;

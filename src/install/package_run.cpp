@@ -166,7 +166,7 @@ unsigned RunPackage(QZ::MSInstaller::Package& package, InstallerBusyWait& busyWa
 
     // Another installation running: an unattended run that asks for it waits;
     // when time runs out the run ends as if the installer had said so.
-    if (!busyWait.WaitUntilFree())
+    if (!busyWait.WaitUntilFree(packagePath))
         return ERROR_INSTALL_ALREADY_RUNNING;
 
     FlushLogStreams();

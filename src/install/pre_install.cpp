@@ -74,7 +74,7 @@ HeldFile ChooseRedistributable(QZ::MSInstaller::Package& package) {
 
 void InstallRedistributable(const HeldFile& redistributable, InstallerBusyWait& busyWait) {
     // Given up when the installer stays busy; the main package runs anyway.
-    if (!busyWait.WaitUntilFree())
+    if (!busyWait.WaitUntilFree(redistributable.path()))
         return;
     const auto& msi = Msi();
     msi.SetInternalUI(INSTALLUILEVEL_NONE, nullptr);

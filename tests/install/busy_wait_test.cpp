@@ -29,12 +29,19 @@ std::wstring Waiting(unsigned seconds) {
            std::to_wstring(seconds) + L" seconds.\r\n";
 }
 
+// The line of a wait whose time is used up (all `seconds` of it).
+std::wstring GivenUp(unsigned seconds, const std::wstring& file) {
+    return L"QZSETUP:BOOTSTRAP:INFO::Windows Installer is still busy with another installation after the " +
+           std::to_wstring(seconds) +
+           L" seconds that QZ_SETUP_BUSY_WAIT allows. The installer is not started for " + file + L".\r\n";
+}
+
 TEST(InstallerBusyWait, AFreeInstallerIsNotWaitedFor) {
     std::wstringbuf log;
     LogStreamCapture capture(log);
     InstallerBusyWait wait(5);
     const ULONGLONG start = GetTickCount64();
-    EXPECT_TRUE(wait.WaitUntilFree());
+    EXPECT_TRUE(wait.WaitUntilFree(L"package.msi"));
     EXPECT_LT(GetTickCount64() - start, 1000u);
     EXPECT_EQ(L"", log.str());
 }
@@ -47,21 +54,25 @@ TEST(InstallerBusyWait, OneDeadlineForTheWholeRun) {
     InstallerBusyWait wait(2);
 
     ULONGLONG start = GetTickCount64();
-    EXPECT_FALSE(wait.WaitUntilFree());
+    EXPECT_FALSE(wait.WaitUntilFree(L"package.msi"));
     const ULONGLONG first = GetTickCount64() - start;
     EXPECT_GE(first, 1900u);
     EXPECT_LT(first, 10000u);
 
-    // The next call has no time left: it gives up at once.
-    start = GetTickCount64();
-    EXPECT_FALSE(wait.WaitUntilFree());
-    EXPECT_LT(GetTickCount64() - start, 1000u);
-    EXPECT_EQ(Waiting(2) + Waiting(0), log.str());
+    EXPECT_EQ(Waiting(2) + GivenUp(2, L"package.msi"), log.str());
 
-    // Once the installer is free, a call goes ahead whatever the deadline.
+    // The next call has no time left: it gives up at once, and says so
+    // without a wait of no seconds.
+    start = GetTickCount64();
+    EXPECT_FALSE(wait.WaitUntilFree(L"next.msi"));
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+    EXPECT_EQ(Waiting(2) + GivenUp(2, L"package.msi") + GivenUp(2, L"next.msi"), log.str());
+
+    // Once the installer is free, a call goes ahead whatever the deadline:
+    // the package runs when the redistributable's wait used up the time.
     mutex.release();
-    EXPECT_TRUE(wait.WaitUntilFree());
-    EXPECT_EQ(Waiting(2) + Waiting(0), log.str());
+    EXPECT_TRUE(wait.WaitUntilFree(L"last.msi"));
+    EXPECT_EQ(Waiting(2) + GivenUp(2, L"package.msi") + GivenUp(2, L"next.msi"), log.str());
 }
 
 // The run makes its wait from its settings: only an unattended run with
@@ -90,11 +101,11 @@ TEST(InstallerBusyWait, EachRunMakesItsOwnWaitFromItsSettings) {
         LogStreamCapture capture(log);
         InstallerBusyWait wait = InstallerBusyWait::ForRun();
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(!c.waits, wait.WaitUntilFree());
+        EXPECT_EQ(!c.waits, wait.WaitUntilFree(L"package.msi"));
         const ULONGLONG took = GetTickCount64() - start;
         if (c.waits) {
             EXPECT_GE(took, 900u);
-            EXPECT_EQ(Waiting(1), log.str());
+            EXPECT_EQ(Waiting(1) + GivenUp(1, L"package.msi"), log.str());
         } else {
             EXPECT_LT(took, 900u);
             EXPECT_EQ(L"", log.str());
@@ -114,7 +125,7 @@ TEST(InstallerBusyWait, GoesAheadSoonAfterTheInstallerIsFree) {
         mutex.release();
     });
     const ULONGLONG start = GetTickCount64();
-    const bool free = wait.WaitUntilFree();
+    const bool free = wait.WaitUntilFree(L"package.msi");
     const ULONGLONG waited = GetTickCount64() - start;
     release.join();
     EXPECT_TRUE(free);
@@ -168,6 +179,8 @@ TEST_F(BusyInstallerRun, HeldThroughoutTheRunEndsAsABusyInstaller) {
     const std::vector<std::wstring> lines = qztest::ReadLogLines(m_dir / L"setup.log");
     const std::wstring waiting = Waiting(2).substr(0, Waiting(2).size() - 2);
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), waiting));
+    const std::wstring givenUp = GivenUp(2, m_dir / L"package.msi");
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), givenUp.substr(0, givenUp.size() - 2)));
     const auto result = std::find_if(lines.begin(), lines.end(), [](const std::wstring& line) {
         return line.rfind(L"QZSETUP:BOOTSTRAP:ERR:1618:", 0) == 0;
     });
@@ -216,13 +229,18 @@ TEST_F(BusyInstallerRun, TheRedistributableIsGivenUpAndThePackageRunHasNoTimeLef
     EXPECT_EQ(1618u, run.exitCode);
     EXPECT_GE(took, 1900u);
     EXPECT_FALSE(qztest::IsProductRegistered(m_productCode));
-    // One wait for the whole run: the redistributable's took it all.
+    // One wait for the whole run: the redistributable's took it all, and
+    // each installation that is not started says so.
     const std::vector<std::wstring> lines = qztest::ReadLogLines(m_dir / L"setup.log");
     std::vector<std::wstring> waits;
     for (const auto& line : lines)
-        if (line.find(L"Windows Installer is busy") != std::wstring::npos)
+        if (line.find(L"Windows Installer is") != std::wstring::npos)
             waits.push_back(line + L"\r\n");
-    EXPECT_EQ((std::vector<std::wstring>{Waiting(2), Waiting(0)}), waits);
+    const std::wstring redistributablePath =
+        m_dir / RedistributableFileName(GetMachineFacts(), PROCESSOR_ARCHITECTURE_INTEL);
+    EXPECT_EQ((std::vector<std::wstring>{Waiting(2), GivenUp(2, redistributablePath),
+                                         GivenUp(2, m_dir / L"package.msi")}),
+              waits);
 }
 
 } // namespace
