@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,8 @@
 #include "rsc/file_io.h"
 #include "rsc/message_file.h"
 #include "rsc/module_writer.h"
+#include "rsc/version_resource.h"
+#include "system/dll_search.h"
 #include "system/win_owners.h"
 
 namespace {
@@ -70,37 +74,43 @@ int SystemRefused(const std::wstring& path, const char* what, DWORD error) {
     return kSystem;
 }
 
-// The FileVersion of a program, or "unknown".
-std::string FileVersionOf(const std::wstring& path) {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    std::vector<BYTE> data(size);
-    void* value = nullptr;
-    UINT length = 0;
-    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\FileVersion", &value, &length) || !value)
-        return "unknown";
-    return ToUtf8(static_cast<const wchar_t*>(value));
-}
-
-// Whether two names reach the same file (by their full paths, letter case aside).
-bool SameFile(const std::wstring& first, const std::wstring& second) {
-    wchar_t a[MAX_PATH * 4] = L"";
-    wchar_t b[MAX_PATH * 4] = L"";
-    const DWORD lengthA = GetFullPathNameW(first.c_str(), MAX_PATH * 4, a, nullptr);
-    const DWORD lengthB = GetFullPathNameW(second.c_str(), MAX_PATH * 4, b, nullptr);
-    if (lengthA == 0 || lengthB == 0 || lengthA >= MAX_PATH * 4 || lengthB >= MAX_PATH * 4)
-        return first == second;
-    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+// Whether loading a program as data failed because of the file itself (it
+// is no program whose resources can be read), rather than because the
+// system refused it (rights, another program holding it, memory).
+bool IsNotAProgram(DWORD error) {
+    switch (error) {
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_BAD_FORMAT:
+    case ERROR_INVALID_EXE_SIGNATURE:
+    case ERROR_EXE_MARKED_INVALID:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+    case ERROR_INVALID_DATA:
+    case ERROR_FILE_CORRUPT:
+    case ERROR_RESOURCE_DATA_NOT_FOUND:
+    case ERROR_RESOURCE_TYPE_NOT_FOUND:
+        return true;
+    default:
+        return false;
+    }
 }
 
 int Dump(const std::wstring& program, const std::wstring& output) {
-    if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return SystemRefused(program, "cannot be read", GetLastError());
+    {
+        // Opened as the loader opens it, so that the system's refusals (no
+        // such file, no right, another program holding it) are told as such.
+        const UniqueFileHandle file(CreateFileW(program.c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid())
+            return SystemRefused(program, "cannot be read", GetLastError());
+    }
     const UniqueModule module(LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!module.valid()) {
+        const DWORD error = GetLastError();
+        if (!IsNotAProgram(error))
+            return SystemRefused(program, "cannot be read", error);
         Print(stderr, "qz-rsc: " + ToUtf8(program) +
-                          ": not a program whose messages can be read: " + SystemText(GetLastError()) + "\n");
+                          ": not a program whose messages can be read: " + SystemText(error) + "\n");
         return kRefused;
     }
     const std::vector<TableMessage> messages = ModuleMessages(module.get());
@@ -108,11 +118,13 @@ int Dump(const std::wstring& program, const std::wstring& output) {
         Print(stderr, "qz-rsc: " + ToUtf8(program) + ": holds no messages\n");
         return kRefused;
     }
+    const std::wstring version = FileVersionOf(module.get());
     std::string ids;
     for (const WORD id : g_idsNotInModule)
         ids += (ids.empty() ? "" : ", ") + std::to_string(id);
     const std::vector<std::string> header = {
-        "Messages of qz-setup.exe " + FileVersionOf(program) + ", written by qz-rsc " QZ_VERSION_TEXT ".",
+        "Messages of qz-setup.exe " + (version.empty() ? std::string("unknown") : ToUtf8(version)) +
+            ", written by qz-rsc " QZ_VERSION_TEXT ".",
         "One message per line: LANGUAGE ID TEXT (decimal ids, each followed by one blank).",
         "In the text: \\n line feed, \\r carriage return, \\s blank, \\\\ backslash.",
         "Translate the texts; keep every %s, %u and %i in its order. Keep every language:",
@@ -151,15 +163,13 @@ int Build(const std::wstring& input, const std::wstring& output) {
     return kDone;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Run(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (argc == 2 && (command == L"--help" || command == L"-h" || command == L"/?")) {
         Print(stdout, kHelp);
         return kDone;
     }
-    if (argc == 4 && (command == L"dump" || command == L"build") && SameFile(argv[2], argv[3])) {
+    if (argc == 4 && (command == L"dump" || command == L"build") && IsSameFile(argv[2], argv[3])) {
         // A slip of the keyboard must not put a module over a translation, or
         // a message file over the program.
         Print(stderr, "qz-rsc: the output file would replace the input file " + ToUtf8(argv[2]) +
@@ -172,4 +182,20 @@ int wmain(int argc, wchar_t** argv) {
         return Build(argv[2], argv[3]);
     Print(stderr, std::string("qz-rsc: unknown command line; the usage is:\n\n") + kHelp);
     return kUsage;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // Before anything can load a DLL by bare name from this program's folder,
+    // often a translator's downloads folder.
+    RestrictDllSearch();
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        Print(stderr, "qz-rsc: " + SystemText(ERROR_NOT_ENOUGH_MEMORY) + "; nothing written\n");
+    } catch (const std::exception& e) {
+        Print(stderr, std::string("qz-rsc: ") + e.what() + "; nothing written\n");
+    }
+    return kSystem;
 }

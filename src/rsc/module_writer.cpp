@@ -6,6 +6,12 @@
 
 namespace {
 
+// The system's error of a call that failed; a failure that left none is
+// told as a failed write, never as success.
+DWORD FailureOf(DWORD error) {
+    return error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_WRITE_FAULT);
+}
+
 // An update of a module's resources, discarded unless committed.
 class ResourceUpdate {
 public:
@@ -32,7 +38,8 @@ private:
     HANDLE m_handle;
 };
 
-bool WriteTemplate(const std::wstring& path, DWORD& error) {
+// The template module, this program's own resource, into `file`.
+bool WriteTemplate(HANDLE file, DWORD& error) {
     const HMODULE self = GetModuleHandleW(nullptr);
     const HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(IDR_MODULE_TEMPLATE), RT_RCDATA);
     const void* bytes = found ? LockResource(LoadResource(self, found)) : nullptr;
@@ -40,37 +47,32 @@ bool WriteTemplate(const std::wstring& path, DWORD& error) {
         error = ERROR_RESOURCE_DATA_NOT_FOUND;
         return false;
     }
-    const DWORD size = SizeofResource(self, found);
-    const UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (!file.valid() || !WriteFile(file.get(), bytes, size, &written, nullptr) || written != size) {
-        error = GetLastError();
-        return false;
-    }
-    return true;
+    return WriteAll(file, bytes, SizeofResource(self, found), error);
 }
 
 } // namespace
 
 bool WriteResourceModule(const std::wstring& path, const std::vector<TableMessage>& messages, DWORD& error) {
     ScratchFile scratch(path);
-    if (!WriteTemplate(scratch.path(), error))
-        return false;
+    {
+        const UniqueFileHandle file = scratch.Create(error);
+        if (!file.valid() || !WriteTemplate(file.get(), error))
+            return false;
+    }
     {
         ResourceUpdate update(scratch.path());
         if (!update.valid()) {
-            error = GetLastError();
+            error = FailureOf(GetLastError());
             return false;
         }
         for (const auto& [key, data] : MakeStringBlocks(messages)) {
             if (!update.Put(key.first, key.second, data)) {
-                error = GetLastError();
+                error = FailureOf(GetLastError());
                 return false;
             }
         }
         if (!update.Commit()) {
-            error = GetLastError();
+            error = FailureOf(GetLastError());
             return false;
         }
     }

@@ -1,13 +1,18 @@
 #include "rsc/string_tables.h"
 
 #include <algorithm>
+#include <exception>
 #include <tuple>
 
 namespace {
 
+// What the enumeration collects. The callbacks run inside the system's
+// frames: what goes wrong there (an allocation) is kept, the enumeration
+// stopped, and it is raised again once the system has returned.
 struct Reading {
     HMODULE module;
     std::vector<TableMessage> messages;
+    std::exception_ptr failure;
 };
 
 void ReadBlock(Reading& reading, WORD block, WORD language) {
@@ -30,23 +35,30 @@ void ReadBlock(Reading& reading, WORD block, WORD language) {
     }
 }
 
-BOOL CALLBACK OnLanguage(HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR context) {
-    ReadBlock(*reinterpret_cast<Reading*>(context), static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)),
-              language);
-    return TRUE;
+BOOL CALLBACK OnLanguage(HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR context) noexcept {
+    Reading& reading = *reinterpret_cast<Reading*>(context);
+    try {
+        ReadBlock(reading, static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)), language);
+        return TRUE;
+    } catch (...) {
+        reading.failure = std::current_exception();
+        return FALSE;
+    }
 }
 
-BOOL CALLBACK OnName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR context) {
+BOOL CALLBACK OnName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR context) noexcept {
     if (IS_INTRESOURCE(name))
         EnumResourceLanguagesW(module, type, name, OnLanguage, context);
-    return TRUE;
+    return reinterpret_cast<Reading*>(context)->failure ? FALSE : TRUE;
 }
 
 } // namespace
 
 std::vector<TableMessage> ReadStringTables(HMODULE module) {
-    Reading reading{module, {}};
+    Reading reading{module, {}, nullptr};
     EnumResourceNamesW(module, RT_STRING, OnName, reinterpret_cast<LONG_PTR>(&reading));
+    if (reading.failure)
+        std::rethrow_exception(reading.failure);
     std::sort(reading.messages.begin(), reading.messages.end(),
               [](const TableMessage& a, const TableMessage& b) {
                   return std::tie(a.language, a.id) < std::tie(b.language, b.id);

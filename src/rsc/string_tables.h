@@ -15,7 +15,9 @@ struct TableMessage {
     std::wstring text;
 };
 
-// Every non-empty string of `module`'s string tables, ordered by language, then id.
+// Every non-empty string of `module`'s string tables, ordered by language,
+// then id. An allocation failure is raised once the system's enumeration has
+// returned, never through it.
 std::vector<TableMessage> ReadStringTables(HMODULE module);
 
 // The string-table resources that hold `messages`: for each block of 16 ids

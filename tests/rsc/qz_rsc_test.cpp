@@ -61,6 +61,13 @@ std::vector<TableMessage> Overridable(std::vector<TableMessage> messages) {
     return messages;
 }
 
+// The 8.3 name of an existing file, or the name itself when it has none.
+std::wstring ShortName(const std::wstring& path) {
+    wchar_t buffer[MAX_PATH] = L"";
+    const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : path;
+}
+
 class RscTool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -75,6 +82,9 @@ protected:
 
 TEST_F(RscTool, ExitCodesOfTheCommandLine) {
     qztest::WriteFileBytes(m_dir / L"not-a-program.exe", "just text");
+    ASSERT_TRUE(CreateHardLinkW((m_dir / L"linked.txt").c_str(), (m_dir / L"messages.txt").c_str(), nullptr));
+    qztest::CopyFileOrThrow(m_dir / L"messages.txt", m_dir / L"translated messages.txt");
+    ASSERT_NE(m_dir / L"translated messages.txt", ShortName(m_dir / L"translated messages.txt"));
     const std::wstring missing = m_dir / L"missing.txt";
     const struct {
         const char* what;
@@ -104,6 +114,18 @@ TEST_F(RscTool, ExitCodesOfTheCommandLine) {
          "would replace the input file"},
         {"dump onto the program",
          {L"dump", m_dir / L"not-a-program.exe", m_dir / L"not-a-program.exe"},
+         2,
+         "would replace the input file"},
+        {"build onto a hard link of its message file",
+         {L"build", m_dir / L"messages.txt", m_dir / L"linked.txt"},
+         2,
+         "would replace the input file"},
+        {"build onto its message file by its short name",
+         {L"build", m_dir / L"translated messages.txt", ShortName(m_dir / L"translated messages.txt")},
+         2,
+         "would replace the input file"},
+        {"build onto its message file by its \\\\?\\ name",
+         {L"build", m_dir / L"messages.txt", L"\\\\?\\" + m_dir / L"messages.txt"},
          2,
          "would replace the input file"},
         {"dump into a folder that is not there",
@@ -255,6 +277,58 @@ TEST_F(RscTool, TakesWhatTheBootstrapperCanServe) {
     const std::vector<TableMessage> messages = MessagesOf(m_dir / L"qz-setup.rsc");
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ(L"a\\b\nc\rd ", messages[0].text);
+}
+
+// The scratch file a build writes first is a file of its own: not the
+// message file, even when that bears the scratch file's usual name.
+TEST_F(RscTool, TheScratchFileIsNeverTheInput) {
+    const std::wstring input = m_dir / L"qz-setup.rsc.qz-rsc-new";
+    qztest::CopyFileOrThrow(m_dir / L"messages.txt", input);
+    const RscRun run = RunRsc(m_dir, {L"build", input, m_dir / L"qz-setup.rsc"});
+    ASSERT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_EQ(m_dump, qztest::ReadFileBytes(input)) << "the message file is kept";
+    EXPECT_EQ(Overridable(MessagesOf(qztest::SetupExePath())), MessagesOf(m_dir / L"qz-setup.rsc"));
+    EXPECT_FALSE(qztest::PathExists(m_dir / L"qz-setup.rsc.qz-rsc-new-2"));
+}
+
+// A program that another one holds open so that nobody may read it: the
+// system's refusal, not "not a program".
+TEST_F(RscTool, AProgramThatCannotBeReadIsTheSystemsRefusal) {
+    const std::wstring program = m_dir / L"qz-setup.exe";
+    qztest::CopyFileOrThrow(qztest::SetupExePath(), program);
+    const UniqueFileHandle held(CreateFileW(program.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.valid());
+    const RscRun run = RunRsc(m_dir, {L"dump", program, m_dir / L"out.txt"});
+    EXPECT_EQ(3u, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("cannot be read")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("(32)")) << run.output;
+    EXPECT_FALSE(qztest::PathExists(m_dir / L"out.txt"));
+}
+
+// A version.dll planted beside qz-rsc.exe (a translator's downloads folder)
+// is never loaded: the program imports no DLL that can be planted, and loads
+// nothing by a bare name from its folder.
+TEST_F(RscTool, APlantedVersionDllIsNeverLoaded) {
+    qztest::TempDir downloads;
+    const std::wstring exe = downloads / L"qz-rsc.exe";
+    qztest::CopyFileOrThrow(RscExe(), exe);
+    qztest::CopyFileOrThrow(qztest::BinDir() + L"qz-planted.dll", downloads / L"version.dll");
+    qztest::ProcessOptions options;
+    options.outputFile = downloads / L"rsc-output.txt";
+    options.workingDir = downloads.path();
+    for (const std::vector<std::wstring>& arguments :
+         {std::vector<std::wstring>{L"--help"},
+          std::vector<std::wstring>{L"dump", qztest::SetupExePath(), downloads / L"messages.txt"},
+          std::vector<std::wstring>{L"build", m_dir / L"messages.txt", downloads / L"qz-setup.rsc"}}) {
+        SCOPED_TRACE(qztest::ToUtf8(arguments[0]));
+        const qztest::ProcessResult result = qztest::RunProgramArgs(exe, arguments, options);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(0u, result.exitCode) << qztest::ReadFileBytes(options.outputFile);
+    }
+    EXPECT_FALSE(qztest::PathExists(downloads / L"version.dll.loaded"));
+    EXPECT_NE(std::string::npos, qztest::ReadFileBytes(downloads / L"messages.txt")
+                                     .find("# Messages of qz-setup.exe " QZ_VERSION_TEXT ", written by"));
 }
 
 TEST(RscProgram, CarriesTheVersionAndRunsWithoutElevation) {

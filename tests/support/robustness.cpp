@@ -263,6 +263,36 @@ PreparedPlace FullDiskDrive() {
     return place;
 }
 
+bool FillDriveLeaving(const PreparedPlace& drive, unsigned pages) {
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((drive.path + L"*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((drive.path + data.cFileName).c_str());
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    const std::wstring filler = drive.path + L"filler";
+    const UniqueFileHandle file(CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return false;
+    const std::string page(4096, 'f');
+    DWORD written = 0;
+    while (WriteFile(file.get(), page.data(), static_cast<DWORD>(page.size()), &written, nullptr) &&
+           written != 0) {
+    }
+    // Full now: not one more byte goes in.
+    if (WriteFile(file.get(), page.data(), 1, &written, nullptr) && written != 0)
+        return false;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 4096LL * pages)
+        return false;
+    size.QuadPart -= 4096LL * pages;
+    return SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get());
+}
+
 std::string MutateBytes(const std::string& input, SeededRandom& random) {
     static const unsigned char kInteresting[] = {0x00, 0xFF, 0x7F, 0x80, 0xC0, 0xC3, 0xE0, 0xED, 0xEF, 0xF0,
                                                  0xF4, 0xF8, 0xFE, 0xBF, 0x1A, '\r', '\n', '=',  '#',  ' '};

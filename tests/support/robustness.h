@@ -83,6 +83,10 @@ struct PreparedPlace {
 PreparedPlace ReadOnlyPlace(); // a read-only bind mount
 PreparedPlace FullDiskDrive(); // a small tmpfs mapped as a drive letter
 
+// Empties the full-disk drive, then fills it with one file, "filler", so that
+// `pages` pages of 4 KiB stay free. False when it could not be filled.
+bool FillDriveLeaving(const PreparedPlace& drive, unsigned pages);
+
 // xorshift-style generator with fixed arithmetic: the same seed gives the same
 // inputs with any compiler or library.
 class SeededRandom {
