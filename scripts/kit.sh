@@ -13,12 +13,23 @@
 #   QZ_SIGN_CERT + QZ_SIGN_KEY (PEM files), or QZ_SIGN_PKCS12: the certificate
 #   QZ_SIGN_PASSWORD_FILE   the key's password, read from that file
 #   QZ_SIGN_TIMESTAMP_URL   an RFC 3161 time-stamping service (optional)
+#   QZ_SIGN_TSA_CA          the CA file its time stamps are verified against:
+#                           by default the system's CA bundle
 #   QZ_SIGN_CA              the CA file the signatures are verified against:
 #                           by default the certificate itself when it is
 #                           self-signed, else the system's CA bundle
-# QZ_DIST_DIR chooses another output folder; QZ_BUILD_DIR, QZ_BUILD_DIR_X64
-# and QZ_TEST_ARCH as for scripts/test.sh (the configuration whose qz-rsc
-# makes the dump under Wine).
+# QZ_DIST_DIR chooses another output folder (a relative one from the current
+# folder); QZ_BUILD_DIR, QZ_BUILD_DIR_X64 and QZ_TEST_ARCH as for
+# scripts/test.sh (the configuration whose qz-rsc makes the dump under Wine).
+#
+# A run first removes the kit it made before (the zip and SHA256SUMS), so that
+# a failed run leaves nothing that could be shipped by mistake.
+#
+# An unsigned kit is reproducible: two made from the same commit are the same
+# bytes. Every time in it (the programs' PE time stamps, the zip's entries) is
+# SOURCE_DATE_EPOCH, by default the time of the commit that is checked out;
+# the zip's entries are in a fixed order with fixed modes. QZ_KIT_RELINK=1
+# links the programs again even when their time stamps are right already.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build32="${QZ_BUILD_DIR:-$root/build}"
@@ -30,6 +41,30 @@ fail() {
     echo "kit: FAILED: $*" >&2
     exit 1
 }
+
+# The kit of an earlier run goes first: a run that fails leaves none behind.
+mkdir -p "$dist" || fail "cannot make the output folder $dist"
+dist="$(cd "$dist" && pwd)"
+for old in "$dist"/qz-setup-*.zip "$dist/SHA256SUMS"; do
+    [ -e "$old" ] || continue
+    rm -f "$old" || fail "cannot remove the earlier kit's $old"
+    say "removed the earlier kit's $(basename "$old")"
+done
+
+# The one time of the kit.
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    [[ "$SOURCE_DATE_EPOCH" =~ ^[0-9]+$ ]] || fail "SOURCE_DATE_EPOCH must be seconds since 1970: $SOURCE_DATE_EPOCH"
+    epoch_from="SOURCE_DATE_EPOCH"
+elif SOURCE_DATE_EPOCH="$(git -C "$root" log -1 --format=%ct 2>/dev/null)" && [ -n "$SOURCE_DATE_EPOCH" ]; then
+    epoch_from="the commit $(git -C "$root" rev-parse --short HEAD)"
+    git -C "$root" diff --quiet HEAD 2>/dev/null || say "warning: the tree has changes that are not committed"
+else
+    fail "no commit to take the kit's time from: set SOURCE_DATE_EPOCH"
+fi
+# The zip's times are DOS times, from 1980 on.
+[ "$SOURCE_DATE_EPOCH" -ge 315532800 ] || fail "SOURCE_DATE_EPOCH is before 1980: $SOURCE_DATE_EPOCH"
+export SOURCE_DATE_EPOCH
+say "every time in the kit is $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'), from $epoch_from"
 
 command -v cc >/dev/null || "$root/scripts/setup.sh"
 . "$root/tests/support/host/native-ia32.sh"
@@ -93,9 +128,30 @@ else
 fi
 
 # ---------------------------------------------------------------- build
+# The PE time stamp of a program, in seconds since 1970.
+pe_stamp() {
+    local header
+    header=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    od -An -tu4 -j$((header + 8)) -N4 "$1" | tr -d ' '
+}
 build() { # BUILD_DIR TOOLCHAIN
     cmake -S "$root" -B "$1" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$2.cmake" >/dev/null
     cmake --build "$1" -j"$(nproc)" --target qz-setup qz-rsc >/dev/null
+    # The linker stamps a program (and the module template qz-rsc.exe
+    # carries) with SOURCE_DATE_EPOCH: what was linked at another time is
+    # linked again.
+    local template="$1/generated/qz-rsc-template.dll" relink=no
+    for program in "$1/bin/qz-setup.exe" "$1/bin/qz-rsc.exe" "$template"; do
+        [ "$(pe_stamp "$program")" = "$SOURCE_DATE_EPOCH" ] || relink=yes
+    done
+    [ "${QZ_KIT_RELINK:-0}" = 1 ] && relink=yes
+    if [ $relink = yes ]; then
+        rm -f "$1/bin/qz-setup.exe" "$1/bin/qz-rsc.exe" "$template"
+        cmake --build "$1" -j"$(nproc)" --target qz-setup qz-rsc >/dev/null
+    fi
+    for program in "$1/bin/qz-setup.exe" "$1/bin/qz-rsc.exe" "$template"; do
+        [ "$(pe_stamp "$program")" = "$SOURCE_DATE_EPOCH" ] || fail "the linker did not stamp $program with SOURCE_DATE_EPOCH"
+    done
 }
 build "$build32" i686
 build "$build64" x86_64
@@ -109,6 +165,9 @@ mkdir -p "$stage/x64" "$stage/samples"
 i686-w64-mingw32-strip -o "$stage/qz-setup.exe" "$build32/bin/qz-setup.exe"
 i686-w64-mingw32-strip -o "$stage/qz-rsc.exe" "$build32/bin/qz-rsc.exe"
 x86_64-w64-mingw32-strip -o "$stage/x64/qz-setup.exe" "$build64/bin/qz-setup.exe"
+for exe in qz-setup.exe qz-rsc.exe x64/qz-setup.exe; do
+    [ "$(pe_stamp "$stage/$exe")" = "$SOURCE_DATE_EPOCH" ] || fail "stripping changed the time stamp of $exe"
+done
 # Edited on Windows: Windows line ends.
 for sample in qz-setup.dat answers.rsp; do
     sed 's/\r$//; s/$/\r/' "$root/samples/$sample" >"$stage/samples/$sample"
@@ -155,10 +214,28 @@ if [ -n "$signer" ]; then
 fi
 
 # ---------------------------------------------------------------- zip
-mkdir -p "$dist"
+# Entries in a fixed order, each with the kit's time and the same mode, and
+# nothing else of the machine that made it (owners, other times).
 zip="qz-setup-$version.zip"
-rm -f "$dist/$zip" "$dist/SHA256SUMS"
-(cd "$stage" && cmake -E tar cf "$dist/$zip" --format=zip --mtime="${QZ_KIT_MTIME:-2026-01-01 00:00:00 UTC}" \
-    qz-setup.exe x64 qz-rsc.exe samples MANUAL.md README.md)
+if ! python3 - "$stage" "$dist/$zip.part" "$SOURCE_DATE_EPOCH" <<'PYTHON'
+import os, sys, time, zipfile
+stage, target, epoch = sys.argv[1], sys.argv[2], int(sys.argv[3])
+when = time.gmtime(epoch)[:6]
+names = sorted(os.path.relpath(os.path.join(folder, name), stage).replace(os.sep, "/")
+               for folder, _, files in os.walk(stage) for name in files)
+with zipfile.ZipFile(target, "w") as archive:
+    for name in names:
+        entry = zipfile.ZipInfo(name, date_time=when)
+        entry.compress_type = zipfile.ZIP_DEFLATED
+        entry.create_system = 3  # Unix, for the mode below
+        entry.external_attr = 0o100644 << 16
+        with open(os.path.join(stage, name), "rb") as source:
+            archive.writestr(entry, source.read(), compresslevel=9)
+PYTHON
+then
+    rm -f "$dist/$zip.part"
+    fail "cannot write the zip"
+fi
+mv "$dist/$zip.part" "$dist/$zip"
 (cd "$dist" && sha256sum "$zip" >SHA256SUMS)
 say "wrote $dist/$zip ($(stat -c %s "$dist/$zip") bytes) and $dist/SHA256SUMS$([ -z "$signer" ] && echo ", UNSIGNED") after $(($(date +%s) - began)) s"

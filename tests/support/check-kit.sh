@@ -8,7 +8,11 @@
 # - Wine's WinVerifyTrust accepts the signed program and gives
 #   TRUST_E_BAD_DIGEST for the changed one;
 # - a CA that did not issue the certificate stops the kit with the reason,
-#   and a kit without a certificate says it is unsigned;
+#   and removes the kit an earlier run left in its folder; a kit without a
+#   certificate says it is unsigned;
+# - two unsigned kits of one commit are the same bytes (the second made into
+#   a relative QZ_DIST_DIR): every time in them is the commit's, and the
+#   zip's entries come in order, each with the same mode;
 # - sha256sum -c passes;
 # - the zip unpacks into an empty folder, holding what it should with the
 #   project's version; a package is added, and an unattended installation
@@ -57,6 +61,11 @@ kit() { # NAME [VAR=VALUE...]: runs scripts/kit.sh into $work/NAME, its output i
     shift
     env QZ_DIST_DIR="$work/$name" "$@" "$root/scripts/kit.sh" >"$work/$name.log" 2>&1
 }
+kit_into() { # FOLDER NAME [VAR=VALUE...]: the same into FOLDER, named relative to $work
+    local folder="$1" name="$2"
+    shift 2
+    (cd "$work" && env QZ_DIST_DIR="$folder" "$@" "$root/scripts/kit.sh" >"$work/$name.log" 2>&1)
+}
 start=$(date +%s)
 kit pem QZ_SIGN_CERT="$certs/cert.pem" QZ_SIGN_KEY="$certs/key.pem"
 pem=$?
@@ -68,10 +77,20 @@ check "the kit signed from a PKCS#12 file with a password file is made" [ $? -eq
 kit unsigned
 check "a kit without a certificate is made, and says it is unsigned" \
     sh -c "grep -q 'the kit is UNSIGNED' '$work/unsigned.log' && test -s '$work/unsigned/SHA256SUMS'"
-kit wrongca QZ_SIGN_CERT="$certs/cert.pem" QZ_SIGN_KEY="$certs/key.pem" QZ_SIGN_CA=/etc/ssl/certs/ca-certificates.crt
+kit_into again again QZ_KIT_RELINK=1
+again=$?
+check "a second unsigned kit, its programs linked again, is made into a relative QZ_DIST_DIR" \
+    sh -c "[ $again -eq 0 ] && test -s '$work/again/SHA256SUMS'"
+check "the two unsigned kits of one commit are the same bytes" \
+    sh -c "cmp '$work/unsigned/SHA256SUMS' '$work/again/SHA256SUMS' && cmp '$work/unsigned/'*.zip '$work/again/'*.zip"
+# A failed run into the folder that holds the kit just made.
+kit_into again wrongca QZ_SIGN_CERT="$certs/cert.pem" QZ_SIGN_KEY="$certs/key.pem" \
+    QZ_SIGN_CA=/etc/ssl/certs/ca-certificates.crt
 wrongca=$?
 check "a CA that did not issue the certificate stops the kit, with the reason, and no zip" \
-    sh -c "[ $wrongca -ne 0 ] && grep -q 'does not verify against' '$work/wrongca.log' && ! ls '$work/wrongca/'*.zip >/dev/null 2>&1"
+    sh -c "[ $wrongca -ne 0 ] && grep -q 'does not verify against' '$work/wrongca.log' && ! ls '$work/again/'*.zip >/dev/null 2>&1"
+check "the failed run removed the earlier kit of its folder (no zip, no SHA256SUMS)" \
+    sh -c "[ -z \"\$(ls -A '$work/again')\" ]"
 
 dist="$work/pem"
 version="$(cat "$tools_build/qz-version")"
@@ -88,6 +107,34 @@ check "the zip holds the programs, the samples and the documents" [ "$listing" =
 [ "$listing" = "$expected" ] || say "  it holds: $listing"
 check "samples/messages.txt is the dump of the built-in messages" \
     grep -q '^1033 124 Package named %s for processor %s not found in %s directory.$' "$unpacked/samples/messages.txt"
+
+# Every time in the unsigned kit is the commit's: the zip's entries (in
+# order, each with the same mode) and the programs' PE time stamps.
+commit_time="${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}"
+entries="$(python3 - "$work/unsigned/qz-setup-$version.zip" "$commit_time" <<'PYTHON'
+import sys, time, zipfile
+names, odd = [], []
+with zipfile.ZipFile(sys.argv[1]) as archive:
+    for entry in archive.infolist():
+        names.append(entry.filename)
+        if entry.date_time != time.gmtime(int(sys.argv[2]))[:6] or entry.external_attr >> 16 != 0o100644 or entry.extra:
+            odd.append(entry.filename)
+print("in order" if names == sorted(names) else "out of order", " ".join(odd) or "none odd")
+PYTHON
+)"
+check "the unsigned zip's entries are in order, each with the commit's time and one mode ($entries)" \
+    [ "$entries" = "in order none odd" ]
+pe_stamp() {
+    local header
+    header=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    od -An -tu4 -j$((header + 8)) -N4 "$1" | tr -d ' '
+}
+unsigned_unpacked="$work/unsigned-unpacked"
+mkdir -p "$unsigned_unpacked"
+(cd "$unsigned_unpacked" && cmake -E tar xf "$work/unsigned/qz-setup-$version.zip")
+for exe in qz-setup.exe x64/qz-setup.exe qz-rsc.exe; do
+    check "the PE time stamp of $exe is the commit's" [ "$(pe_stamp "$unsigned_unpacked/$exe")" = "$commit_time" ]
+done
 
 for exe in qz-setup.exe x64/qz-setup.exe qz-rsc.exe; do
     check "the signature of $exe verifies against the certificate" \
