@@ -1,6 +1,16 @@
-// The manual's examples run: every "cmd exit=N" block of MANUAL.md, in the
-// manual's order, as the command line of qz-setup.exe in a folder built like
-// the manual's sample folder, with its exit code read on the Windows side.
+// The manual's examples run, in the manual's order, in a folder built like
+// the manual's sample folder (a path with blanks, standing in for a share),
+// with their exit codes read on the Windows side and every window they show
+// checked against the dialogs their block names:
+//   ```cmd exit=N [dialog=D]        one qz-setup.exe command line
+//   ```text recipe exit=N [dialog=D] a deployment tool's settings: each line
+//                                   with a qz-setup.exe command runs
+//   ```bat script exit=N [dialog=D] a script that cmd.exe runs as a file
+//   ```powershell recipe            left out: PowerShell does not run here
+// D is a comma-separated list of the dialogs the run shows, in order:
+// "language" (the language dialog) or "viewer" (the text viewer). A block
+// without dialog= shows none: under a deployment tool a dialog would wait
+// until the installation times out.
 // QZ_MANUAL_SETUP_EXE and QZ_MANUAL_SAMPLES name another qz-setup.exe and
 // samples folder (those of an unpacked kit).
 #include <windows.h>
@@ -8,21 +18,30 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "resources/resource_ids.h"
 #include "support/dialog_driver.h"
 #include "support/package_builder.h"
-#include "support/setup_runner.h"
+#include "support/process_runner.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
 
 namespace {
 
+// Where the recipes take the packages from; a local folder stands in for it.
+const char kShare[] = "\\\\server\\software\\Sample Agent Setup";
+
+enum class Kind { Command, Recipe, Script };
+
 struct Example {
-    unsigned line = 0;      // of the command in MANUAL.md
-    std::wstring arguments; // the command line after "qz-setup.exe"
+    unsigned line = 0; // of the command, or of the script's first line, in MANUAL.md
+    Kind kind = Kind::Command;
+    std::string text; // the arguments after "qz-setup.exe", or the whole script
     DWORD exitCode = 0;
+    std::vector<std::string> dialogs; // expected, in order
 };
 
 std::string Trimmed(const std::string& text) {
@@ -31,55 +50,136 @@ std::string Trimmed(const std::string& text) {
     return start == std::string::npos ? std::string() : text.substr(start, end - start + 1);
 }
 
-// The runnable blocks of the manual. Every line that starts with
-// "qz-setup.exe" must stand in a runnable block or in a recipe block.
+std::vector<std::string> Words(const std::string& text, char separator = ' ') {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; std::getline(in, word, separator);)
+        if (!word.empty())
+            words.push_back(word);
+    return words;
+}
+
+// A fenced block's info string: its language and its marks.
+struct BlockInfo {
+    std::string language;
+    bool recipe = false;
+    bool script = false;
+    bool hasExit = false;
+    DWORD exitCode = 0;
+    std::vector<std::string> dialogs;
+    std::string problem; // a mark that is not understood
+};
+
+BlockInfo ReadInfo(const std::string& info) {
+    BlockInfo block;
+    const std::vector<std::string> words = Words(info);
+    if (!words.empty())
+        block.language = words[0];
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "recipe") {
+            block.recipe = true;
+        } else if (word == "script") {
+            block.script = true;
+        } else if (word.rfind("exit=", 0) == 0 && word.size() > 5 &&
+                   word.find_first_not_of("0123456789", 5) == std::string::npos) {
+            block.hasExit = true;
+            block.exitCode = static_cast<DWORD>(std::strtoul(word.c_str() + 5, nullptr, 10));
+        } else if (word.rfind("dialog=", 0) == 0) {
+            block.dialogs = Words(word.substr(7), ',');
+            for (const std::string& dialog : block.dialogs)
+                if (dialog != "language" && dialog != "viewer")
+                    block.problem = "an unknown dialog \"" + dialog + "\" (language or viewer)";
+        } else {
+            block.problem = "an unknown mark \"" + word + "\"";
+        }
+    }
+    return block;
+}
+
+bool StartsWithCommand(const std::string& line) {
+    return line.rfind("qz-setup.exe ", 0) == 0 || line == "qz-setup.exe";
+}
+
+// The examples of the manual, and what is wrong with its blocks. Every line
+// that starts with "qz-setup.exe" must stand in a block that runs.
 std::vector<Example> ReadExamples(const std::string& manual, std::vector<std::string>& problems) {
     std::vector<Example> examples;
-    std::string info; // of the open fenced block
+    BlockInfo block;
     bool inBlock = false;
+    unsigned blockStart = 0;
     std::vector<std::pair<unsigned, std::string>> blockLines;
+    auto problem = [&problems](unsigned line, const std::string& text) {
+        problems.push_back("line " + std::to_string(line) + ": " + text);
+    };
     unsigned number = 0;
     std::size_t start = 0;
     while (start < manual.size()) {
         std::size_t end = manual.find('\n', start);
         if (end == std::string::npos)
             end = manual.size();
-        const std::string line = manual.substr(start, end - start);
+        const std::string raw = manual.substr(start, end - start);
         start = end + 1;
         ++number;
-        const std::string trimmed = Trimmed(line);
-        if (trimmed.rfind("```", 0) == 0) {
+        const std::string line = Trimmed(raw);
+        if (line.rfind("```", 0) == 0) {
             if (!inBlock) {
                 inBlock = true;
-                info = Trimmed(trimmed.substr(3));
+                blockStart = number;
+                block = ReadInfo(Trimmed(line.substr(3)));
                 blockLines.clear();
                 continue;
             }
             inBlock = false;
-            if (info.rfind("cmd exit=", 0) == 0) {
-                if (blockLines.size() != 1 || blockLines[0].second.rfind("qz-setup.exe", 0) != 0) {
-                    problems.push_back("line " + std::to_string(number) +
-                                       ": a runnable block holds one qz-setup.exe command line");
+            if (!block.problem.empty()) {
+                problem(blockStart, block.problem);
+                continue;
+            }
+            const bool runs = block.hasExit;
+            if (block.language == "cmd" && runs && !block.recipe && !block.script) {
+                if (blockLines.size() != 1 || !StartsWithCommand(blockLines[0].second)) {
+                    problem(blockStart, "a cmd block holds one qz-setup.exe command line");
                     continue;
                 }
-                Example example;
-                example.line = blockLines[0].first;
-                example.arguments = qztest::FromUtf8(Trimmed(blockLines[0].second.substr(12)));
-                example.exitCode = static_cast<DWORD>(std::strtoul(info.c_str() + 9, nullptr, 10));
-                examples.push_back(example);
+                examples.push_back(Example{blockLines[0].first, Kind::Command,
+                                           Trimmed(blockLines[0].second.substr(12)), block.exitCode,
+                                           block.dialogs});
+            } else if (block.recipe && runs) {
+                const std::size_t before = examples.size();
+                for (const auto& [at, text] : blockLines) {
+                    const std::size_t command = text.find("qz-setup.exe ");
+                    if (command != std::string::npos)
+                        examples.push_back(Example{at, Kind::Recipe, Trimmed(text.substr(command + 12)),
+                                                   block.exitCode, block.dialogs});
+                }
+                if (examples.size() == before)
+                    problem(blockStart, "a recipe block with exit=N holds no qz-setup.exe command");
+            } else if (block.script && runs) {
+                std::string script;
+                for (const auto& [at, text] : blockLines)
+                    script += text + "\r\n";
+                if (script.find("qz-setup.exe") == std::string::npos || blockLines.empty()) {
+                    problem(blockStart, "a script block holds no qz-setup.exe command");
+                    continue;
+                }
+                examples.push_back(
+                    Example{blockLines[0].first, Kind::Script, script, block.exitCode, block.dialogs});
+            } else if (block.recipe && block.language == "powershell") {
+                // Left out: PowerShell does not run under Wine.
+            } else {
+                for (const auto& [at, text] : blockLines)
+                    if (text.find("qz-setup.exe ") != std::string::npos)
+                        problem(at, "a qz-setup.exe command in a block that does not run (give it exit=N)");
             }
             continue;
         }
-        if (inBlock && !trimmed.empty())
-            blockLines.emplace_back(number, trimmed);
-        const bool command = trimmed.rfind("qz-setup.exe ", 0) == 0 || trimmed == "qz-setup.exe";
-        const bool marked =
-            inBlock && (info.rfind("cmd exit=", 0) == 0 ||
-                        (info.size() > 7 && info.compare(info.size() - 7, 7, " recipe") == 0));
-        if (command && !marked)
-            problems.push_back("line " + std::to_string(number) +
-                               ": a qz-setup.exe command line outside a "
-                               "\"cmd exit=N\" or recipe block");
+        if (inBlock) {
+            if (!line.empty())
+                blockLines.emplace_back(number, raw);
+            continue;
+        }
+        if (StartsWithCommand(line))
+            problem(number, "a qz-setup.exe command line outside a block that runs");
     }
     return examples;
 }
@@ -89,21 +189,148 @@ std::wstring Setting(const char* name, const std::wstring& otherwise) {
     return value && *value ? qztest::FromUtf8(value) : otherwise;
 }
 
-TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCode) {
+std::wstring Expanded(const std::wstring& text) {
+    wchar_t buffer[MAX_PATH * 2];
+    const DWORD length = ExpandEnvironmentStringsW(text.c_str(), buffer, MAX_PATH * 2);
+    return length > 0 && length <= MAX_PATH * 2 ? std::wstring(buffer) : text;
+}
+
+struct VisibleWindows {
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectVisible(HWND window, LPARAM lParam) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != GetCurrentProcessId() && IsWindowVisible(window))
+        reinterpret_cast<VisibleWindows*>(lParam)->windows.push_back(window);
+    return TRUE;
+}
+
+bool IsDialogWith(HWND window, int controlId) {
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    return std::wstring(className) == L"#32770" && GetDlgItem(window, controlId) != nullptr;
+}
+
+struct Watched {
+    DWORD exitCode = 0;
+    bool timedOut = false;
+    std::vector<std::string> dialogs; // "language", "viewer", or what else showed
+};
+
+// Runs the process and answers every window that shows while it runs (its
+// own, or a child's): the language dialog and the text viewer with OK, any
+// other by closing it.
+Watched RunWatched(const std::wstring& exe, const std::wstring& tail, const std::wstring& folder) {
+    qztest::ProcessOptions options;
+    options.workingDir = folder;
+    Watched watched;
+    qztest::RunningProcess process(exe, tail, options);
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(process.handle(), 30) == WAIT_TIMEOUT) {
+        if (GetTickCount() - start > options.timeoutMs)
+            break;
+        VisibleWindows visible;
+        EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&visible));
+        for (HWND window : visible.windows) {
+            if (IsDialogWith(window, IDC_LANGUAGE_COMBO)) {
+                watched.dialogs.push_back("language");
+                qztest::PressOk(window);
+            } else if (IsDialogWith(window, IDC_VIEWER_TEXT)) {
+                watched.dialogs.push_back("viewer");
+                qztest::PressOk(window);
+            } else {
+                wchar_t className[64] = {};
+                GetClassNameW(window, className, 64);
+                watched.dialogs.push_back("a window \"" + qztest::ToUtf8(qztest::WindowText(window)) +
+                                          "\" of class " + qztest::ToUtf8(className));
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            }
+            for (int i = 0; i < 100 && IsWindow(window) && IsWindowVisible(window); ++i)
+                Sleep(20);
+        }
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    const qztest::ProcessResult result = process.Wait(elapsed < options.timeoutMs ? options.timeoutMs - elapsed : 0);
+    watched.exitCode = result.exitCode;
+    watched.timedOut = result.timedOut;
+    return watched;
+}
+
+std::string Joined(const std::vector<std::string>& dialogs) {
+    std::string text;
+    for (const std::string& dialog : dialogs)
+        text += (text.empty() ? "" : ", ") + dialog;
+    return text.empty() ? "none" : text;
+}
+
+TEST(ManualExamples, ReadsTheBlocksOfTheManual) {
+    std::vector<std::string> problems;
+    const std::vector<Example> examples = ReadExamples(
+        "```cmd exit=0 dialog=viewer\nqz-setup.exe /h\n```\n"
+        "```text recipe exit=1618\nInstall:   qz-setup.exe /p \"A\" /e x.txt\nDetection: none\n"
+        "Uninstall: qz-setup.exe /x\n```\n"
+        "```bat script exit=0\n@echo off\n\"\\\\server\\s\\qz-setup.exe\" /p A\nexit /b %errorlevel%\n```\n"
+        "```powershell recipe\nStart-Process qz-setup.exe\n```\n",
+        problems);
+    EXPECT_EQ(std::vector<std::string>(), problems);
+    ASSERT_EQ(4u, examples.size());
+    EXPECT_EQ("/h", examples[0].text);
+    EXPECT_EQ(std::vector<std::string>{"viewer"}, examples[0].dialogs);
+    EXPECT_EQ("/p \"A\" /e x.txt", examples[1].text);
+    EXPECT_EQ(1618u, examples[1].exitCode);
+    EXPECT_EQ(Kind::Recipe, examples[2].kind);
+    EXPECT_EQ("/x", examples[2].text);
+    EXPECT_EQ(Kind::Script, examples[3].kind);
+    EXPECT_EQ("@echo off\r\n\"\\\\server\\s\\qz-setup.exe\" /p A\r\nexit /b %errorlevel%\r\n", examples[3].text);
+
+    // What does not pass.
+    const struct {
+        const char* what;
+        std::string manual;
+        std::string problem;
+    } refused[] = {
+        {"a command line outside a block", "Run\n\nqz-setup.exe /p A\n", "outside a block that runs"},
+        {"in a block that does not run", "```\nqz-setup.exe /p A\n```\n", "does not run"},
+        {"a recipe that does not run", "```text recipe\nInstall: qz-setup.exe /p A\n```\n", "does not run"},
+        {"a recipe without a command", "```text recipe exit=0\nInstall: msiexec /i a.msi\n```\n",
+         "holds no qz-setup.exe command"},
+        {"two command lines in one block", "```cmd exit=0\nqz-setup.exe /h\nqz-setup.exe /h\n```\n",
+         "holds one qz-setup.exe command line"},
+        {"an unknown dialog", "```cmd exit=0 dialog=progress\nqz-setup.exe /h\n```\n", "unknown dialog"},
+        {"an unknown mark", "```cmd exit=zero\nqz-setup.exe /h\n```\n", "unknown mark"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.what);
+        problems.clear();
+        ReadExamples(c.manual, problems);
+        ASSERT_EQ(1u, problems.size());
+        EXPECT_NE(std::string::npos, problems[0].find(c.problem)) << problems[0];
+    }
+}
+
+TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCodeAndItsDialogs) {
     const std::string manual = qztest::ReadFileBytes(qztest::SourcePath(L"MANUAL.md"));
     ASSERT_FALSE(manual.empty());
     std::vector<std::string> problems;
     const std::vector<Example> examples = ReadExamples(manual, problems);
     for (const std::string& problem : problems)
         ADD_FAILURE() << "MANUAL.md " << problem;
-    ASSERT_GE(examples.size(), 10u) << "the manual's examples were not found";
+    ASSERT_FALSE(examples.empty()) << "the manual's examples were not found";
 
-    // The folder of the manual: the program, the samples, two packages and a transform.
+    // The folder of the manual, in a path with blanks: the program, the
+    // samples, two packages (and copies in packages\), a transform (and a
+    // copy in transforms\), an English help text.
     qztest::TempDir dir;
+    const std::wstring folder = dir / L"Sample Agent Setup\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     const std::wstring samples = Setting("QZ_MANUAL_SAMPLES", qztest::SourcePath(L"samples/"));
-    qztest::CopyFileOrThrow(Setting("QZ_MANUAL_SETUP_EXE", qztest::SetupExePath()), dir / L"qz-setup.exe");
-    qztest::CopyFileOrThrow(samples + L"qz-setup.dat", dir / L"qz-setup.dat");
-    qztest::CopyFileOrThrow(samples + L"answers.rsp", dir / L"answers.rsp");
+    qztest::CopyFileOrThrow(Setting("QZ_MANUAL_SETUP_EXE", qztest::SetupExePath()), folder + L"qz-setup.exe");
+    qztest::CopyFileOrThrow(samples + L"qz-setup.dat", folder + L"qz-setup.dat");
+    qztest::CopyFileOrThrow(samples + L"answers.rsp", folder + L"answers.rsp");
+    ASSERT_TRUE(CreateDirectoryW((folder + L"packages").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((folder + L"transforms").c_str(), nullptr));
     std::vector<std::wstring> productCodes;
     for (const auto& [file, platform] :
          {std::pair<const wchar_t*, const wchar_t*>{L"Sample Agent x64.msi", L"x64"},
@@ -114,24 +341,39 @@ TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCode) {
         package.installFolder = L"QZ Manual Sample Agent";
         package.productCode = qztest::NewGuid();
         productCodes.push_back(package.productCode);
-        qztest::BuildPackage(package, dir / file);
+        qztest::BuildPackage(package, folder + file);
+        qztest::CopyFileOrThrow(folder + file, folder + L"packages\\" + file);
     }
-    qztest::WriteLanguageTransform(dir / L"Sample Agent fr.mst", 1036,
-                                   {{L"ProductName", L"QZ Agent exemple"}});
+    qztest::WriteLanguageTransform(folder + L"Sample Agent fr.mst", 1036, {{L"ProductName", L"QZ Agent exemple"}});
+    qztest::CopyFileOrThrow(folder + L"Sample Agent fr.mst", folder + L"transforms\\Sample Agent fr.mst");
+    qztest::WriteFileBytes(folder + L"Sample Agent_enu", "Sample Agent\r\n\r\nInstalls the Sample Agent.\r\n");
+    // Where the recipes put their logs and exit files.
+    const std::wstring logs = Expanded(L"%SystemRoot%\\Logs\\Sample Agent");
 
-    qztest::SetupOptions options;
-    options.onLanguageDialog = [](HWND dialog) { qztest::PressOk(dialog); };
+    const std::wstring share = folder.substr(0, folder.size() - 1);
     for (const Example& example : examples) {
-        SCOPED_TRACE("MANUAL.md:" + std::to_string(example.line) + ": qz-setup.exe " +
-                     qztest::ToUtf8(example.arguments));
-        const qztest::SetupRun run = qztest::RunSetupCommandLine(dir.path(), example.arguments, options);
+        SCOPED_TRACE("MANUAL.md:" + std::to_string(example.line) + ": " +
+                     (example.kind == Kind::Script ? "the script" : "qz-setup.exe " + example.text));
+        Watched run;
+        if (example.kind == Kind::Script) {
+            // The script as a file on the share, run as a startup script is.
+            std::string script = example.text;
+            for (std::size_t at; (at = script.find(kShare)) != std::string::npos;)
+                script.replace(at, sizeof kShare - 1, qztest::ToUtf8(share));
+            const std::wstring path = folder + L"script-" + std::to_wstring(example.line) + L".cmd";
+            qztest::WriteFileBytes(path, script);
+            run = RunWatched(Expanded(L"%SystemRoot%\\system32\\cmd.exe"), L"/c \"" + path + L"\"", dir.path());
+        } else {
+            run = RunWatched(folder + L"qz-setup.exe", qztest::FromUtf8(example.text), folder);
+        }
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(example.exitCode, run.exitCode);
+        EXPECT_EQ(Joined(example.dialogs), Joined(run.dialogs)) << "the dialogs shown";
     }
-    for (const std::wstring& code : productCodes) {
-        EXPECT_FALSE(qztest::IsProductRegistered(code)) << "the manual's examples leave nothing installed";
+    for (const std::wstring& code : productCodes)
         qztest::RemoveProduct(code);
-    }
+    qztest::RemoveTree(logs);
+    RemoveDirectoryW(logs.c_str());
 }
 
 } // namespace
