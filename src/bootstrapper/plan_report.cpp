@@ -62,9 +62,12 @@ std::wstring ProgramPath() {
     }
 }
 
-// The Template platform a package needs to be chosen on a machine with this processor.
-const char* TemplatePlatformOf(DWORD processor) {
-    switch (processor) {
+// The Template platform of a package, or the one a package needs to be
+// chosen on a machine with that processor.
+const char* PlatformName(DWORD platform) {
+    switch (platform) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return "Intel";
     case PROCESSOR_ARCHITECTURE_AMD64:
         return "x64";
     case PROCESSOR_ARCHITECTURE_IA64:
@@ -72,7 +75,7 @@ const char* TemplatePlatformOf(DWORD processor) {
     case PROCESSOR_ARCHITECTURE_ARM64:
         return "Arm64";
     default:
-        return "Intel";
+        return "unrecognised";
     }
 }
 
@@ -98,9 +101,9 @@ Json Machine() {
     machine["processor"] = Utf8(ProcessorDisplayName(native));
     // The platforms a package found by name may have, in the order they are tried.
     Json platforms = Json::array();
-    platforms.push_back(TemplatePlatformOf(native));
+    platforms.push_back(PlatformName(native));
     if (native != facts.reportedProcessor)
-        platforms.push_back(TemplatePlatformOf(facts.reportedProcessor));
+        platforms.push_back(PlatformName(facts.reportedProcessor));
     machine["packagePlatforms"] = platforms;
 
     const WindowsVersion version = GetWindowsVersion();
@@ -154,10 +157,10 @@ Json Settings(const VariableMap& variables, const SettingOrigins& origins, const
     return settings;
 }
 
-const char* BasisName(LanguageOffer::Basis basis) {
+std::string BasisName(LanguageOffer::Basis basis, const VariableMap& variables) {
     switch (basis) {
     case LanguageOffer::Basis::NotInstallMode:
-        return "the mode is not INSTALL";
+        return "the mode is " + Utf8(ValueOf(variables, QZ_SETUP_MODE)) + ", not INSTALL";
     case LanguageOffer::Basis::ProductRegistered:
         return "the product is installed: it keeps its language";
     case LanguageOffer::Basis::NamedBySetting:
@@ -177,7 +180,7 @@ Json Language(const VariableMap& variables, const PlanRecord& record) {
     const LanguageOffer& offer = notes.language;
     Json language;
     language["decision"] = offer.basis == LanguageOffer::Basis::Dialog ? "dialog" : "no choice";
-    language["why"] = BasisName(offer.basis);
+    language["why"] = BasisName(offer.basis, variables);
     language["userLanguage"] = offer.userLanguage;
     if (offer.scanned) {
         language["productLanguage"] = offer.productLanguage;
@@ -207,6 +210,121 @@ Json Language(const VariableMap& variables, const PlanRecord& record) {
     const auto named = variables.find(QZ_SETUP_LANG_TRANSFORM);
     language["transform"] = named != variables.end() ? TextOrNull(named->second) : Json();
     return language;
+}
+
+const char* VerdictName(PackageCandidate::Verdict verdict) {
+    switch (verdict) {
+    case PackageCandidate::Verdict::Chosen:
+        return "chosen";
+    case PackageCandidate::Verdict::NameDoesNotMatch:
+        return "name does not match";
+    case PackageCandidate::Verdict::ProcessorDoesNotMatch:
+        return "processor does not match";
+    case PackageCandidate::Verdict::NotReadable:
+        break;
+    }
+    return "not readable";
+}
+
+Json Packages(const VariableMap& variables, const PlanRecord& record) {
+    Json packages;
+    const SettingSource* file = record.origins.Find(QZ_SETUP_PACKAGE_FILE);
+    const bool byFile = file && file->givenBy != SettingOrigin::Derived;
+    packages["by"] = byFile ? "file" : "name";
+    if (!byFile) {
+        packages["name"] = Utf8(ValueOf(variables, QZ_SETUP_PACKAGE_NAME));
+        packages["folder"] = Utf8(ValueOf(variables, QZ_SETUP_PACKAGE_DIR));
+    }
+    if (!byFile) {
+        Json candidates = Json::array();
+        for (const PackageCandidate& looked : record.derivation.candidates) {
+            Json candidate{{"file", Utf8(looked.file)}, {"productName", TextOrNull(looked.productName)}};
+            candidate["platform"] = looked.platformRead ? Json(PlatformName(looked.platform)) : Json();
+            candidate["verdict"] = VerdictName(looked.verdict);
+            if (looked.verdict == PackageCandidate::Verdict::NotReadable) {
+                std::wstring text;
+                GetSystemErrorText(looked.error, text);
+                while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
+                    text.pop_back();
+                candidate["error"] = {{"code", looked.error}, {"text", Utf8(text)}};
+            }
+            candidates.push_back(candidate);
+        }
+        packages["candidates"] = candidates;
+    }
+    if (!record.installPlanned) {
+        packages["chosen"] = Json();
+        return packages;
+    }
+    const PlannedPackage& chosen = record.install.package;
+    Json hidden = Json::array();
+    for (const auto& name : record.install.hidden.listed())
+        hidden.push_back(Utf8(name));
+    packages["chosen"] = {{"file", Utf8(chosen.file)},
+                          {"productName", Utf8(chosen.productName)},
+                          {"productCode", Utf8(chosen.productCode)},
+                          {"productVersion", Utf8(chosen.productVersion)},
+                          {"platform", PlatformName(chosen.platform)},
+                          {"hiddenProperties", hidden}};
+    return packages;
+}
+
+Json Redistributable(const PlanRecord& record) {
+    if (!record.redistributablePlanned)
+        return Json();
+    const RedistributablePlan& redistributable = record.redistributable;
+    Json plan;
+    plan["file"] = TextOrNull(redistributable.file);
+    plan["present"] = redistributable.present;
+    plan["wouldRun"] = redistributable.wouldRun;
+    switch (redistributable.basis) {
+    case RedistributablePlan::Basis::NotUnattended:
+        plan["why"] = "only an unattended installation (QZ_SETUP_MODE=UNATTENDED) installs it";
+        break;
+    case RedistributablePlan::Basis::Missing:
+        plan["why"] = "it is not beside the program";
+        break;
+    case RedistributablePlan::Basis::Present:
+        plan["why"] = "installed silently before the package; its result does not stop the package";
+        break;
+    }
+    return plan;
+}
+
+std::string Hex(DWORD value) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+Json Operation(const PlanRecord& record) {
+    if (!record.installPlanned)
+        return Json();
+    const InstallPlan& install = record.install;
+    Json operation;
+    operation["action"] = OperationName(install.operation);
+    const std::string code = Utf8(install.package.productCode);
+    switch (install.operation) {
+    case InstallOperation::Remove:
+        operation["why"] = "the mode " + Utf8(g_setupModeNames[install.mode]) + " removes the product";
+        break;
+    case InstallOperation::Repair:
+        operation["why"] = "the product " + code + " is registered on this machine";
+        break;
+    case InstallOperation::Install:
+        operation["why"] = "the product " + code + " is not registered on this machine";
+        break;
+    }
+    operation["mode"] = Utf8(g_setupModeNames[install.mode]);
+    operation["productCode"] = code;
+    operation["userInterface"] = install.silent ? "none" : "full";
+    operation["properties"] = Utf8(install.shownProperties);
+    operation["transforms"] = TextOrNull(install.transform);
+    operation["logFile"] = Utf8(install.logFile);
+    operation["logMode"] = Hex(install.logMode);
+    operation["msiexec"] = Utf8(MsiexecCommandLine(install.package.file, install.shownProperties,
+                                                   install.silent, install.logMode, install.logFile));
+    return operation;
 }
 
 Json Moment() {
@@ -274,13 +392,17 @@ std::string MakePlanJson(const RunResult& result) {
     static const PlanRecord none;
     const PlanRecord& record = result.plan ? *result.plan : none;
     const VariableMap& variables = result.variables;
-    const HiddenValues hidden;
+    const HiddenValues passwordsOnly;
+    const HiddenValues& hidden = record.installPlanned ? record.install.hidden : passwordsOnly;
 
     Json plan;
     plan["program"] = Program();
     plan["machine"] = Machine();
     plan["settings"] = Settings(variables, record.origins, hidden);
+    plan["packages"] = Packages(variables, record);
     plan["language"] = Language(variables, record);
+    plan["redistributable"] = Redistributable(record);
+    plan["operation"] = Operation(record);
     plan["moment"] = Moment();
     plan["log"] = LogLines(result.buffer.str());
     plan["end"] = End(result, record);

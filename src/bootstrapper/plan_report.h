@@ -6,6 +6,7 @@
 #include <string>
 
 #include "planning/derived_settings.h"
+#include "planning/install_plan.h"
 #include "settings/setting_origins.h"
 #include "settings/variables.h"
 
@@ -19,6 +20,11 @@ struct PlanRecord {
     DerivationNotes derivation;    // planOnly in a plan run
     RefusalMessage endMessage;     // the message that ended the run early, when one did
     bool reachedInstaller = false; // everything up to the installer call was done
+    // The decisions up to the installer call, as far as the run got.
+    bool redistributablePlanned = false;
+    RedistributablePlan redistributable;
+    bool installPlanned = false;
+    InstallPlan install;
     // The exit codes the run ends with, by default and with QZ_SETUP_EXIT_CODE=INSTALLER.
     int exitCode = 0;
     int installerExitCode = 0;

@@ -14,6 +14,7 @@
 #include "install/package_run.h"
 #include "install/pre_install.h"
 #include "planning/derived_settings.h"
+#include "planning/install_plan.h"
 #include "system/path_helpers.h"
 #include "planning/validation.h"
 #include "settings/command_line.h"
@@ -174,7 +175,21 @@ bool RunSteps(RunResult& result) {
         return true;
     });
 
+    // Every decision up to the installer call is made once, in the order the
+    // run meets them: a plan run writes them down, a real run carries them
+    // out. First the redistributable (held from here on when it would run).
+    const MachineFacts machine = GetMachineFacts();
+    record.redistributable = PlanRedistributable(variables, package.Platform(), machine);
+    record.redistributablePlanned = true;
+    const RedistributablePlan& redistributable = record.redistributable;
+
     if (record.planRun) {
+        // The lines the run would log before the installer's own.
+        if (redistributable.noteLogged)
+            WriteLogLine(0, redistributable.missingNote, LOG_INFO);
+        record.install = PlanPackageRun(variables, package);
+        record.installPlanned = true;
+        WriteLogLine(record.install.banner, LOG_INFO);
         record.reachedInstaller = true;
         result.end = RunEnd::Planned;
         result.code = 0;
@@ -186,9 +201,12 @@ bool RunSteps(RunResult& result) {
 
     // One wait for a busy installer over the whole run.
     InstallerBusyWait busyWait = InstallerBusyWait::ForRun();
-    unsigned outcome = static_cast<unsigned>(CoreBootstrapper_PreInstall(package, busyWait));
-    if (outcome == 0)
-        outcome = RunPackage(package, busyWait);
+    unsigned outcome = static_cast<unsigned>(CoreBootstrapper_PreInstall(redistributable, busyWait));
+    if (outcome == 0) {
+        record.install = PlanPackageRun(variables, package);
+        record.installPlanned = true;
+        outcome = RunPackage(package, record.install, busyWait);
+    }
 
     result.end = RunEnd::InstallerCalled;
     result.installerResult = outcome;

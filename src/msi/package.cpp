@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "msi/database.h"
 #include "msi/package_properties.h"
 
 namespace QZ {
@@ -45,6 +46,21 @@ DWORD Package::Platform() {
         m_read |= PLATFORM;
     }
     return m_properties.platform;
+}
+
+const std::wstring& Package::HiddenProperties() {
+    if ((m_read & HIDDEN) == 0) {
+        // Optional: most packages hide nothing.
+        MsiSQL::SQLView view(MsiSQL::SQLView::Create(m_database.get(),
+                                                     L"SELECT Property.Value FROM Property WHERE Property=?"),
+                             true);
+        const MsiSQL::SQLParam param(L"MsiHiddenProperties");
+        view.Execute(&param, 1);
+        if (view.FetchNext())
+            view.GetValue(1, m_properties.hiddenProperties);
+        m_read |= HIDDEN;
+    }
+    return m_properties.hiddenProperties;
 }
 
 void Package::KeepTransform(HeldFile transform) {

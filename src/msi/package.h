@@ -21,6 +21,7 @@ struct PackageProperties {
     std::wstring productVersion;
     std::wstring productLanguage;
     DWORD platform = 0;
+    std::wstring hiddenProperties;
 };
 
 // The chosen package, held so that it cannot change (HeldFile) and open as a
@@ -54,13 +55,16 @@ public:
     const std::wstring& ProductLanguage();
     // 0 Intel, 9 x64, 6 Intel64, 12 Arm64, PLATFORM_UNRECOGNISED otherwise.
     DWORD Platform();
+    // The MsiHiddenProperties property: the properties whose values the
+    // installer keeps out of its log. Empty when the package has none.
+    const std::wstring& HiddenProperties();
 
     // Keeps a transform held for as long as the package is.
     void KeepTransform(HeldFile transform);
     const std::vector<HeldFile>& Transforms() const noexcept { return m_transforms; }
 
 private:
-    enum Read : unsigned { NAME = 1, CODE = 2, VERSION = 4, LANGUAGE = 8, PLATFORM = 16 };
+    enum Read : unsigned { NAME = 1, CODE = 2, VERSION = 4, LANGUAGE = 8, PLATFORM = 16, HIDDEN = 32 };
     const std::wstring& Property(Read which, const wchar_t* name, std::wstring& value);
 
     HeldFile m_file;

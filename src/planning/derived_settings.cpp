@@ -123,7 +123,7 @@ bool DeriveAll(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRe
     else
         Rel2AbsDirPath(packageDir->second);
 
-    if (!LocatePackage(variables, package)) {
+    if (!LocatePackage(variables, package, &notes.candidates)) {
         LogMessage(IDS_NO_INSTALLATION_PACKAGE, notes);
         refusal = PlanRefusal::PackageNotFound;
         return false;
@@ -173,8 +173,6 @@ bool DeriveAll(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRe
         LogMessage(IDS_NO_LANGUAGE_TRANSFORM, notes);
         return false;
     }
-    if (transformGiven)
-        HoldGivenTransforms(variables[QZ_SETUP_LANG_TRANSFORM], package);
     if (transformGiven)
         HoldGivenTransforms(variables[QZ_SETUP_LANG_TRANSFORM], package);
 

@@ -4,6 +4,7 @@
 
 #include "language/language_choice.h"
 #include "msi/package.h"
+#include "planning/package_location.h"
 #include "planning/validation.h"
 #include "settings/variables.h"
 
@@ -12,6 +13,8 @@ struct DerivationNotes {
     // In: ask nobody. The language dialog is not shown; its offer is written
     // into `language`, and the item that starts selected is taken.
     bool planOnly = false;
+    // Out: the packages a search by name looked at.
+    PackageCandidates candidates;
     // Out: the language decision, when the derivation got that far.
     bool languageDecided = false;
     LanguageOffer language;

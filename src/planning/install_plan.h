@@ -5,7 +5,109 @@
 
 #include <string>
 
+#include "msi/package.h"
+#include "planning/hidden_values.h"
+#include "settings/variables.h"
+#include "system/held_file.h"
+#include "system/machine_queries.h"
+
 enum class InstallOperation { Install, Repair, Remove };
+
+// What the plan tells of the chosen package.
+struct PlannedPackage {
+    std::wstring file; // absolute
+    std::wstring productName;
+    std::wstring productCode;
+    std::wstring productVersion;
+    DWORD platform = 0;
+    std::wstring hiddenProperties; // MsiHiddenProperties, empty when the package has none
+};
+
+// The runtime redistributable of an unattended installation.
+struct RedistributablePlan {
+    enum class Basis {
+        NotUnattended, // only the UNATTENDED mode installs it
+        Missing,       // not beside the program
+        Present,       // installed silently before the package
+    };
+    Basis basis = Basis::NotUnattended;
+    std::wstring file; // absolute, "MSVS2010SP1_<processor>.msi" in the program's folder
+    bool present = false;
+    bool wouldRun = false;
+    // The file that would run, held from its choice until it is installed.
+    HeldFile held;
+    // When it is missing: message 120 (or 121 on systems up to version 5),
+    // which a verbose log notes as an information line with the code 0.
+    std::wstring missingNote;
+    bool noteLogged = false;
+};
+
+// Everything the run decided for the package's installer call.
+struct InstallPlan {
+    PlannedPackage package;
+    HiddenValues hidden;
+    SetupMode mode = INSTALL;
+    InstallOperation operation = InstallOperation::Install;
+    bool productRegistered = false; // asked in the installation modes only
+    bool silent = false;            // INSTALLUILEVEL_NONE; INSTALLUILEVEL_FULL otherwise
+    std::wstring transform;         // the TRANSFORMS value; empty: none
+    std::wstring properties;        // the property string, exactly as the installer gets it
+    std::wstring shownProperties;   // the same with the hidden values masked
+    std::wstring logFile;
+    DWORD logMode = 0;
+    std::wstring banner; // message 135, logged before the installer's own log
+};
+
+// The decisions of the run, in the order it meets them: the redistributable
+// (PlanRedistributable, which the pre-install carries out), then the
+// package's installer call (PlanPackageRun, which the package run carries
+// out). Each changes nothing on the machine; a plan run makes both and writes
+// them down.
+//
+// PlanPackageRun, for `package` (the package of the run) from the final
+// settings (the values expanded): the operation (in the installation modes
+// the product's registration decides between a first installation and a
+// repair; a query that fails raises a WinException with the package run's
+// location), the user interface level, the property string and the log.
+// Raises as the package's reads do.
+InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Package& package);
+
+// The setup mode of the settings: QZ_SETUP_MODE as one of the four modes
+// (set and exactly so), INSTALL otherwise.
+SetupMode SetupModeOf(const VariableMap& variables);
+
+// Removal in the two uninstall modes; otherwise a repair of a registered
+// product, or a first installation.
+InstallOperation OperationFor(SetupMode mode, bool productRegistered);
+
+// The property string of the installation call: the pass-through settings
+// (" NAME="value"", in name order), then the removal piece or the repair
+// pieces, then the reboot piece (QZ_SUPPRESS_REBOOT true) and the transform
+// piece (QZ_SETUP_LANG_TRANSFORM set, its value as it is). Values masked
+// where `hidden` says so.
+std::wstring InstallPropertyString(const VariableMap& variables, InstallOperation operation,
+                                   const HiddenValues* hidden = nullptr);
+
+// The pass-through settings alone, as above.
+std::wstring PassThroughProperties(const VariableMap& variables, const HiddenValues* hidden = nullptr);
+
+// The redistributable of the settings' run: in the UNATTENDED mode the file
+// beside the program (resolved against the current directory), held from
+// here on when it is there (a file that another program has open for
+// writing raises a FileHoldFailure); when it is not, the note a verbose log
+// gets. `packagePlatform` matters on an Arm64 machine only.
+RedistributablePlan PlanRedistributable(const VariableMap& variables, DWORD packagePlatform,
+                                        const MachineFacts& machine);
+
+// Message 120 (or 121 on systems up to version 5) for a redistributable that
+// is not there. Raises a WinException when the system's version cannot be read.
+std::wstring RedistributableMissingNote(const std::wstring& file);
+
+// "MSVS2010SP1_" followed by "x86", "x64", "IA64" or "ARM64" and ".msi": the
+// machine's processor, except on an Arm64 machine, where it is the platform
+// of the package being installed (`packagePlatform`; anything but Arm64, x64
+// and Intel64 gives "x86").
+std::wstring RedistributableFileName(const MachineFacts& machine, DWORD packagePlatform);
 
 // "install", "repair", "remove".
 const char* OperationName(InstallOperation operation);

@@ -3,13 +3,18 @@
 #include <utility>
 
 #include "diag/bootstrap_log.h"
+#include "diag/errors.h"
 #include "diag/messages.h"
 #include "system/path_helpers.h"
 #include "system/win_owners.h"
 
 using QZ::MSInstaller::Package;
 
-Package FindPackage(const std::wstring& directory, const std::wstring& name, const MachineFacts& machine) {
+Package FindPackage(const std::wstring& directory, const std::wstring& name, const MachineFacts& machine,
+                    PackageCandidates* looked) {
+    PackageCandidates own;
+    PackageCandidates& candidates = looked ? *looked : own;
+    std::size_t fallbackIndex = 0;
     const DWORD preferred = NativeProcessorOf(machine);
     // On an Arm64 machine, a package of the emulated processor is kept in
     // case no Arm64 package comes.
@@ -26,19 +31,43 @@ Package FindPackage(const std::wstring& directory, const std::wstring& name, con
             continue;
         // One open per candidate, held while it is read: its product name and
         // platform come from the same database.
-        Package candidate = Package::Open(directory + entry.cFileName);
-        if (candidate.ProductName().find(name) == std::wstring::npos)
-            continue;
-        const DWORD platform = candidate.Platform();
-        if (platform == preferred)
+        candidates.emplace_back();
+        PackageCandidate& looking = candidates.back();
+        looking.file = directory + entry.cFileName;
+        Package candidate;
+        DWORD platform = 0;
+        try {
+            candidate = Package::Open(looking.file);
+            looking.productName = candidate.ProductName();
+            if (looking.productName.find(name) == std::wstring::npos) {
+                looking.verdict = PackageCandidate::Verdict::NameDoesNotMatch;
+                continue;
+            }
+            platform = candidate.Platform();
+        } catch (const WinException& e) {
+            // The search does not skip it: the run ends here.
+            looking.error = e.GetError();
+            throw;
+        }
+        looking.platformRead = true;
+        looking.platform = platform;
+        looking.verdict = PackageCandidate::Verdict::ProcessorDoesNotMatch;
+        if (platform == preferred) {
+            looking.verdict = PackageCandidate::Verdict::Chosen;
             return candidate;
-        if (fallback && !fallbackPackage.IsOpen() && platform == machine.reportedProcessor)
+        }
+        if (fallback && !fallbackPackage.IsOpen() && platform == machine.reportedProcessor) {
             fallbackPackage = std::move(candidate);
+            fallbackIndex = candidates.size() - 1;
+        }
     } while (FindNextFileW(listing.get(), &entry));
+    // On an Arm64 machine without an Arm64 package: the emulated processor's.
+    if (fallbackPackage.IsOpen())
+        candidates[fallbackIndex].verdict = PackageCandidate::Verdict::Chosen;
     return fallbackPackage;
 }
 
-bool LocatePackage(VariableMap& variables, Package& package) {
+bool LocatePackage(VariableMap& variables, Package& package, PackageCandidates* looked) {
     const std::wstring directory = variables[QZ_SETUP_PACKAGE_DIR];
 
     const auto packageFile = variables.find(QZ_SETUP_PACKAGE_FILE);
@@ -53,7 +82,7 @@ bool LocatePackage(VariableMap& variables, Package& package) {
     std::wstring& name = variables[QZ_SETUP_PACKAGE_NAME];
     TrimSpaces(name);
     const MachineFacts machine = GetMachineFacts();
-    Package found = FindPackage(directory, name, machine);
+    Package found = FindPackage(directory, name, machine, looked);
     if (found.IsOpen()) {
         variables[QZ_SETUP_PACKAGE_FILE] = found.Path();
         package = std::move(found);

@@ -3,10 +3,23 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "msi/package.h"
 #include "settings/variables.h"
 #include "system/machine_queries.h"
+
+// One ".msi" that a search by name looked at, and what became of it.
+struct PackageCandidate {
+    enum class Verdict { Chosen, NameDoesNotMatch, ProcessorDoesNotMatch, NotReadable };
+    std::wstring file;
+    std::wstring productName; // empty when not read
+    bool platformRead = false;
+    DWORD platform = 0;
+    Verdict verdict = Verdict::NotReadable;
+    DWORD error = 0; // why it could not be read
+};
+using PackageCandidates = std::vector<PackageCandidate>;
 
 // Settles the package of the run into `package` (held and open, see
 // QZ::MSInstaller::Package). Given by its file (QZ_SETUP_PACKAGE_FILE): the
@@ -18,7 +31,9 @@
 // Arm64 machine, see FindPackage). False, with message 124 logged, when none
 // is found. A candidate that cannot be read as a package raises (it is not
 // skipped), and so does one that another program has open for writing.
-bool LocatePackage(VariableMap& variables, QZ::MSInstaller::Package& package);
+// `looked`, when given, receives every candidate of a search by name, in order.
+bool LocatePackage(VariableMap& variables, QZ::MSInstaller::Package& package,
+                   PackageCandidates* looked = nullptr);
 
 // The first "*.msi" of `directory` (ending in a backslash), in listing order,
 // whose product name contains `name` and whose platform fits the machine.
@@ -27,5 +42,7 @@ bool LocatePackage(VariableMap& variables, QZ::MSInstaller::Package& package);
 // x86); elsewhere the first package of the reported processor. None (a value
 // that is not open) when none fits. Each candidate is held and opened once
 // while it is read; the one returned stays so, the others are released at once.
+// `looked`, when given, receives every candidate looked at, with its verdict;
+// the one that could not be read comes last (its exception passes on).
 QZ::MSInstaller::Package FindPackage(const std::wstring& directory, const std::wstring& name,
-                                     const MachineFacts& machine);
+                                     const MachineFacts& machine, PackageCandidates* looked = nullptr);

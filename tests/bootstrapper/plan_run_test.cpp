@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -396,6 +397,60 @@ TEST_F(PlanRun, APlanThatCannotBeWrittenIsAFailure) {
         EXPECT_EQ(0, m_languageDialogs);
     }
     EXPECT_FALSE(IsProductRegistered(m_package.productCode));
+}
+
+// Every package a search by name looked at, in order, with what became of it;
+// the search stops at the one it takes, and at one it cannot read, which ends
+// the run as it would end the real one.
+TEST_F(PlanRun, ThePackagesLookedAtAndTheirVerdicts) {
+    PackageSpec foreign = m_package;
+    foreign.productCode = NewGuid();
+    foreign.platform = MachineIsX64() ? L"Intel" : L"x64";
+    BuildPackage(foreign, m_dir / L"foreign.msi");
+    PackageSpec other = m_package;
+    other.productCode = NewGuid();
+    other.productName = L"QZ Something Else";
+    BuildPackage(other, m_dir / L"other.msi");
+    const std::map<std::string, std::pair<std::string, std::string>> expected = {
+        {PlanText(m_dir / L"agent.msi"), {"chosen", PlanText(NativePlatform())}},
+        {PlanText(m_dir / L"foreign.msi"), {"processor does not match", PlanText(foreign.platform)}},
+        {PlanText(m_dir / L"other.msi"), {"name does not match", ""}},
+    };
+
+    const SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"});
+    EXPECT_EQ(0u, run.exitCode);
+    PlanJson plan = Plan();
+    const PlanJson& candidates = plan["packages"]["candidates"];
+    ASSERT_FALSE(candidates.empty());
+    for (const auto& candidate : candidates) {
+        const auto verdict = expected.find(candidate["file"]);
+        ASSERT_NE(expected.end(), verdict) << candidate.dump();
+        EXPECT_EQ(verdict->second.first, candidate["verdict"]);
+        if (!verdict->second.second.empty()) {
+            EXPECT_EQ(verdict->second.second, candidate["platform"]);
+        }
+    }
+    EXPECT_EQ("chosen", candidates.back()["verdict"]) << "the search stops at the package it takes";
+    EXPECT_EQ(PlanText(m_dir / L"agent.msi"), plan["packages"]["chosen"]["file"]);
+
+    // A file that is no package: the search cannot read it, and the run ends there.
+    TempDir broken;
+    InstallSetupExe(broken.path());
+    WriteFileBytes(broken / L"broken.msi", "not a package\r\n");
+    const SetupRun ended = RunSetup(
+        broken.path(), {L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"}, m_options);
+    EXPECT_EQ(1u, ended.exitCode);
+    plan = ReadPlan(broken / L"plan.json");
+    ASSERT_EQ(1u, plan["packages"]["candidates"].size());
+    const PlanJson& unreadable = plan["packages"]["candidates"][0];
+    EXPECT_EQ("not readable", unreadable["verdict"]);
+    EXPECT_EQ(static_cast<int>(ERROR_FUNCTION_FAILED), unreadable["error"]["code"]);
+    // Wine's installer says 1627 for a file that is no package; its text without the line end.
+    std::wstring text = SystemText(ERROR_FUNCTION_FAILED);
+    text = text.substr(0, text.find_last_not_of(L"\r\n") + 1);
+    EXPECT_EQ(PlanText(text), unreadable["error"]["text"]);
+    EXPECT_EQ("would end before the installer", plan["end"]["outcome"]);
+    EXPECT_EQ(static_cast<int>(ERROR_FUNCTION_FAILED), plan["end"]["resultCode"]);
 }
 
 } // namespace

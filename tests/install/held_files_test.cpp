@@ -19,6 +19,7 @@
 #include "install/pre_install.h"
 #include "msi/package_properties.h"
 #include "planning/derived_settings.h"
+#include "planning/install_plan.h"
 #include "planning/validation.h"
 #include "resources/resource_ids.h"
 #include "settings/value_expansion.h"
@@ -230,9 +231,10 @@ TEST_F(HeldFilesTest, TheRedistributableIsHeldFromItsChoiceUntilItIsInstalled) {
         VariableMap{{L"QZ_SETUP_MODE", L"UNATTENDED"}, {L"QZ_SETUP_LOG_FILE", m_dir / L"run.log"}});
     std::wstringbuf log;
     LogStreamCapture capture(log);
-    QZ::MSInstaller::Package none;
     {
-        const HeldFile redistributable = ChooseRedistributable(none);
+        const RedistributablePlan plan =
+            PlanRedistributable(variables.map(), QZ::MSInstaller::PLATFORM_UNRECOGNISED, GetMachineFacts());
+        const HeldFile& redistributable = plan.held;
         ASSERT_TRUE(redistributable.held());
         EXPECT_EQ(m_files[0], redistributable.path());
         // The run stands between the choice and the installation here.
@@ -245,7 +247,9 @@ TEST_F(HeldFilesTest, TheRedistributableIsHeldFromItsChoiceUntilItIsInstalled) {
 
     // Other modes choose nothing.
     const PublishedVariables attended(VariableMap{{L"QZ_SETUP_MODE", L"INSTALL"}});
-    EXPECT_FALSE(ChooseRedistributable(none).held());
+    EXPECT_FALSE(
+        PlanRedistributable(attended.map(), QZ::MSInstaller::PLATFORM_UNRECOGNISED, GetMachineFacts())
+            .held.held());
 }
 
 // The whole run in this process, as the run sequence makes it, counting the
@@ -266,8 +270,9 @@ CountedRun RunCountingOpens(VariableMap variables) {
     ExpandPassThroughVariables(variables, package.Platform());
     const PublishedVariables published(variables);
     InstallerBusyWait noWait;
-    CoreBootstrapper_PreInstall(package, noWait);
-    counted.result = RunPackage(package, noWait);
+    CoreBootstrapper_PreInstall(PlanRedistributable(variables, package.Platform(), GetMachineFacts()),
+                                noWait);
+    counted.result = RunPackage(package, PlanPackageRun(variables, package), noWait);
     counted.opens = QZ::MSInstaller::PckgDatabaseOpenCount() - before;
     return counted;
 }

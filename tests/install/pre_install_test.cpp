@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "diag/bootstrap_log.h"
+#include "msi/package_properties.h"
+#include "planning/install_plan.h"
 #include "settings/variables.h"
 #include "support/package_builder.h"
 #include "support/published_variables.h"
@@ -90,8 +92,9 @@ TEST(PreInstall, AMissingRedistributableIsNotedOnlyWhenUnattendedAndVerbose) {
         {
             LogStreamCapture capture(log);
             InstallerBusyWait noWait;
-            QZ::MSInstaller::Package none;
-            result = CoreBootstrapper_PreInstall(none, noWait);
+            result = CoreBootstrapper_PreInstall(
+                PlanRedistributable(c.variables, QZ::MSInstaller::PLATFORM_UNRECOGNISED, GetMachineFacts()),
+                noWait);
         }
         EXPECT_EQ(result, 0);
         EXPECT_EQ(log.str(), c.logged);
@@ -121,8 +124,11 @@ TEST(PreInstall, InstallsSilentlyWithTheRebootPieceAndLogsIntoTheLogFile) {
     {
         LogStreamCapture capture(log);
         InstallerBusyWait noWait;
-        QZ::MSInstaller::Package none;
-        EXPECT_EQ(CoreBootstrapper_PreInstall(none, noWait), 0);
+        EXPECT_EQ(CoreBootstrapper_PreInstall(PlanRedistributable(variables.map(),
+                                                                  QZ::MSInstaller::PLATFORM_UNRECOGNISED,
+                                                                  GetMachineFacts()),
+                                              noWait),
+                  0);
     }
     const bool installed = IsProductRegistered(redistributable.productCode);
     RemoveProduct(redistributable.productCode);

@@ -7,6 +7,8 @@
 //                                   with a qz-setup.exe command runs
 //   ```bat script exit=N [dialog=D] a script that cmd.exe runs as a file
 //   ```powershell recipe            left out: PowerShell does not run here
+//   ```json plan                    the plan that the command line before it
+//                                   writes (QZ_SETUP_PLAN=plan.json)
 // D is a comma-separated list of the dialogs the run shows, in order:
 // "language" (the language dialog) or "viewer" (the text viewer). A block
 // without dialog= shows none: under a deployment tool a dialog would wait
@@ -25,6 +27,7 @@
 #include "resources/resource_ids.h"
 #include "support/dialog_driver.h"
 #include "support/package_builder.h"
+#include "support/plan_reader.h"
 #include "support/process_runner.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
@@ -42,6 +45,7 @@ struct Example {
     std::string text; // the arguments after "qz-setup.exe", or the whole script
     DWORD exitCode = 0;
     std::vector<std::string> dialogs; // expected, in order
+    std::string plan;                 // the "json plan" block that follows it: the plan it writes
 };
 
 std::string Trimmed(const std::string& text) {
@@ -64,6 +68,7 @@ struct BlockInfo {
     std::string language;
     bool recipe = false;
     bool script = false;
+    bool plan = false;
     bool hasExit = false;
     DWORD exitCode = 0;
     std::vector<std::string> dialogs;
@@ -81,6 +86,8 @@ BlockInfo ReadInfo(const std::string& info) {
             block.recipe = true;
         } else if (word == "script") {
             block.script = true;
+        } else if (word == "plan") {
+            block.plan = true;
         } else if (word.rfind("exit=", 0) == 0 && word.size() > 5 &&
                    word.find_first_not_of("0123456789", 5) == std::string::npos) {
             block.hasExit = true;
@@ -143,14 +150,23 @@ std::vector<Example> ReadExamples(const std::string& manual, std::vector<std::st
                 }
                 examples.push_back(Example{blockLines[0].first, Kind::Command,
                                            Trimmed(blockLines[0].second.substr(12)), block.exitCode,
-                                           block.dialogs});
+                                           block.dialogs, std::string()});
+            } else if (block.language == "json" && block.plan) {
+                if (examples.empty() || examples.back().kind != Kind::Command ||
+                    examples.back().text.find("QZ_SETUP_PLAN=plan.json") == std::string::npos) {
+                    problem(blockStart,
+                            "a plan follows the command line that writes it (QZ_SETUP_PLAN=plan.json)");
+                    continue;
+                }
+                for (const auto& planLine : blockLines)
+                    examples.back().plan += planLine.second + "\n";
             } else if (block.recipe && runs) {
                 const std::size_t before = examples.size();
                 for (const auto& [at, text] : blockLines) {
                     const std::size_t command = text.find("qz-setup.exe ");
                     if (command != std::string::npos)
                         examples.push_back(Example{at, Kind::Recipe, Trimmed(text.substr(command + 12)),
-                                                   block.exitCode, block.dialogs});
+                                                   block.exitCode, block.dialogs, std::string()});
                 }
                 if (examples.size() == before)
                     problem(blockStart, "a recipe block with exit=N holds no qz-setup.exe command");
@@ -162,8 +178,8 @@ std::vector<Example> ReadExamples(const std::string& manual, std::vector<std::st
                     problem(blockStart, "a script block holds no qz-setup.exe command");
                     continue;
                 }
-                examples.push_back(
-                    Example{blockLines[0].first, Kind::Script, script, block.exitCode, block.dialogs});
+                examples.push_back(Example{blockLines[0].first, Kind::Script, script, block.exitCode,
+                                           block.dialogs, std::string()});
             } else if (block.recipe && block.language == "powershell") {
                 // Left out: PowerShell does not run under Wine.
             } else {
@@ -252,7 +268,8 @@ Watched RunWatched(const std::wstring& exe, const std::wstring& tail, const std:
         }
     }
     const DWORD elapsed = GetTickCount() - start;
-    const qztest::ProcessResult result = process.Wait(elapsed < options.timeoutMs ? options.timeoutMs - elapsed : 0);
+    const qztest::ProcessResult result =
+        process.Wait(elapsed < options.timeoutMs ? options.timeoutMs - elapsed : 0);
     watched.exitCode = result.exitCode;
     watched.timedOut = result.timedOut;
     return watched;
@@ -265,6 +282,49 @@ std::string Joined(const std::vector<std::string>& dialogs) {
     return text.empty() ? "none" : text;
 }
 
+// Replaces every occurrence of `from` in the texts of `value`.
+void ReplaceInTexts(qztest::PlanJson& value, const std::string& from, const std::string& to) {
+    if (value.is_string()) {
+        std::string text = value;
+        for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+        value = text;
+        return;
+    }
+    if (value.is_structured())
+        for (auto& item : value)
+            ReplaceInTexts(item, from, to);
+}
+
+// The plan a manual example wrote, with what is this machine's own put as
+// the manual shows it: the folder, TEMP, the product codes, the Windows
+// version and the program's version and configuration.
+qztest::PlanJson ManualPlan(const std::wstring& path, const qztest::PlanJson& manual,
+                            const std::wstring& folder, const std::vector<std::wstring>& productCodes) {
+    qztest::PlanJson plan = qztest::ReadPlan(path);
+    ReplaceInTexts(plan, qztest::ToUtf8(folder), "C:\\Sample Agent Setup\\");
+    ReplaceInTexts(plan, qztest::ToUtf8(qztest::TempFolder()), "C:\\Users\\admin\\AppData\\Local\\Temp\\");
+    const char* const manualCodes[] = {"{6D1C3A52-7F0B-4E8A-9C41-2B5E8D7A1F30}",
+                                       "{A3F2B7C4-1D5E-4F6A-8B9C-0E7D6C5B4A39}"};
+    for (std::size_t i = 0; i < productCodes.size() && i < 2; ++i)
+        ReplaceInTexts(plan, qztest::ToUtf8(productCodes[i]), manualCodes[i]);
+    for (const char* part : {"version", "configuration"})
+        if (manual.contains("program") && plan.contains("program"))
+            plan["program"][part] = manual["program"].value(part, std::string());
+    if (manual.contains("machine") && plan.contains("machine"))
+        plan["machine"]["windows"] = manual["machine"]["windows"];
+    // The packages come in the order the file system lists them: a package
+    // for another processor listed before the chosen one is this machine's.
+    if (plan.contains("packages") && plan["packages"].contains("candidates")) {
+        qztest::PlanJson kept = qztest::PlanJson::array();
+        for (const auto& candidate : plan["packages"]["candidates"])
+            if (candidate["verdict"] != "processor does not match")
+                kept.push_back(candidate);
+        plan["packages"]["candidates"] = kept;
+    }
+    return plan;
+}
+
 TEST(ManualExamples, ReadsTheBlocksOfTheManual) {
     std::vector<std::string> problems;
     const std::vector<Example> examples = ReadExamples(
@@ -272,10 +332,12 @@ TEST(ManualExamples, ReadsTheBlocksOfTheManual) {
         "```text recipe exit=1618\nInstall:   qz-setup.exe /p \"A\" /e x.txt\nDetection: none\n"
         "Uninstall: qz-setup.exe /x\n```\n"
         "```bat script exit=0\n@echo off\n\"\\\\server\\s\\qz-setup.exe\" /p A\nexit /b %errorlevel%\n```\n"
-        "```powershell recipe\nStart-Process qz-setup.exe\n```\n",
+        "```powershell recipe\nStart-Process qz-setup.exe\n```\n"
+        "```cmd exit=0\nqz-setup.exe /p A QZ_SETUP_PLAN=plan.json\n```\n"
+        "```json plan\n{\n  \"end\": null\n}\n```\n",
         problems);
     EXPECT_EQ(std::vector<std::string>(), problems);
-    ASSERT_EQ(4u, examples.size());
+    ASSERT_EQ(5u, examples.size());
     EXPECT_EQ("/h", examples[0].text);
     EXPECT_EQ(std::vector<std::string>{"viewer"}, examples[0].dialogs);
     EXPECT_EQ("/p \"A\" /e x.txt", examples[1].text);
@@ -283,7 +345,10 @@ TEST(ManualExamples, ReadsTheBlocksOfTheManual) {
     EXPECT_EQ(Kind::Recipe, examples[2].kind);
     EXPECT_EQ("/x", examples[2].text);
     EXPECT_EQ(Kind::Script, examples[3].kind);
-    EXPECT_EQ("@echo off\r\n\"\\\\server\\s\\qz-setup.exe\" /p A\r\nexit /b %errorlevel%\r\n", examples[3].text);
+    EXPECT_EQ("@echo off\r\n\"\\\\server\\s\\qz-setup.exe\" /p A\r\nexit /b %errorlevel%\r\n",
+              examples[3].text);
+    EXPECT_EQ("", examples[3].plan);
+    EXPECT_EQ("{\n  \"end\": null\n}\n", examples[4].plan);
 
     // What does not pass.
     const struct {
@@ -300,6 +365,9 @@ TEST(ManualExamples, ReadsTheBlocksOfTheManual) {
          "holds one qz-setup.exe command line"},
         {"an unknown dialog", "```cmd exit=0 dialog=progress\nqz-setup.exe /h\n```\n", "unknown dialog"},
         {"an unknown mark", "```cmd exit=zero\nqz-setup.exe /h\n```\n", "unknown mark"},
+        {"a plan after a command line that writes none",
+         "```cmd exit=0\nqz-setup.exe /h\n```\n```json plan\n{}\n```\n",
+         "a plan follows the command line that writes it"},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.what);
@@ -344,9 +412,11 @@ TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCodeAndItsDialogs) {
         qztest::BuildPackage(package, folder + file);
         qztest::CopyFileOrThrow(folder + file, folder + L"packages\\" + file);
     }
-    qztest::WriteLanguageTransform(folder + L"Sample Agent fr.mst", 1036, {{L"ProductName", L"QZ Agent exemple"}});
+    qztest::WriteLanguageTransform(folder + L"Sample Agent fr.mst", 1036,
+                                   {{L"ProductName", L"QZ Agent exemple"}});
     qztest::CopyFileOrThrow(folder + L"Sample Agent fr.mst", folder + L"transforms\\Sample Agent fr.mst");
-    qztest::WriteFileBytes(folder + L"Sample Agent_enu", "Sample Agent\r\n\r\nInstalls the Sample Agent.\r\n");
+    qztest::WriteFileBytes(folder + L"Sample Agent_enu",
+                           "Sample Agent\r\n\r\nInstalls the Sample Agent.\r\n");
     // Where the recipes put their logs and exit files.
     const std::wstring logs = Expanded(L"%SystemRoot%\\Logs\\Sample Agent");
 
@@ -362,13 +432,27 @@ TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCodeAndItsDialogs) {
                 script.replace(at, sizeof kShare - 1, qztest::ToUtf8(share));
             const std::wstring path = folder + L"script-" + std::to_wstring(example.line) + L".cmd";
             qztest::WriteFileBytes(path, script);
-            run = RunWatched(Expanded(L"%SystemRoot%\\system32\\cmd.exe"), L"/c \"" + path + L"\"", dir.path());
+            run =
+                RunWatched(Expanded(L"%SystemRoot%\\system32\\cmd.exe"), L"/c \"" + path + L"\"", dir.path());
         } else {
             run = RunWatched(folder + L"qz-setup.exe", qztest::FromUtf8(example.text), folder);
         }
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(example.exitCode, run.exitCode);
         EXPECT_EQ(Joined(example.dialogs), Joined(run.dialogs)) << "the dialogs shown";
+        if (!example.plan.empty()) {
+            // The manual shows the plan this example writes.
+            qztest::PlanJson manual;
+            try {
+                manual = qztest::PlanJson::parse(example.plan);
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << "the manual's plan is no JSON: " << e.what();
+                continue;
+            }
+            const qztest::PlanJson plan = ManualPlan(folder + L"plan.json", manual, folder, productCodes);
+            EXPECT_EQ(manual, plan) << "the plan, as the manual would show it:\n" << plan.dump(2);
+            DeleteFileW((folder + L"plan.json").c_str());
+        }
     }
     for (const std::wstring& code : productCodes)
         qztest::RemoveProduct(code);

@@ -14,6 +14,7 @@ public:
     ~PublishedVariables() { g_variables = nullptr; }
     PublishedVariables(const PublishedVariables&) = delete;
     PublishedVariables& operator=(const PublishedVariables&) = delete;
+    const VariableMap& map() const { return m_variables; }
 
 private:
     VariableMap m_variables;
