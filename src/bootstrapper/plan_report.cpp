@@ -226,6 +226,20 @@ const char* VerdictName(PackageCandidate::Verdict verdict) {
     return "not readable";
 }
 
+// A language id as the package writes it: a number, or the text as it stands
+// when it is none (null when the package names none).
+Json LanguageId(const std::wstring& text) {
+    if (text.empty())
+        return Json();
+    unsigned long id = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9' || id > 0xFFFF)
+            return Json(Utf8(text));
+        id = id * 10 + static_cast<unsigned long>(c - L'0');
+    }
+    return id <= 0xFFFF ? Json(id) : Json(Utf8(text));
+}
+
 Json Packages(const VariableMap& variables, const PlanRecord& record) {
     Json packages;
     const SettingSource* file = record.origins.Find(QZ_SETUP_PACKAGE_FILE);
@@ -264,6 +278,7 @@ Json Packages(const VariableMap& variables, const PlanRecord& record) {
                           {"productName", Utf8(chosen.productName)},
                           {"productCode", Utf8(chosen.productCode)},
                           {"productVersion", Utf8(chosen.productVersion)},
+                          {"productLanguage", LanguageId(chosen.productLanguage)},
                           {"platform", PlatformName(chosen.platform)},
                           {"hiddenProperties", hidden}};
     return packages;

@@ -207,6 +207,7 @@ InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Packag
     plan.package.file = package.Path();
     plan.package.productName = package.ProductName();
     plan.package.productVersion = package.ProductVersion();
+    plan.package.productLanguage = package.ProductLanguage();
     plan.package.platform = package.Platform();
     plan.package.hiddenProperties = package.HiddenProperties();
     plan.hidden = HiddenValues(plan.package.hiddenProperties);

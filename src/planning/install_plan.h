@@ -19,6 +19,7 @@ struct PlannedPackage {
     std::wstring productName;
     std::wstring productCode;
     std::wstring productVersion;
+    std::wstring productLanguage;
     DWORD platform = 0;
     std::wstring hiddenProperties; // MsiHiddenProperties, empty when the package has none
 };

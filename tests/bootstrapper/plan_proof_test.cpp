@@ -211,6 +211,8 @@ void PlanProof::Prove(const ProofCase& c) {
         EXPECT_TRUE(filesBefore.count(file) || file == L"plan.json" || file == L"exit.txt")
             << "the plan run made " << ToUtf8(file);
     const PlanJson plan = ReadPlan(folder / L"plan.json");
+    for (const std::string& field : UndocumentedPlanFields(plan))
+        ADD_FAILURE() << "the manual does not document the plan's field " << field;
     const bool reachesInstaller = plan["end"]["outcome"] == "would call the installer";
     DeleteFileW((folder / L"plan.json").c_str());
     std::string plannedExitFileCode;

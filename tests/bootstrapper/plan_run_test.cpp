@@ -116,7 +116,13 @@ protected:
         return run;
     }
 
-    PlanJson Plan() const { return ReadPlan(m_dir / L"plan.json"); }
+    // The plan of the last run, every field of it documented in the manual.
+    PlanJson Plan() const { return Documented(ReadPlan(m_dir / L"plan.json")); }
+    static PlanJson Documented(PlanJson plan) {
+        for (const std::string& field : UndocumentedPlanFields(plan))
+            ADD_FAILURE() << "the manual does not document the plan's field " << field;
+        return plan;
+    }
 
     TempDir m_dir;
     PackageSpec m_package;
@@ -440,7 +446,7 @@ TEST_F(PlanRun, ThePackagesLookedAtAndTheirVerdicts) {
     const SetupRun ended = RunSetup(
         broken.path(), {L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"}, m_options);
     EXPECT_EQ(1u, ended.exitCode);
-    plan = ReadPlan(broken / L"plan.json");
+    plan = Documented(ReadPlan(broken / L"plan.json"));
     ASSERT_EQ(1u, plan["packages"]["candidates"].size());
     const PlanJson& unreadable = plan["packages"]["candidates"][0];
     EXPECT_EQ("not readable", unreadable["verdict"]);

@@ -451,6 +451,8 @@ TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCodeAndItsDialogs) {
             }
             const qztest::PlanJson plan = ManualPlan(folder + L"plan.json", manual, folder, productCodes);
             EXPECT_EQ(manual, plan) << "the plan, as the manual would show it:\n" << plan.dump(2);
+            for (const std::string& field : qztest::UndocumentedPlanFields(plan))
+                ADD_FAILURE() << "the manual does not document the plan's field " << field;
             DeleteFileW((folder + L"plan.json").c_str());
         }
     }

@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace qztest {
 
@@ -20,6 +21,13 @@ std::string PlanText(const std::wstring& text);
 
 // The entry of the plan's "settings" with that name; null when there is none.
 const PlanJson* PlanSetting(const PlanJson& plan, const std::string& name);
+
+// The fields of `plan` whose names the manual's table of the plan's fields
+// (MANUAL.md, "What the plan holds") does not name, as paths
+// ("packages.candidates[].error.code"). A field names itself there in
+// backticks, alone or in a dotted path (`packages.chosen`, `.folder`,
+// `settings[]`), or in the description of the field that holds it (`file`).
+std::vector<std::string> UndocumentedPlanFields(const PlanJson& plan);
 
 // Every file and folder under `dir` (recursively, paths relative to it),
 // leaving out the folder `skip` (a full path ending in a backslash).
