@@ -285,6 +285,35 @@ TEST_F(PlanRun, EverySettingSaysWhereItCameFrom) {
     EXPECT_EQ(std::string::npos, ReadFileBytes(m_dir / L"plan.json").find("secret"));
 }
 
+// The properties a package lists in MsiHiddenProperties are masked wherever
+// the plan would show their values (the settings with what was passed over,
+// the property string, the msiexec command line); a name that differs only in
+// letter case is another property, shown as it is.
+TEST_F(PlanRun, ThePackagesHiddenPropertiesAreMaskedEverywhere) {
+    PackageSpec hidden = m_package;
+    hidden.productCode = NewGuid();
+    hidden.properties = {{L"MsiHiddenProperties", L"SERVICE_KEY; LICENSE_CODE"}};
+    BuildPackage(hidden, m_dir / L"hidden.msi");
+    WriteFileBytes(m_dir / L"answers.rsp", "LICENSE_CODE=hidden-license\r\nSERVICE_KEY=hidden-key-1\r\n");
+    const SetupRun run = Run({L"/f", L"hidden.msi", L"/r", L"answers.rsp", L"QZ_SETUP_PLAN=plan.json",
+                              L"SERVICE_KEY=hidden-key-2", L"service_key=shown"});
+    EXPECT_EQ(0u, run.exitCode);
+    const PlanJson plan = Plan();
+
+    EXPECT_EQ(PlanJson::array({"SERVICE_KEY", "LICENSE_CODE"}),
+              plan["packages"]["chosen"]["hiddenProperties"]);
+    ASSERT_NE(nullptr, PlanSetting(plan, "SERVICE_KEY"));
+    EXPECT_EQ("********", (*PlanSetting(plan, "SERVICE_KEY"))["value"]);
+    EXPECT_EQ("********", (*PlanSetting(plan, "SERVICE_KEY"))["passedOver"][0]["value"]);
+    EXPECT_EQ("********", (*PlanSetting(plan, "LICENSE_CODE"))["value"]);
+    EXPECT_EQ("shown", (*PlanSetting(plan, "service_key"))["value"]);
+    const std::string properties = plan["operation"]["properties"];
+    EXPECT_NE(std::string::npos, properties.find(" LICENSE_CODE=\"********\""));
+    EXPECT_NE(std::string::npos, properties.find(" SERVICE_KEY=\"********\""));
+    EXPECT_NE(std::string::npos, plan["operation"]["msiexec"].get<std::string>().find(properties));
+    EXPECT_EQ(std::string::npos, ReadFileBytes(m_dir / L"plan.json").find("hidden-"));
+}
+
 // A run that would end before the installer: the plan says how, and the plan
 // run ends with the exit code that run would end with.
 TEST_F(PlanRun, AnEarlyEndIsPlannedWithItsMessageAndExitCodes) {
