@@ -2,8 +2,6 @@
 
 #include <richedit.h>
 
-#include <fstream>
-#include <locale>
 #include <string>
 
 #include "bootstrapper/plan_report.h"
@@ -12,6 +10,7 @@
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "settings/value_expansion.h"
+#include "system/own_files.h"
 #include "system/win_owners.h"
 
 namespace {
@@ -57,17 +56,6 @@ bool IsAttendedRun(const VariableMap& variables, bool helpReached) {
     return name != g_setupModeNames[UNATTENDED] && name != g_setupModeNames[UNATTENDED_UNINSTALL];
 }
 
-bool WriteExitFile(const std::wstring& path, int code, const std::wstring& text) {
-    std::wofstream out(path.c_str(), std::ios::out | std::ios::trunc);
-    if (!out)
-        return false;
-    out.imbue(std::locale(std::locale(), new UTF8cvt<wchar_t>));
-    out << NormalisedResult(code) << L'\n' << code << L'\n';
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return !out.fail();
-}
-
 namespace {
 
 // Collects bytes in a buffer of its own and writes them out when it is full.
@@ -90,30 +78,29 @@ public:
     bool Flush() {
         DWORD written = 0;
         if (m_used != 0 && (!WriteFile(m_file, m_buffer, static_cast<DWORD>(m_used), &written, nullptr) ||
-                            written != m_used))
+                            written != m_used)) {
+            if (!m_failed)
+                m_error = GetLastError();
             m_failed = true;
+        }
         m_used = 0;
         return !m_failed;
     }
+    DWORD error() const { return m_error != 0 ? m_error : static_cast<DWORD>(ERROR_WRITE_FAULT); }
 
 private:
     HANDLE m_file;
     char m_buffer[1024];
     std::size_t m_used = 0;
     bool m_failed = false;
+    DWORD m_error = 0;
 };
 
-} // namespace
-
-bool WriteExitFileDirect(const std::wstring& path, int code, const std::wstring& text) noexcept {
-    static wchar_t expanded[32768];
-    const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded, 32768);
-    const wchar_t* const name = length != 0 && length <= 32768 ? expanded : path.c_str();
-    const UniqueFileHandle file(
-        CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
-        return false;
-    DirectWriter out(file.get());
+// The exit file's bytes into `file`, without the heap: UTF-8 (as the system
+// converts, a lone surrogate becoming U+FFFD), each line feed written as CR LF
+// the way a file in text mode writes it.
+bool WriteExitBytes(HANDLE file, int code, const std::wstring& text) noexcept {
+    DirectWriter out(file);
     out.PutNumber(NormalisedResult(code));
     out.PutLineEnd();
     out.PutNumber(code);
@@ -138,7 +125,54 @@ bool WriteExitFileDirect(const std::wstring& path, int code, const std::wstring&
         out.Put(bytes, count > 0 ? static_cast<std::size_t>(count) : 0);
         at = end;
     }
-    return out.Flush();
+    if (out.Flush())
+        return true;
+    SetLastError(out.error());
+    return false;
+}
+
+// The exit file, made by the run itself (see CreateOwnFile): it is never
+// written into a file or link that someone else put at its name. It has no
+// fresh name to fall back on. False, with the system's error as the last
+// error, when it cannot be made or written.
+bool WriteOwnExitFile(const wchar_t* path, int code, const std::wstring& text) noexcept {
+    DWORD error = 0;
+    bool nameHeld = false;
+    const UniqueFileHandle file = CreateOwnFile(path, GENERIC_WRITE, FILE_SHARE_READ, error, nameHeld);
+    if (!file.valid()) {
+        SetLastError(error);
+        return false;
+    }
+    return WriteExitBytes(file.get(), code, text);
+}
+
+} // namespace
+
+bool WriteExitFile(const std::wstring& path, int code, const std::wstring& text) {
+    return WriteOwnExitFile(path.c_str(), code, text);
+}
+
+bool WriteExitFileDirect(const std::wstring& path, int code, const std::wstring& text) noexcept {
+    static wchar_t expanded[32768];
+    const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded, 32768);
+    const wchar_t* const name = length != 0 && length <= 32768 ? expanded : path.c_str();
+    return WriteOwnExitFile(name, code, text);
+}
+
+void ReportUnwritableExitFile(const std::wstring& path, DWORD error, bool attended) {
+    std::wstring expanded = path;
+    try {
+        expanded = ExpandEnvironmentVars(path);
+    } catch (const WinException&) {
+    }
+    std::wstring description;
+    GetSystemErrorText(error, description);
+    std::wstring text;
+    FormatResourceMessage(IDS_EXIT_FILE_FAILED, text, expanded, description);
+    WriteLogLine(error, text, LOG_ERROR);
+    FlushLogStreams();
+    if (attended)
+        ShowTextViewer(FormatLogLine(&error, text, LOG_ERROR));
 }
 
 void ShowTextViewer(const std::wstring& text) {
@@ -213,5 +247,13 @@ void ReportCompletion(RunResult& result) {
     } catch (...) {
     }
     if (!written)
-        WriteExitFileDirect(exitFile->second, result.code, result.text);
+        written = WriteExitFileDirect(exitFile->second, result.code, result.text);
+    if (!written) {
+        const DWORD error = GetLastError();
+        try {
+            ReportUnwritableExitFile(exitFile->second, error, IsAttendedRun(variables, result.helpReached));
+        } catch (...) {
+            // The exit code still tells the result.
+        }
+    }
 }

@@ -20,14 +20,19 @@ int NormalisedResult(int code);
 bool IsAttendedRun(const VariableMap& variables, bool helpReached = false);
 
 // Writes the exit file: normalised result, result code, result text (UTF-8, CR LF).
-// False when it could not be written whole.
+// The file is made anew by the run (see CreateOwnFile): whatever stood at the
+// name has its name removed, never written into. False, with the system's
+// error as the last error, when it could not be made or written whole.
 bool WriteExitFile(const std::wstring& path, int code, const std::wstring& text);
 
-// The same bytes, written without the heap, for a run whose memory has run
-// out: `path` is expanded into a buffer of its own (used as it is when that
-// fails), and the text converted piece by piece (a lone surrogate becomes
-// U+FFFD). False when the file could not be written.
+// The same, without the heap, for a run whose memory has run out: `path` is
+// expanded into a buffer of its own (used as it is when that fails), and the
+// text converted piece by piece (a lone surrogate becomes U+FFFD).
 bool WriteExitFileDirect(const std::wstring& path, int code, const std::wstring& text) noexcept;
+
+// An exit file that could not be written: one error line (message 149, with
+// the system's error as code) in the log, shown to an attended user too.
+void ReportUnwritableExitFile(const std::wstring& path, DWORD error, bool attended);
 
 // Shows `text` in the text viewer (dialog 118) until the user closes it.
 void ShowTextViewer(const std::wstring& text);

@@ -169,7 +169,9 @@ bool RunSteps(RunResult& result) {
 
     // A plan run leaves no log file: its lines go into the plan.
     if (!record.planRun)
-        SetLogFile(variables[QZ_SETUP_LOG_FILE], result.buffer);
+        // The installer logs into the file the run made (a fresh name when
+        // another program holds the one asked for).
+        variables[QZ_SETUP_LOG_FILE] = SetLogFile(variables[QZ_SETUP_LOG_FILE], result.buffer);
     ChangeSettings(result, SettingOrigin::EnvironmentExpansion, [&] {
         ExpandPassThroughVariables(variables, package.Platform());
         return true;

@@ -5,11 +5,12 @@
 #include <streambuf>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "diag/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
-#include "system/path_helpers.h"
+#include "system/own_files.h"
 #include "system/win_owners.h"
 
 namespace {
@@ -29,6 +30,8 @@ public:
     LogFileBuffer(const LogFileBuffer&) = delete;
     LogFileBuffer& operator=(const LogFileBuffer&) = delete;
     ~LogFileBuffer() override { WritePending(); }
+
+    HANDLE file() const noexcept { return m_file.get(); }
 
 protected:
     int_type overflow(int_type ch) override {
@@ -81,6 +84,8 @@ public:
     ~LogFile() { Close(); }
 
     bool IsOpen() const { return m_buffer != nullptr; }
+    // The open log file; null when none is open.
+    HANDLE File() const noexcept { return m_buffer ? m_buffer->file() : nullptr; }
 
     // Takes over `buffer`; a log open before is closed.
     void Replace(std::unique_ptr<LogFileBuffer> buffer) {
@@ -111,13 +116,40 @@ private:
 
 LogFile g_logFile;
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // Write access only: the installer writes nothing into a file that another
-// handle holds open for reading.
-UniqueFileHandle OpenLogHandle(const std::wstring& path, DWORD disposition) {
-    return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, disposition,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+// handle holds open for reading. Others may read and write (the installer
+// appends its own log), but not delete or rename it while the run holds it:
+// the name cannot be swapped between the run's open and the installer's.
+constexpr DWORD kLogAccess = GENERIC_WRITE;
+constexpr DWORD kLogShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// How many fresh names beside a log file that another program holds are tried.
+constexpr unsigned kFreshNames = 99;
+
+// "<name>-<n><extension>": the fresh name beside `path` (for the default log,
+// "<product>_install-<n>.log").
+std::wstring FreshName(const std::wstring& path, unsigned n) {
+    const std::size_t nameStart = path.find_last_of(L"\\/:") + 1; // 0 when there is no folder
+    std::size_t dot = path.rfind(L'.');
+    if (dot == std::wstring::npos || dot < nameStart)
+        dot = path.size();
+    return path.substr(0, dot) + L"-" + std::to_wstring(n) + path.substr(dot);
+}
+
+// The log file, made by the run itself (see CreateOwnFile); when another
+// program holds what stands at `path`, a fresh name beside it. `used` is the
+// path of the file made. Not valid when none could be made.
+UniqueFileHandle MakeLogFile(const std::wstring& path, std::wstring& used) {
+    used = path;
+    DWORD error = 0;
+    bool nameHeld = false;
+    UniqueFileHandle file = CreateOwnFile(path.c_str(), kLogAccess, kLogShare, error, nameHeld);
+    for (unsigned n = 1; !file.valid() && nameHeld && n <= kFreshNames; ++n) {
+        used = FreshName(path, n);
+        file = CreateFreshOwnFile(used.c_str(), kLogAccess, kLogShare, error);
+        nameHeld = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    }
+    return file;
 }
 
 // A stream failure whose text is the message alone (the standard one appends
@@ -188,19 +220,27 @@ void WriteLogLine(DWORD code, const std::wstring& text, LogKind kind) {
     WriteLine(&code, text, kind);
 }
 
-void SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) {
+std::wstring SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) {
+    // Its folders are held until the file is made, so that none of them can
+    // be turned into a link meanwhile; one that is a link already is not used.
+    std::vector<UniqueFileHandle> folders;
     const std::wstring directory = DirectoryOf(path);
-    if (!directory.empty())
-        CreateDirPath(directory);
+    if (!directory.empty() && !CreateOwnFolders(directory, folders))
+        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ");
 
-    {
-        const UniqueFileHandle created = OpenLogHandle(path, CREATE_ALWAYS); // created or emptied
-        if (!created.valid())
-            RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ");
-    }
-    UniqueFileHandle file = OpenLogHandle(path, OPEN_ALWAYS);
+    std::wstring used;
+    UniqueFileHandle file = MakeLogFile(path, used);
     if (!file.valid())
-        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 68; ");
+        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ");
+    folders.clear();
+
+    // Said in the log's first lines, and kept for an attended user.
+    std::wstring elsewhere;
+    if (used != path) {
+        std::wstring notice;
+        FormatResourceMessage(IDS_LOG_FRESH_NAME, notice, path, used);
+        elsewhere = FormatLogLine(nullptr, notice, LOG_INFO);
+    }
 
     // Looked up while the streams still end in the early buffer: whatever the
     // lookup itself logs (a resource module that fails to load) follows the opening line.
@@ -215,15 +255,22 @@ void SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) {
 
     std::wcout.put(kByteOrderMark);
     WriteLogLine(opening, LOG_INFO);
+    std::wcout.write(elsewhere.data(), static_cast<std::streamsize>(elsewhere.size()));
 
     const std::wstring early = earlyBuffer.str();
     std::wcout.write(early.data(), static_cast<std::streamsize>(early.size()));
     std::wcout.clear();
-    earlyBuffer.str(std::wstring());
+    earlyBuffer.str(elsewhere);
+    return used;
 }
 
 bool IsLogFileOpen() {
     return g_logFile.IsOpen();
+}
+
+void ConfirmLogFile(const std::wstring& path, const wchar_t* location) {
+    if (g_logFile.IsOpen() && !IsStillTheFile(path.c_str(), g_logFile.File()))
+        RaiseOpenFailure(location);
 }
 
 void FlushLogStreams() {

@@ -17,13 +17,26 @@ void WriteLogLine(DWORD code, const std::wstring& text, LogKind kind);
 // The assembled line, as WriteLogLine writes it.
 std::wstring FormatLogLine(const DWORD* code, const std::wstring& text, LogKind kind);
 
-// Opens (and empties) the log file, creating its directory chain, writes the
-// byte-order mark and the opening line, moves the buffered lines into it and
-// points both streams at it. Raises when the file cannot be opened.
-void SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer);
+// Makes the log file anew (a file of the run's own: whatever stood at the path
+// has its name removed first, see CreateOwnFile), creating its directory
+// chain, writes the byte-order mark and the opening line, moves the buffered
+// lines into it and points both streams at it. Returns the path of the file
+// made: when another program holds what stands at `path`, a fresh name
+// beside it ("<name>-<n><extension>"), which the line after the opening line
+// names (message 148); that line is also left in the early buffer, for an
+// attended user. Raises when the file cannot be made (message 112), also when
+// a folder of the path is a reparse point.
+std::wstring SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer);
 
 // Whether the log file is open.
 bool IsLogFileOpen();
+
+// Checks that `path` still names the open log file (the same volume and file
+// index; a link at the path is not followed) before it is handed to the
+// installer, which opens it again by name; raises the failure to open the log
+// (message 112) with `location` when it does not. Nothing to check while no
+// log file is open.
+void ConfirmLogFile(const std::wstring& path, const wchar_t* location);
 
 // Flushes the information stream, then the error stream.
 void FlushLogStreams();

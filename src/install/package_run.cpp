@@ -42,6 +42,7 @@ unsigned RunPackage(QZ::MSInstaller::Package& package, const InstallPlan& plan, 
     WriteLogLine(plan.banner, LOG_INFO);
 
     // The installer's own log goes behind the bootstrapper's lines in the same file.
+    ConfirmLogFile(plan.logFile, L" Fnc : RunPackage; Line : 186; ");
     const UINT result = msi.EnableLogW(plan.logMode, plan.logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND);
     if (result != ERROR_SUCCESS)
         ThrowWinException(result, L" Fnc : RunPackage; Line : 187; ");

@@ -11,7 +11,9 @@
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "support/module_texts.h"
+#include "support/tamper.h"
 #include "support/test_env.h"
+#include "system/win_owners.h"
 #include "child_process.h"
 
 namespace {
@@ -156,6 +158,77 @@ TEST(DiagChild, DISABLED_OpensLogWithModule) {
     LogStreamCapture capture(early);
     SetLogFile(path, early);
     diagtest::MarkChildDone();
+}
+
+// The log opened where another program holds a file at its name: the child
+// reports where it went; while it holds its log, others cannot rename or
+// delete it.
+TEST(DiagChild, DISABLED_LogsWhereItCan) {
+    const std::wstring path = diagtest::ChildSetting(kLogVariable);
+    ASSERT_FALSE(path.empty());
+    std::wstringbuf early(std::ios_base::in | std::ios_base::out);
+    LogStreamCapture capture(early);
+    WriteLogLine(L"early info", LOG_INFO);
+    const std::wstring used = SetLogFile(path, early);
+    // Left for an attended user: the line that says where the log went, if anywhere else.
+    const std::wstring notice = used == path
+                                    ? L""
+                                    : L"QZSETUP:BOOTSTRAP:INFO::Log file " + path +
+                                          L" is held by another program and cannot be replaced. This "
+                                          L"run logs to " +
+                                          used + L".\r\n";
+    EXPECT_EQ(notice, early.str());
+    // The installer is handed a path that still names this very file.
+    EXPECT_NO_THROW(ConfirmLogFile(used, L"here"));
+    EXPECT_THROW(ConfirmLogFile(used + L".other", L"here"), std::ios_base::failure);
+    const qztest::ChangeAttempts attempts = qztest::TryToChange(used);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), attempts.rename);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), attempts.remove);
+    qztest::WriteFileBytes(diagtest::ChildSetting(L"QZ_DIAG_USED"), qztest::ToUtf8(used));
+    diagtest::MarkChildDone();
+}
+
+TEST(BootstrapLog, AHeldNameGivesAFreshOneAndTheLogIsHeldItself) {
+    qztest::TempDir dir;
+    const std::wstring used = dir / L"used.txt";
+    qztest::ProcessOptions options;
+    options.workingDir = dir.path();
+    options.setEnv[L"QZ_DIAG_USED"] = used;
+    {
+        SCOPED_TRACE("a free name");
+        options.setEnv[kLogVariable] = dir / L"free_install.log";
+        ASSERT_TRUE(diagtest::RunChild(L"LogsWhereItCan", options).passed());
+        EXPECT_EQ(qztest::ToUtf8(dir / L"free_install.log"), qztest::ReadFileBytes(used));
+    }
+    {
+        SCOPED_TRACE("a name held by another program");
+        const std::wstring held = dir / L"held_install.log";
+        qztest::WriteFileBytes(held, "held by another program");
+        qztest::WriteFileBytes(dir / L"held_install-1.log", "an earlier run's");
+        const UniqueFileHandle other(CreateFileW(held.c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(other.valid());
+        options.setEnv[kLogVariable] = held;
+        ASSERT_TRUE(diagtest::RunChild(L"LogsWhereItCan", options).passed());
+        // The first fresh name beside it that nothing stands at.
+        const std::wstring fresh = dir / L"held_install-2.log";
+        EXPECT_EQ(qztest::ToUtf8(fresh), qztest::ReadFileBytes(used));
+        EXPECT_EQ("held by another program", qztest::ReadFileBytes(held));
+        EXPECT_EQ("an earlier run's", qztest::ReadFileBytes(dir / L"held_install-1.log"));
+        EXPECT_EQ(L"\xFEFF"
+                  L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.\r\n"
+                  L"QZSETUP:BOOTSTRAP:INFO::Log file " +
+                      held + L" is held by another program and cannot be replaced. This run logs to " +
+                      fresh +
+                      L".\r\n"
+                      L"QZSETUP:BOOTSTRAP:INFO::early info\r\n"
+                      // The check of a name that is not the log's.
+                      L"QZSETUP:BOOTSTRAP:ERR::Error occured at here.\n"
+                      L"Error description: Failed to open log file..\r\n" +
+                      kClosingLine,
+                  qztest::ReadUtf16File(fresh));
+    }
 }
 
 TEST(BootstrapLog, HoldsTheWholeRunInOrderAndClosesAtExit) {

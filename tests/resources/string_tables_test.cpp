@@ -116,6 +116,9 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {147, L"File %s could not be held unchanged for the installation: another program may have it open for "
           L"writing.\n"
           L"Error description: %s."},
+    {148, L"Log file %s is held by another program and cannot be replaced. This run logs to %s."},
+    {149, L"Exit file %s could not be written.\n"
+          L"Error description: %s."},
     {152, L"Failed to write the plan to %s.\nError description: %s"},
     {153, L"Plan written to %s. Nothing was installed, removed or changed."},
 };

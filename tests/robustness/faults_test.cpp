@@ -164,12 +164,16 @@ TEST(FaultTest, ExitFileInAReadOnlyFolder) {
     const GuardedRun run = RunSetupGuarded(
         dir.path(), {L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", exitFile});
     ExpectCleanEnd(run);
-    // The exit file cannot be written; the exit code and the log still tell the truth.
+    // The exit file cannot be written; the exit code and the log still tell
+    // the truth, and the log says that the exit file is missing.
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_FALSE(PathExists(exitFile));
+    const std::wstring missing = L"QZSETUP:BOOTSTRAP:ERR:5:Exit file " + exitFile +
+                                 L" could not be written.\nError description: " +
+                                 SystemText(ERROR_ACCESS_DENIED) + L".\r\n";
     EXPECT_EQ(CheckLogEnd(ReadBootstrapLog(dir / L"run.log"),
                           kOpeningLine + BannerLine(dir / L"package.msi", sample.productName, sample.version),
-                          ResultLogLine(25000, L"Error 25000. failed on purpose") + kClosingLine),
+                          ResultLogLine(25000, L"Error 25000. failed on purpose") + missing + kClosingLine),
               "");
 }
 

@@ -1,0 +1,194 @@
+// The log and the exit file are files the run makes itself: a hard link that
+// an ordinary user planted at their names leads nowhere, a file that another
+// program holds there is left alone (the log then goes to a fresh name beside
+// it), and an exit file that cannot be written is said so.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/package_builder.h"
+#include "support/setup_runner.h"
+#include "support/test_env.h"
+#include "system/win_owners.h"
+
+using namespace qztest;
+
+namespace {
+
+// How many names a file has.
+DWORD LinksOf(const std::wstring& path) {
+    const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    return file.valid() && GetFileInformationByHandle(file.get(), &information) ? information.nNumberOfLinks
+                                                                                : 0;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The UTF-16 lines the bootstrapper wrote last (Wine's installer writes its
+// own log from the start of the file, over the first ones).
+std::wstring LogTail(const std::wstring& path) {
+    const std::string bytes = ReadFileBytes(path);
+    const std::size_t start = bytes.find(std::string("Q\0Z\0S\0E\0T\0U\0P\0", 14));
+    std::wstring text;
+    for (std::size_t i = start == std::string::npos ? bytes.size() : start; i + 1 < bytes.size(); i += 2)
+        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    return text;
+}
+
+std::wstring TempFolder() {
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"TEMP", buffer, MAX_PATH);
+    return std::wstring(buffer, length < MAX_PATH ? length : 0);
+}
+
+// The exit file's bytes: text mode writes each line feed as CR LF.
+std::string ExitFileBytes(int normalised, int code, const std::wstring& text) {
+    std::string bytes;
+    for (const char c : std::to_string(normalised) + "\n" + std::to_string(code) + "\n" + ToUtf8(text)) {
+        if (c == '\n')
+            bytes += '\r';
+        bytes += c;
+    }
+    return bytes;
+}
+
+const std::wstring kSuccessLine = L"QZSETUP:BOOTSTRAP:INFO:0:" + SystemText(0) + L"\r\n";
+const std::wstring kClosingLine = L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
+
+// A package with a name of its own (so that its default log is its own), the
+// folder beside qz-setup.exe, and clean-up of what the runs leave.
+class PlantedFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_spec.productCode = NewGuid();
+        m_spec.productName = L"QZ Planted " + m_spec.productCode.substr(1, 8);
+        m_spec.installFolder = m_spec.productName;
+        BuildPackage(m_spec, m_dir / L"package.msi");
+        InstallSetupExe(m_dir.path());
+        m_defaultLog = TempFolder() + L"\\" + m_spec.productName + L"_install.log";
+    }
+    void TearDown() override {
+        RemoveProduct(m_spec.productCode);
+        RemoveTree(ProgramFilesFolderFor(m_spec.platform) + L"\\" + m_spec.installFolder);
+        DeleteFileW(m_defaultLog.c_str());
+        for (int n = 1; n <= 3; ++n)
+            DeleteFileW(FreshLog(n).c_str());
+    }
+
+    std::wstring FreshLog(int n) const {
+        return TempFolder() + L"\\" + m_spec.productName + L"_install-" + std::to_wstring(n) + L".log";
+    }
+
+    TempDir m_dir;
+    PackageSpec m_spec;
+    std::wstring m_defaultLog;
+};
+
+TEST_F(PlantedFilesTest, HardLinksAtTheDefaultLogAndTheExitFileLeadNowhere) {
+    // Files outside TEMP that stand for protected ones, and a user's links to them.
+    const std::wstring outside = L"C:\\qz-protected-" + m_spec.productCode.substr(1, 8) + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+    const std::wstring logTarget = outside + L"system.ini";
+    const std::wstring exitTarget = outside + L"hosts";
+    WriteFileBytes(logTarget, "[protected]\r\nlog=target\r\n");
+    WriteFileBytes(exitTarget, "127.0.0.1 localhost\r\n");
+    ASSERT_TRUE(CreateHardLinkW(m_defaultLog.c_str(), logTarget.c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkW((m_dir / L"exit.txt").c_str(), exitTarget.c_str(), nullptr));
+    ASSERT_EQ(2u, LinksOf(logTarget));
+
+    const SetupRun run =
+        RunSetup(m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+    const std::string logTargetAfter = ReadFileBytes(logTarget);
+    const std::string exitTargetAfter = ReadFileBytes(exitTarget);
+    const DWORD logTargetLinks = LinksOf(logTarget);
+    const DWORD exitTargetLinks = LinksOf(exitTarget);
+    RemoveTree(outside);
+
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_TRUE(IsProductRegistered(m_spec.productCode));
+    EXPECT_EQ("[protected]\r\nlog=target\r\n", logTargetAfter);
+    EXPECT_EQ("127.0.0.1 localhost\r\n", exitTargetAfter);
+    EXPECT_EQ(1u, logTargetLinks) << "the planted name was removed";
+    EXPECT_EQ(1u, exitTargetLinks);
+    // New files, holding the run's lines.
+    EXPECT_EQ(1u, LinksOf(m_defaultLog));
+    EXPECT_TRUE(EndsWith(LogTail(m_defaultLog), kSuccessLine + kClosingLine))
+        << ToUtf8(LogTail(m_defaultLog));
+    EXPECT_EQ(1u, LinksOf(m_dir / L"exit.txt"));
+    EXPECT_EQ(ExitFileBytes(0, 0, SystemText(0)), ReadFileBytes(m_dir / L"exit.txt"));
+}
+
+TEST_F(PlantedFilesTest, ALogNameHeldByAnotherProgramGivesAFreshName) {
+    WriteFileBytes(m_defaultLog, "a user's file, held open");
+    // Held without leave to delete it: the run cannot remove the name.
+    const UniqueFileHandle other(CreateFileW(m_defaultLog.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(other.valid());
+    const std::wstring notice = L"QZSETUP:BOOTSTRAP:INFO::Log file " + m_defaultLog +
+                                L" is held by another program and cannot be replaced. This run logs to " +
+                                FreshLog(1) + L".";
+    {
+        SCOPED_TRACE("unattended");
+        const SetupRun run =
+            RunSetup(m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(run.dialogs.empty());
+        EXPECT_TRUE(IsProductRegistered(m_spec.productCode));
+        EXPECT_TRUE(EndsWith(LogTail(FreshLog(1)), kSuccessLine + kClosingLine))
+            << ToUtf8(LogTail(FreshLog(1)));
+        EXPECT_EQ("a user's file, held open", ReadFileBytes(m_defaultLog));
+    }
+    {
+        SCOPED_TRACE("attended: the user is told where the log is");
+        ASSERT_TRUE(DeleteFileW(FreshLog(1).c_str()));
+        const SetupRun run = RunSetup(m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=INSTALL"});
+        EXPECT_EQ(0u, run.exitCode);
+        ASSERT_EQ(1u, run.dialogs.size());
+        EXPECT_EQ(notice + L"\r\n", run.dialogs[0]);
+        EXPECT_TRUE(EndsWith(LogTail(FreshLog(1)), kSuccessLine + kClosingLine));
+        EXPECT_EQ("a user's file, held open", ReadFileBytes(m_defaultLog));
+    }
+}
+
+TEST_F(PlantedFilesTest, AnExitFileThatCannotBeWrittenIsSaidInTheLogAndToTheUser) {
+    const std::wstring exitFile = m_dir / L"exit.txt";
+    WriteFileBytes(exitFile, "held by another program");
+    const UniqueFileHandle other(CreateFileW(exitFile.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(other.valid());
+    // The exit file as it was given.
+    const std::wstring line =
+        L"QZSETUP:BOOTSTRAP:ERR:32:Exit file exit.txt could not be written.\nError description: " +
+        SystemText(ERROR_SHARING_VIOLATION) + L".\r\n";
+
+    // Attended (a mode is given), so the exit file alone does not make it unattended.
+    const SetupRun run =
+        RunSetup(m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=INSTALL", L"/e", L"exit.txt"});
+    EXPECT_EQ(0u, run.exitCode) << "the result stands";
+    EXPECT_TRUE(IsProductRegistered(m_spec.productCode));
+    EXPECT_EQ("held by another program", ReadFileBytes(exitFile)) << "no fresh name for the exit file";
+    EXPECT_TRUE(EndsWith(LogTail(m_defaultLog), kSuccessLine + line + kClosingLine))
+        << ToUtf8(LogTail(m_defaultLog));
+    ASSERT_EQ(1u, run.dialogs.size());
+    // The viewer gives every line end back as CR LF.
+    std::wstring shown;
+    for (std::size_t at = 0; at < line.size(); ++at) {
+        if (line[at] == L'\n' && (at == 0 || line[at - 1] != L'\r'))
+            shown += L'\r';
+        shown += line[at];
+    }
+    EXPECT_EQ(shown, run.dialogs[0]);
+}
+
+} // namespace
