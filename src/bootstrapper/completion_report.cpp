@@ -44,6 +44,11 @@ int NormalisedResult(int code) {
                : code;
 }
 
+int NormalisedResult(const RunResult& result) {
+    const int normalised = NormalisedResult(result.code);
+    return normalised == 0 && result.installerFailed ? static_cast<int>(result.installerResult) : normalised;
+}
+
 bool IsAttendedRun(const VariableMap& variables, bool helpReached) {
     // A run that ended before its mode was derived takes the mode it would
     // have had: a deployment script that names an exit file gets no dialog.
@@ -99,9 +104,9 @@ private:
 // The exit file's bytes into `file`, without the heap: UTF-8 (as the system
 // converts, a lone surrogate becoming U+FFFD), each line feed written as CR LF
 // the way a file in text mode writes it.
-bool WriteExitBytes(HANDLE file, int code, const std::wstring& text) noexcept {
+bool WriteExitBytes(HANDLE file, int normalised, int code, const std::wstring& text) noexcept {
     DirectWriter out(file);
-    out.PutNumber(NormalisedResult(code));
+    out.PutNumber(normalised);
     out.PutLineEnd();
     out.PutNumber(code);
     out.PutLineEnd();
@@ -135,7 +140,7 @@ bool WriteExitBytes(HANDLE file, int code, const std::wstring& text) noexcept {
 // written into a file or link that someone else put at its name. It has no
 // fresh name to fall back on. False, with the system's error as the last
 // error, when it cannot be made or written.
-bool WriteOwnExitFile(const wchar_t* path, int code, const std::wstring& text) noexcept {
+bool WriteOwnExitFile(const wchar_t* path, int normalised, int code, const std::wstring& text) noexcept {
     DWORD error = 0;
     bool nameHeld = false;
     const UniqueFileHandle file = CreateOwnFile(path, GENERIC_WRITE, FILE_SHARE_READ, error, nameHeld);
@@ -143,20 +148,21 @@ bool WriteOwnExitFile(const wchar_t* path, int code, const std::wstring& text) n
         SetLastError(error);
         return false;
     }
-    return WriteExitBytes(file.get(), code, text);
+    return WriteExitBytes(file.get(), normalised, code, text);
 }
 
 } // namespace
 
-bool WriteExitFile(const std::wstring& path, int code, const std::wstring& text) {
-    return WriteOwnExitFile(path.c_str(), code, text);
+bool WriteExitFile(const std::wstring& path, int normalised, int code, const std::wstring& text) {
+    return WriteOwnExitFile(path.c_str(), normalised, code, text);
 }
 
-bool WriteExitFileDirect(const std::wstring& path, int code, const std::wstring& text) noexcept {
+bool WriteExitFileDirect(const std::wstring& path, int normalised, int code,
+                         const std::wstring& text) noexcept {
     static wchar_t expanded[32768];
     const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded, 32768);
     const wchar_t* const name = length != 0 && length <= 32768 ? expanded : path.c_str();
-    return WriteOwnExitFile(name, code, text);
+    return WriteOwnExitFile(name, normalised, code, text);
 }
 
 void ReportUnwritableExitFile(const std::wstring& path, DWORD error, bool attended) {
@@ -208,7 +214,8 @@ void ReportCompletion(RunResult& result) {
     // Each part stands on its own: when memory runs out in one, the others
     // still happen. The result line allocates nothing on its way to an open log.
     try {
-        WriteLogLine(static_cast<DWORD>(result.code), result.text, result.code == 0 ? LOG_INFO : LOG_ERROR);
+        WriteLogLine(static_cast<DWORD>(result.code), result.text,
+                     result.code == 0 && !result.installerFailed ? LOG_INFO : LOG_ERROR);
     } catch (...) {
     }
 
@@ -235,6 +242,7 @@ void ReportCompletion(RunResult& result) {
     const auto exitFile = variables.find(QZ_SETUP_EXIT_FILE);
     if (exitFile == variables.end())
         return;
+    const int normalised = NormalisedResult(result);
     bool written = false;
     try {
         std::wstring path;
@@ -243,11 +251,11 @@ void ReportCompletion(RunResult& result) {
         } catch (const WinException&) {
             path = exitFile->second;
         }
-        written = WriteExitFile(path, result.code, result.text);
+        written = WriteExitFile(path, normalised, result.code, result.text);
     } catch (...) {
     }
     if (!written)
-        written = WriteExitFileDirect(exitFile->second, result.code, result.text);
+        written = WriteExitFileDirect(exitFile->second, normalised, result.code, result.text);
     if (!written) {
         const DWORD error = GetLastError();
         try {

@@ -13,22 +13,29 @@ void ReportCompletion(RunResult& result);
 // 0 for 0, 1641 and 3010; otherwise the code itself.
 int NormalisedResult(int code);
 
+// The exit file's first line for the run: NormalisedResult of its code; but
+// when the installer failed and its message's number reads as success, the
+// installer's own value (the number stays on the second line).
+int NormalisedResult(const RunResult& result);
+
 // True unless QZ_SETUP_MODE is exactly "UNATTENDED" or "UNATTENDED_UNINSTALL".
 // Without a mode, a run is unattended when an exit file or a response file is
 // named, unless it got to showing help (`helpReached`; a help file that could
 // not be opened is reported to an attended user like the help itself).
 bool IsAttendedRun(const VariableMap& variables, bool helpReached = false);
 
-// Writes the exit file: normalised result, result code, result text (UTF-8, CR LF).
+// Writes the exit file: `normalised` (the first line), result code, result
+// text (UTF-8, CR LF).
 // The file is made anew by the run (see CreateOwnFile): whatever stood at the
 // name has its name removed, never written into. False, with the system's
 // error as the last error, when it could not be made or written whole.
-bool WriteExitFile(const std::wstring& path, int code, const std::wstring& text);
+bool WriteExitFile(const std::wstring& path, int normalised, int code, const std::wstring& text);
 
 // The same, without the heap, for a run whose memory has run out: `path` is
 // expanded into a buffer of its own (used as it is when that fails), and the
 // text converted piece by piece (a lone surrogate becomes U+FFFD).
-bool WriteExitFileDirect(const std::wstring& path, int code, const std::wstring& text) noexcept;
+bool WriteExitFileDirect(const std::wstring& path, int normalised, int code,
+                         const std::wstring& text) noexcept;
 
 // An exit file that could not be written: one error line (message 149, with
 // the system's error as code) in the log, shown to an attended user too.

@@ -212,6 +212,7 @@ bool RunSteps(RunResult& result) {
 
     result.end = RunEnd::InstallerCalled;
     result.installerResult = outcome;
+    result.installerFailed = IsInstallerFailure(outcome);
     result.code = static_cast<int>(outcome);
     if (outcome == ERROR_INSTALL_FAILURE && g_lastInstallerError != 0) {
         result.code = static_cast<int>(g_lastInstallerError);
@@ -259,6 +260,10 @@ int FinalExitCode(int resultCode) {
             resultCode == ERROR_SUCCESS_REBOOT_REQUIRED)
                ? 0
                : 1;
+}
+
+bool IsInstallerFailure(unsigned installerResult) {
+    return FinalExitCode(static_cast<int>(installerResult)) != 0;
 }
 
 bool WantsInstallerExitCodes(const VariableMap& variables) {
@@ -314,7 +319,10 @@ int FinishRun(RunResult& result, bool earlyEnd) noexcept {
     int exitCode = RESULT_GENERIC_FAILURE;
     bool installerCodes = false;
     try {
-        const int byDefault = earlyEnd ? result.code : FinalExitCode(result.code);
+        // Success is the installer's to say, whatever number its message had.
+        const int byDefault = earlyEnd                 ? result.code
+                              : result.installerFailed ? static_cast<int>(RESULT_GENERIC_FAILURE)
+                                                       : FinalExitCode(result.code);
         const int byInstaller = InstallerExitCode(result.end, result.installerResult);
         installerCodes = WantsInstallerExitCodes(result.variables);
         exitCode = installerCodes ? byInstaller : byDefault;

@@ -30,8 +30,12 @@ struct RunResult {
     VariableMap& variables;  // the run's settings
     RunEnd end = RunEnd::Failed;
     unsigned installerResult = 0; // what the installer returned, when it was called
-    bool helpReached = false;     // the run got to showing help (even if that then failed)
-    PlanRecord* plan = nullptr;   // what the plan shows; every run keeps it
+    // The installer returned a failure: the run failed, even when the number
+    // of the message it said with (the result code) is one that reads as
+    // success (0, 1641 or 3010).
+    bool installerFailed = false;
+    bool helpReached = false;   // the run got to showing help (even if that then failed)
+    PlanRecord* plan = nullptr; // what the plan shows; every run keeps it
 };
 
 // The whole run; returns the process exit code.
@@ -44,6 +48,9 @@ void HandleRunException(RunResult& result) noexcept;
 
 // Exit code of a run that reached planning: 0 for 0, 1641 and 3010, else 1.
 int FinalExitCode(int resultCode);
+
+// Whether the installer's own value is a failure (anything but 0, 1641 and 3010).
+bool IsInstallerFailure(unsigned installerResult);
 
 // The end of every run: the exit code (the result code after an early end,
 // else FinalExitCode, or the installer's code when asked for), then the

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <utility>
 #include <vector>
 
@@ -93,6 +94,17 @@ void HoldGivenTransforms(const std::wstring& transforms, QZ::MSInstaller::Packag
 
 } // namespace
 
+std::wstring LogFileNamePart(const std::wstring& packageName) {
+    static const wchar_t kNotInFileNames[] = L"<>:\"/\\|?*";
+    std::wstring part = packageName;
+    for (wchar_t& c : part)
+        if (c < 32 || std::wcschr(kNotInFileNames, c) != nullptr)
+            c = L'_';
+    for (std::size_t end = part.size(); end > 0 && (part[end - 1] == L'.' || part[end - 1] == L' '); --end)
+        part[end - 1] = L'_';
+    return part;
+}
+
 bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile) {
     std::wstring directory;
     DWORD error = 0;
@@ -107,7 +119,7 @@ bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile
             return false;
         }
     }
-    logFile = directory + L"\\" + packageName + L"_install.log";
+    logFile = directory + L"\\" + LogFileNamePart(packageName) + L"_install.log";
     return true;
 }
 

@@ -41,4 +41,11 @@ bool DeriveSettings(VariableMap& variables, QZ::MSInstaller::Package& package, P
 // The default log file: "<directory>\<package name>_install.log", the
 // directory being TEMP, else SystemRoot's Temp, else SystemDrive's Temp.
 // False, with the system's error line logged, when none of them is set.
+// The package name goes in as LogFileNamePart makes it, so that the log stays
+// in that directory whatever the product is called.
 bool DeriveDefaultLogFile(const std::wstring& packageName, std::wstring& logFile);
+
+// The package name as the default log's name holds it: each character that a
+// file name cannot hold (a control character, < > : " / \ | ? *) and each
+// dot or blank at its end becomes "_".
+std::wstring LogFileNamePart(const std::wstring& packageName);

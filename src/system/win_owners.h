@@ -74,6 +74,13 @@ struct ModuleTraits {
     static void Close(pointer h) noexcept { FreeLibrary(h); }
 };
 
+struct RegistryKeyTraits {
+    using pointer = HKEY;
+    static constexpr pointer Invalid() noexcept { return nullptr; }
+    static bool IsValid(pointer h) noexcept { return h != nullptr; }
+    static void Close(pointer h) noexcept { RegCloseKey(h); }
+};
+
 } // namespace detail
 
 // A handle from CreateFileW.
@@ -86,3 +93,5 @@ using UniqueKernelHandle = unique_resource<detail::KernelHandleTraits>;
 using UniqueWindow = unique_resource<detail::WindowTraits>;
 // A module from LoadLibrary(Ex)W.
 using UniqueModule = unique_resource<detail::ModuleTraits>;
+// A registry key from RegOpenKeyExW or RegCreateKeyExW.
+using UniqueRegistryKey = unique_resource<detail::RegistryKeyTraits>;

@@ -38,9 +38,12 @@ TEST(ExitFileTest, ThreePartsInUtf8WithCrLf) {
     const struct {
         const char* name;
         bool (*write)(const std::wstring&, int, const std::wstring&);
-    } writers[] = {{"stream", WriteExitFile},
+    } writers[] = {{"stream",
+                    [](const std::wstring& path, int code, const std::wstring& text) {
+                        return WriteExitFile(path, NormalisedResult(code), code, text);
+                    }},
                    {"direct", [](const std::wstring& path, int code, const std::wstring& text) {
-                        return WriteExitFileDirect(path, code, text);
+                        return WriteExitFileDirect(path, NormalisedResult(code), code, text);
                     }}};
     for (const auto& writer : writers) {
         for (const auto& c : cases) {

@@ -171,6 +171,12 @@ TEST_F(DeploymentExitCodes, EachEndingGivesItsCode) {
         {"the installer's error captured from the package", Package(1033, 25000),
          with({L"/f", L"package.msi"}), 1, 1603,
          "25000\r\n25000\r\nError 25000. Widget failure: disk on fire (code 42)"},
+        // A failure never reads as success, whatever number the message had:
+        // the installer's value comes first, the number second.
+        {"a failure whose message has the number 3010", Package(1033, 3010), with({L"/f", L"package.msi"}), 1,
+         1603, "1603\r\n3010\r\nError 3010. Widget failure: disk on fire (code 42)"},
+        {"a failure whose message has the number 1641", Package(1033, 1641), with({L"/f", L"package.msi"}), 1,
+         1603, "1603\r\n1641\r\nError 1641. Widget failure: disk on fire (code 42)"},
         {"no package matches the name", Package(), with({L"/p", L"Nope"}), 1, 1619, "30665\r\n30665\r\n"},
         {"the package file does not exist", nullptr, with({L"/f", L"missing.msi"}), 1, 1619, "30665\r\n"},
         {"help", Package(), with({L"/f", L"package.msi", L"/h"}), 0, 0, "0\r\n0\r\n"},

@@ -191,4 +191,28 @@ TEST_F(PlantedFilesTest, AnExitFileThatCannotBeWrittenIsSaidInTheLogAndToTheUser
     EXPECT_EQ(shown, run.dialogs[0]);
 }
 
+TEST(DefaultLogName, AProductNameWithSeparatorsKeepsTheLogInTemp) {
+    TempDir dir;
+    InstallSetupExe(dir.path());
+    PackageSpec spec;
+    spec.productCode = NewGuid();
+    spec.productName = L"AC/DC: Agent..";
+    spec.installFolder = L"QZ Log Name " + spec.productCode.substr(1, 8);
+    BuildPackage(spec, dir / L"package.msi");
+    const std::wstring log = TempFolder() + L"\\AC_DC_ Agent___install.log";
+    DeleteFileW(log.c_str());
+
+    const SetupRun run =
+        RunSetup(dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+    const bool registered = IsProductRegistered(spec.productCode);
+    RemoveProduct(spec.productCode);
+    RemoveTree(ProgramFilesFolderFor(spec.platform) + L"\\" + spec.installFolder);
+
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_TRUE(registered);
+    EXPECT_TRUE(EndsWith(LogTail(log), kSuccessLine + kClosingLine)) << ToUtf8(LogTail(log));
+    EXPECT_FALSE(PathExists(TempFolder() + L"\\AC")) << "no folder from the name";
+    DeleteFileW(log.c_str());
+}
+
 } // namespace

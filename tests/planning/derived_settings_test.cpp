@@ -205,6 +205,33 @@ TEST_F(DerivedSettingsTest, DefaultLogDirectoryFromTheEnvironment) {
     }
 }
 
+TEST(DefaultLogName, WhatAFileNameCannotHoldBecomesAnUnderscore) {
+    const struct {
+        const wchar_t* name;
+        const wchar_t* part;
+    } cases[] = {
+        {L"QZ Agent 2.0", L"QZ Agent 2.0"},
+        {L"AC/DC: Agent..", L"AC_DC_ Agent__"},
+        {L"..\\..\\Windows\\win", L".._.._Windows_win"},
+        {L"C:\\Windows\\system.ini", L"C__Windows_system.ini"},
+        {L"log:stream", L"log_stream"},
+        {L"<a|b>?*\"", L"_a_b____"},
+        {L"tab\there\x1f", L"tab_here_"},
+        {L"trailing . . ", L"trailing_____"},
+        {L"..", L"__"},
+        {L"\u00c9t\u00e9 \u65e5\u672c", L"\u00c9t\u00e9 \u65e5\u672c"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qztest::ToUtf8(c.name));
+        EXPECT_EQ(c.part, LogFileNamePart(c.name));
+    }
+    std::wstring log;
+    const ScopedEnvironment environment({{L"TEMP", L"T:\\temp"}});
+    ASSERT_TRUE(DeriveDefaultLogFile(L"AC/DC: Agent..", log));
+    EXPECT_EQ(L"T:\\temp\\AC_DC_ Agent___install.log", log);
+}
+
 TEST_F(DerivedSettingsTest,
        DirectoriesResolveAgainstTheCurrentDirectoryAndTransformsDefaultToTheProgramsOwn) {
     // The run makes the executable's directory current; here the scratch

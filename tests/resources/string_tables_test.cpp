@@ -119,6 +119,9 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {148, L"Log file %s is held by another program and cannot be replaced. This run logs to %s."},
     {149, L"Exit file %s could not be written.\n"
           L"Error description: %s."},
+    {150, L"Redistributable %s returned %s; the main package is installed all the same.\n"
+          L"Error description: %s."},
+    {151, L"A restart of the system is pending: %s."},
     {152, L"Failed to write the plan to %s.\nError description: %s"},
     {153, L"Plan written to %s. Nothing was installed, removed or changed."},
 };
