@@ -159,7 +159,10 @@ bool WriteExitFile(const std::wstring& path, int normalised, int code, const std
 
 bool WriteExitFileDirect(const std::wstring& path, int normalised, int code,
                          const std::wstring& text) noexcept {
-    static wchar_t expanded[32768];
+    // In .bss by name: with -fdata-sections this compiler would give a
+    // zero-initialised static a .data$ section of its own, and the exe would
+    // carry its 64 KiB of zeros.
+    static wchar_t expanded[32768] __attribute__((section(".bss")));
     const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded, 32768);
     const wchar_t* const name = length != 0 && length <= 32768 ? expanded : path.c_str();
     return WriteOwnExitFile(name, normalised, code, text);
