@@ -15,6 +15,7 @@
 #include "settings/value_expansion.h"
 #include "system/installer_mutex.h"
 #include "system/machine_queries.h"
+#include "system/own_files.h"
 #include "system/system_facts.h"
 #include "system/win_owners.h"
 
@@ -427,12 +428,14 @@ std::string MakePlanJson(const RunResult& result) {
 }
 
 bool WritePlanFile(const std::wstring& path, const std::string& json, DWORD& error) {
-    const UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        error = GetLastError();
+    // A file of the run's own, like the exit file: never written into a file
+    // or link that someone else put at its name, and no fresh name to fall
+    // back on when another program holds that name.
+    bool nameHeld = false;
+    const UniqueFileHandle file =
+        CreateOwnFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, error, nameHeld);
+    if (!file.valid())
         return false;
-    }
     DWORD written = 0;
     if (!WriteFile(file.get(), json.data(), static_cast<DWORD>(json.size()), &written, nullptr) ||
         written != json.size()) {

@@ -50,6 +50,7 @@ std::string MakePlanJson(const RunResult& result);
 void ReportPlan(RunResult& result);
 
 // Writes the plan into `path` (already expanded; a relative path resolves
-// against the current directory), replacing a file that is there. False,
-// with the system's error, when it could not be written whole.
+// against the current directory) as a new file of the run's own, whatever
+// stood at that name (see CreateOwnFile). False, with the system's error,
+// when it could not be made or written whole.
 bool WritePlanFile(const std::wstring& path, const std::string& json, DWORD& error);

@@ -434,6 +434,36 @@ TEST_F(PlanRun, APlanThatCannotBeWrittenIsAFailure) {
     EXPECT_FALSE(IsProductRegistered(m_package.productCode));
 }
 
+// The plan is a file the run makes itself: a hard link planted at its name
+// leads nowhere (the file it points to stays as it was; the plan is a new
+// file), and a name another program holds open is not written into either:
+// such a plan cannot be written, as an exit file could not.
+TEST_F(PlanRun, APlanIsAFileOfTheRunsOwn) {
+    TempDir elsewhere;
+    const std::string protectedBytes = "a file the user who planted the link may not write\r\n";
+    WriteFileBytes(elsewhere / L"protected.txt", protectedBytes);
+    ASSERT_TRUE(
+        CreateHardLinkW((m_dir / L"plan.json").c_str(), (elsewhere / L"protected.txt").c_str(), nullptr));
+    SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(protectedBytes, ReadFileBytes(elsewhere / L"protected.txt"));
+    EXPECT_EQ("would call the installer", Plan()["end"]["outcome"]);
+
+    // Held open by another program, which lets others read and write it but
+    // not remove its name.
+    const UniqueFileHandle held(CreateFileW((m_dir / L"plan.json").c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.valid());
+    const std::string before = ReadFileBytes(m_dir / L"plan.json");
+    run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"});
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_EQ(before, ReadFileBytes(m_dir / L"plan.json"));
+    std::wstring said = Message(IDS_PLAN_NOT_WRITTEN, m_dir / L"plan.json");
+    said = said.substr(0, said.find(L'\n'));
+    EXPECT_EQ(0u, ReadExitFile(m_dir / L"exit.txt").text.find(ToUtf8(said)));
+}
+
 // Every package a search by name looked at, in order, with what became of it;
 // the search stops at the one it takes, and at one it cannot read, which ends
 // the run as it would end the real one.
