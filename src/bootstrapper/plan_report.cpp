@@ -16,6 +16,7 @@
 #include "system/installer_mutex.h"
 #include "system/machine_queries.h"
 #include "system/own_files.h"
+#include "system/restart_signals.h"
 #include "system/system_facts.h"
 #include "system/win_owners.h"
 
@@ -293,6 +294,8 @@ Json Redistributable(const PlanRecord& record) {
     plan["file"] = TextOrNull(redistributable.file);
     plan["present"] = redistributable.present;
     plan["wouldRun"] = redistributable.wouldRun;
+    if (redistributable.wouldRun)
+        plan["properties"] = Utf8(redistributable.properties);
     switch (redistributable.basis) {
     case RedistributablePlan::Basis::NotUnattended:
         plan["why"] = "only an unattended installation (QZ_SETUP_MODE=UNATTENDED) installs it";
@@ -343,9 +346,17 @@ Json Operation(const PlanRecord& record) {
     return operation;
 }
 
-Json Moment() {
+Json Moment(const PlanRecord& record) {
     Json moment;
     moment["installerBusy"] = IsInstallerBusy();
+    // As the run looked at it; a run that ended before that looks now.
+    const std::vector<std::wstring> signals =
+        record.restartChecked ? record.pendingRestart.signals : PendingRestartSignals();
+    moment["restartPending"] = !signals.empty();
+    Json names = Json::array();
+    for (const std::wstring& name : signals)
+        names.push_back(Utf8(name));
+    moment["restartSignals"] = names;
     return moment;
 }
 
@@ -419,7 +430,7 @@ std::string MakePlanJson(const RunResult& result) {
     plan["language"] = Language(variables, record);
     plan["redistributable"] = Redistributable(record);
     plan["operation"] = Operation(record);
-    plan["moment"] = Moment();
+    plan["moment"] = Moment(record);
     plan["log"] = LogLines(result.buffer.str());
     plan["end"] = End(result, record);
     // Whatever a value holds, the plan stays readable: text that is no

@@ -23,6 +23,8 @@ struct PlanRecord {
     // The decisions up to the installer call, as far as the run got.
     bool redistributablePlanned = false;
     RedistributablePlan redistributable;
+    bool restartChecked = false; // the pending restart was looked at (before the first installer call)
+    PendingRestart pendingRestart;
     bool installPlanned = false;
     InstallPlan install;
     // The exit codes the run ends with, by default and with QZ_SETUP_EXIT_CODE=INSTALLER.

@@ -184,6 +184,11 @@ bool RunSteps(RunResult& result) {
     record.redistributable = PlanRedistributable(variables, package.Platform(), machine);
     record.redistributablePlanned = true;
     const RedistributablePlan& redistributable = record.redistributable;
+    // A restart already pending is named before the first installer call.
+    record.pendingRestart = PlanPendingRestart();
+    record.restartChecked = true;
+    if (!record.pendingRestart.note.empty())
+        WriteLogLine(record.pendingRestart.note, LOG_INFO);
 
     if (record.planRun) {
         // The lines the run would log before the installer's own.
@@ -203,11 +208,14 @@ bool RunSteps(RunResult& result) {
 
     // One wait for a busy installer over the whole run.
     InstallerBusyWait busyWait = InstallerBusyWait::ForRun();
-    unsigned outcome = static_cast<unsigned>(CoreBootstrapper_PreInstall(redistributable, busyWait));
+    RedistributableOutcome redistributableOutcome;
+    unsigned outcome = static_cast<unsigned>(
+        CoreBootstrapper_PreInstall(redistributable, busyWait, &redistributableOutcome));
     if (outcome == 0) {
         record.install = PlanPackageRun(variables, package);
         record.installPlanned = true;
-        outcome = RunPackage(package, record.install, busyWait);
+        outcome =
+            ResultWithRedistributable(RunPackage(package, record.install, busyWait), redistributableOutcome);
     }
 
     result.end = RunEnd::InstallerCalled;

@@ -7,6 +7,7 @@
 
 #include "diag/bootstrap_log.h"
 #include "diag/errors.h"
+#include "diag/messages.h"
 #include "install/busy_wait.h"
 #include "settings/variables.h"
 #include "system/msi_api.h"
@@ -23,26 +24,49 @@ static_assert(kPreInstallLogMode == 0x3400, "the pre-install's log mode");
 
 } // namespace
 
-void InstallRedistributable(const HeldFile& redistributable, InstallerBusyWait& busyWait) {
+RedistributableOutcome InstallRedistributable(const HeldFile& redistributable, InstallerBusyWait& busyWait) {
+    RedistributableOutcome outcome;
     // Given up when the installer stays busy; the main package runs anyway.
     if (!busyWait.WaitUntilFree(redistributable.path()))
-        return;
+        return outcome;
     const auto& msi = Msi();
     msi.SetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     std::wstring logFile;
     GetVariable(QZ_SETUP_LOG_FILE, logFile);
     msi.EnableLogW(kPreInstallLogMode, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND); // best effort
-    const std::wstring properties = IsSettingTrue(QZ_SUPPRESS_REBOOT) ? L" REBOOT=\"ReallySuppress\"" : L"";
     // The main package runs whatever this gives.
-    msi.InstallProductW(redistributable.path().c_str(), properties.c_str());
+    outcome.result = msi.InstallProductW(redistributable.path().c_str(), kRedistributableProperties);
+    outcome.ran = true;
+    return outcome;
 }
 
-int CoreBootstrapper_PreInstall(const RedistributablePlan& plan, InstallerBusyWait& busyWait) {
+unsigned ResultWithRedistributable(unsigned packageResult, const RedistributableOutcome& redistributable) {
+    const bool needsRestart =
+        redistributable.ran && (redistributable.result == ERROR_SUCCESS_REBOOT_REQUIRED ||
+                                redistributable.result == ERROR_SUCCESS_REBOOT_INITIATED);
+    return packageResult == ERROR_SUCCESS && needsRestart ? ERROR_SUCCESS_REBOOT_REQUIRED : packageResult;
+}
+
+int CoreBootstrapper_PreInstall(const RedistributablePlan& plan, InstallerBusyWait& busyWait,
+                                RedistributableOutcome* outcome) {
     // A missing redistributable is noted in verbose logs only.
     if (plan.noteLogged)
         WriteLogLine(0, plan.missingNote, LOG_INFO);
     const HeldFile& redistributable = plan.held;
+    RedistributableOutcome installed;
     if (redistributable.held())
-        InstallRedistributable(redistributable, busyWait);
+        installed = InstallRedistributable(redistributable, busyWait);
+    const UINT result = installed.result;
+    if (installed.ran && result != ERROR_SUCCESS && result != ERROR_SUCCESS_REBOOT_REQUIRED &&
+        result != ERROR_SUCCESS_REBOOT_INITIATED) {
+        std::wstring description;
+        GetSystemErrorText(result, description);
+        std::wstring text;
+        FormatResourceMessage(IDS_REDISTRIBUTABLE_FAILED, text, redistributable.path(),
+                              std::to_wstring(result), description);
+        WriteLogLine(result, text, LOG_INFO);
+    }
+    if (outcome)
+        *outcome = installed;
     return 0;
 }

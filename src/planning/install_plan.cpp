@@ -6,6 +6,7 @@
 #include "diag/messages.h"
 #include "msi/product_registration.h"
 #include "system/path_helpers.h"
+#include "system/restart_signals.h"
 
 namespace {
 
@@ -179,6 +180,20 @@ std::wstring RedistributableMissingNote(const std::wstring& file) {
     return note;
 }
 
+const wchar_t kRedistributableProperties[] = L" REBOOT=\"ReallySuppress\"";
+
+PendingRestart PlanPendingRestart() {
+    PendingRestart pending;
+    pending.signals = PendingRestartSignals();
+    if (pending.signals.empty())
+        return pending;
+    std::wstring names;
+    for (const std::wstring& name : pending.signals)
+        names += (names.empty() ? L"" : L", ") + name;
+    FormatResourceMessage(IDS_RESTART_PENDING, pending.note, names);
+    return pending;
+}
+
 RedistributablePlan PlanRedistributable(const VariableMap& variables, DWORD packagePlatform,
                                         const MachineFacts& machine) {
     RedistributablePlan redistributable;
@@ -194,6 +209,7 @@ RedistributablePlan PlanRedistributable(const VariableMap& variables, DWORD pack
         redistributable.basis = RedistributablePlan::Basis::Present;
         redistributable.present = true;
         redistributable.wouldRun = true;
+        redistributable.properties = kRedistributableProperties;
         return redistributable;
     }
     redistributable.basis = RedistributablePlan::Basis::Missing;

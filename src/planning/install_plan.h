@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "msi/package.h"
 #include "planning/hidden_values.h"
@@ -35,6 +36,9 @@ struct RedistributablePlan {
     std::wstring file; // absolute, "MSVS2010SP1_<processor>.msi" in the program's folder
     bool present = false;
     bool wouldRun = false;
+    // The property string it is installed with (kRedistributableProperties),
+    // when it would run.
+    std::wstring properties;
     // The file that would run, held from its choice until it is installed.
     HeldFile held;
     // When it is missing: message 120 (or 121 on systems up to version 5),
@@ -42,6 +46,21 @@ struct RedistributablePlan {
     std::wstring missingNote;
     bool noteLogged = false;
 };
+
+// The redistributable's property string, whatever the settings say of the
+// package's restart: it never restarts the machine itself, since a restart
+// between it and the package would lose the package's installation and the
+// run's report. A restart it needs becomes the run's result instead.
+extern const wchar_t kRedistributableProperties[];
+
+// A restart that Windows already has pending, looked at once before the
+// first installer call.
+struct PendingRestart {
+    std::vector<std::wstring> signals; // the names of the signals set (PendingRestartSignals)
+    std::wstring note;                 // message 151 naming them; empty when none is set
+};
+
+PendingRestart PlanPendingRestart();
 
 // Everything the run decided for the package's installer call.
 struct InstallPlan {
