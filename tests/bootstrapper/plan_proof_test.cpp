@@ -129,20 +129,20 @@ public:
                  unsigned language = 1033,
                  const std::vector<std::pair<std::wstring, std::wstring>>& extra = {},
                  int failWithError = 0) {
-        PackageSpec spec;
-        spec.productName = L"QZ Proof " + key;
-        spec.productCode = NewGuid();
-        spec.platform = platform;
-        spec.language = language;
-        spec.installFolder = L"QZ Proof " + spec.productCode.substr(1, 8);
-        spec.properties = extra;
+        PackageSpec built;
+        built.productName = L"QZ Proof " + key;
+        built.productCode = NewGuid();
+        built.platform = platform;
+        built.language = language;
+        built.installFolder = L"QZ Proof " + built.productCode.substr(1, 8);
+        built.properties = extra;
         if (failWithError) {
-            spec.errors = {{failWithError, L"Error [1]. Widget failure: [2]"}};
-            spec.failWithError = failWithError;
-            spec.failArguments = {L"proof"};
+            built.errors = {{failWithError, L"Error [1]. Widget failure: [2]"}};
+            built.failWithError = failWithError;
+            built.failArguments = {L"proof"};
         }
-        BuildPackage(spec, m_dir / file);
-        m_products[key] = spec.productCode;
+        BuildPackage(built, m_dir / file);
+        m_products[key] = built.productCode;
     }
     // Installs the product beforehand, as an earlier run would have.
     void Install(const std::wstring& key, const std::wstring& file) {

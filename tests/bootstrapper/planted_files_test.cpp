@@ -194,19 +194,19 @@ TEST_F(PlantedFilesTest, AnExitFileThatCannotBeWrittenIsSaidInTheLogAndToTheUser
 TEST(DefaultLogName, AProductNameWithSeparatorsKeepsTheLogInTemp) {
     TempDir dir;
     InstallSetupExe(dir.path());
-    PackageSpec spec;
-    spec.productCode = NewGuid();
-    spec.productName = L"AC/DC: Agent..";
-    spec.installFolder = L"QZ Log Name " + spec.productCode.substr(1, 8);
-    BuildPackage(spec, dir / L"package.msi");
+    PackageSpec built;
+    built.productCode = NewGuid();
+    built.productName = L"AC/DC: Agent..";
+    built.installFolder = L"QZ Log Name " + built.productCode.substr(1, 8);
+    BuildPackage(built, dir / L"package.msi");
     const std::wstring log = TempFolder() + L"\\AC_DC_ Agent___install.log";
     DeleteFileW(log.c_str());
 
     const SetupRun run =
         RunSetup(dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
-    const bool registered = IsProductRegistered(spec.productCode);
-    RemoveProduct(spec.productCode);
-    RemoveTree(ProgramFilesFolderFor(spec.platform) + L"\\" + spec.installFolder);
+    const bool registered = IsProductRegistered(built.productCode);
+    RemoveProduct(built.productCode);
+    RemoveTree(ProgramFilesFolderFor(built.platform) + L"\\" + built.installFolder);
 
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(registered);
