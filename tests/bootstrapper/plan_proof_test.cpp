@@ -29,24 +29,6 @@ using namespace qztest;
 
 namespace {
 
-bool MachineIsX64() {
-#ifdef _WIN64
-    return true;
-#else
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    return wow64 != FALSE;
-#endif
-}
-
-std::wstring NativePlatform() {
-    return MachineIsX64() ? L"x64" : L"Intel";
-}
-
-std::wstring ForeignPlatform() {
-    return MachineIsX64() ? L"Intel" : L"x64";
-}
-
 std::wstring RedistributableName() {
     return MachineIsX64() ? L"MSVS2010SP1_x64.msi" : L"MSVS2010SP1_x86.msi";
 }

@@ -22,20 +22,6 @@ using namespace qztest;
 
 namespace {
 
-bool MachineIsX64() {
-#ifdef _WIN64
-    return true;
-#else
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    return wow64 != FALSE;
-#endif
-}
-
-std::wstring NativePlatform() {
-    return MachineIsX64() ? L"x64" : L"Intel";
-}
-
 std::wstring BuiltInText(UINT id) {
     const wchar_t* text = nullptr;
     const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);

@@ -42,24 +42,6 @@ PackageSpec AgentPackage(const std::wstring& productName, const std::wstring& pl
     return desc;
 }
 
-// The processor this build finds on the machine it runs on, stated per build:
-// the 64-bit build runs only on a 64-bit Windows; the 32-bit build sees x64
-// under WOW64 and x86 on a 32-bit Windows.
-bool MachineIsX64() {
-#ifdef _WIN64
-    return true;
-#else
-    BOOL wow64 = FALSE;
-    IsWow64Process(GetCurrentProcess(), &wow64);
-    return wow64 != FALSE;
-#endif
-}
-std::wstring NativePlatform() {
-    return MachineIsX64() ? L"x64" : L"Intel";
-}
-std::wstring ForeignPlatform() {
-    return MachineIsX64() ? L"Intel" : L"x64";
-}
 std::wstring ProcessorText() {
     return MachineIsX64() ? L"AMD64" : L"x86";
 }

@@ -161,4 +161,22 @@ std::wstring SystemText(DWORD error) {
 
 HeldInstallerMutex::HeldInstallerMutex() : m_mutex(CreateMutexW(nullptr, FALSE, L"Global\\_MSIExecute")) {}
 
+bool MachineIsX64() {
+#ifdef _WIN64
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 != FALSE;
+#endif
+}
+
+std::wstring NativePlatform() {
+    return MachineIsX64() ? L"x64" : L"Intel";
+}
+
+std::wstring ForeignPlatform() {
+    return MachineIsX64() ? L"Intel" : L"x64";
+}
+
 } // namespace qztest

@@ -52,6 +52,14 @@ std::wstring FromUtf8(const std::string& text);
 // Splits at "\r\n" (the log's line end); the text after the last one is the last element.
 std::vector<std::wstring> SplitLines(const std::wstring& text, const std::wstring& separator = L"\r\n");
 
+// The processor of the machine the tests run on, stated without the
+// program's own detection: the 64-bit build runs only on a 64-bit Windows;
+// the 32-bit build sees x64 under WOW64 and x86 on a 32-bit Windows.
+bool MachineIsX64();
+// The Template platform of packages for this machine, and of packages for the other one.
+std::wstring NativePlatform();
+std::wstring ForeignPlatform();
+
 // The system text of an error number, as FormatMessageW gives it.
 std::wstring SystemText(DWORD error);
 
