@@ -124,6 +124,14 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {151, L"A restart of the system is pending: %s."},
     {152, L"Failed to write the plan to %s.\nError description: %s"},
     {153, L"Plan written to %s. Nothing was installed, removed or changed."},
+    {158,
+     L"Nobody can see the window station of this process (a service, the SYSTEM account or another session)"
+     L": no dialog is shown, the language dialog takes its preselected language and the installer runs "
+     L"without its user interface."},
+    {159,
+     L"Arguments ignored on the command line: %s. They are no options of qz-setup (options are case-sensiti"
+     L"ve; a value with blanks must be in double quotes)."},
+    {160, L"Setting \"%s\" in line %u of %s has blanks around its name, so it sets no setting of that name."},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.
