@@ -11,6 +11,7 @@
 #include "diag/text_conversion.h"
 #include "settings/value_expansion.h"
 #include "system/own_files.h"
+#include "system/window_station.h"
 #include "system/win_owners.h"
 
 namespace {
@@ -49,16 +50,40 @@ int NormalisedResult(const RunResult& result) {
     return normalised == 0 && result.installerFailed ? static_cast<int>(result.installerResult) : normalised;
 }
 
+namespace {
+
+bool SameIgnoringCase(const std::wstring& value, const wchar_t* word) {
+    return CompareStringOrdinal(value.c_str(), static_cast<int>(value.size()), word, -1, TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
 bool IsAttendedRun(const VariableMap& variables, bool helpReached) {
     // A run that ended before its mode was derived takes the mode it would
     // have had: a deployment script that names an exit file gets no dialog.
     // Help never derives a mode, so there an exit or response file alone
     // does not make the run unattended: the user asked to see the help.
+    // An unattended mode in another letter case is refused as a mode, but
+    // whoever wrote it meant nobody to be asked.
     const auto mode = variables.find(QZ_SETUP_MODE);
     const std::wstring name = mode != variables.end() ? mode->second
                               : helpReached           ? std::wstring(g_setupModeNames[INSTALL])
                                                       : std::wstring(DefaultSetupModeName(variables));
-    return name != g_setupModeNames[UNATTENDED] && name != g_setupModeNames[UNATTENDED_UNINSTALL];
+    return !SameIgnoringCase(name, g_setupModeNames[UNATTENDED]) &&
+           !SameIgnoringCase(name, g_setupModeNames[UNATTENDED_UNINSTALL]);
+}
+
+bool ShowsDialogs(const VariableMap& variables, bool helpReached) {
+    return IsWindowStationVisible() && IsAttendedRun(variables, helpReached);
+}
+
+std::wstring ExitFileText(const RunResult& result) {
+    if (result.reason.empty())
+        return result.text;
+    std::wstring text = result.text;
+    if (text.empty() || text.back() != L'\n')
+        text += L'\n';
+    return text + result.reason;
 }
 
 namespace {
@@ -234,7 +259,7 @@ void ReportCompletion(RunResult& result) {
 
     const VariableMap& variables = result.variables;
     try {
-        const bool attended = IsAttendedRun(variables, result.helpReached);
+        const bool attended = ShowsDialogs(variables, result.helpReached);
         FlushLogStreams();
         const std::wstring buffered = result.buffer.str();
         if (!buffered.empty() && attended && !(planRun && result.plan->written))
@@ -246,6 +271,15 @@ void ReportCompletion(RunResult& result) {
     if (exitFile == variables.end())
         return;
     const int normalised = NormalisedResult(result);
+    // The result with the reason it ended; without memory for the reason,
+    // the result alone.
+    const std::wstring* text = &result.text;
+    std::wstring withReason;
+    try {
+        withReason = ExitFileText(result);
+        text = &withReason;
+    } catch (...) {
+    }
     bool written = false;
     try {
         std::wstring path;
@@ -254,15 +288,15 @@ void ReportCompletion(RunResult& result) {
         } catch (const WinException&) {
             path = exitFile->second;
         }
-        written = WriteExitFile(path, normalised, result.code, result.text);
+        written = WriteExitFile(path, normalised, result.code, *text);
     } catch (...) {
     }
     if (!written)
-        written = WriteExitFileDirect(exitFile->second, normalised, result.code, result.text);
+        written = WriteExitFileDirect(exitFile->second, normalised, result.code, *text);
     if (!written) {
         const DWORD error = GetLastError();
         try {
-            ReportUnwritableExitFile(exitFile->second, error, IsAttendedRun(variables, result.helpReached));
+            ReportUnwritableExitFile(exitFile->second, error, ShowsDialogs(variables, result.helpReached));
         } catch (...) {
             // The exit code still tells the result.
         }

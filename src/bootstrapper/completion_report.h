@@ -18,11 +18,21 @@ int NormalisedResult(int code);
 // installer's own value (the number stays on the second line).
 int NormalisedResult(const RunResult& result);
 
-// True unless QZ_SETUP_MODE is exactly "UNATTENDED" or "UNATTENDED_UNINSTALL".
+// True unless QZ_SETUP_MODE is "UNATTENDED" or "UNATTENDED_UNINSTALL" in any
+// letter case (only the exact names pass validation; a run with another
+// spelling ends before its mode counts, and asks nobody on its way out).
 // Without a mode, a run is unattended when an exit file or a response file is
 // named, unless it got to showing help (`helpReached`; a help file that could
 // not be opened is reported to an attended user like the help itself).
 bool IsAttendedRun(const VariableMap& variables, bool helpReached = false);
+
+// Whether the end of the run is shown in a dialog: an attended run whose
+// window station somebody can see.
+bool ShowsDialogs(const VariableMap& variables, bool helpReached = false);
+
+// The exit file's text from its third line on: the result text, then, when
+// the run has one, the reason it ended on a line of its own.
+std::wstring ExitFileText(const RunResult& result);
 
 // Writes the exit file: `normalised` (the first line), result code, result
 // text (UTF-8, CR LF).

@@ -382,6 +382,19 @@ const char* Outcome(const RunResult& result, const PlanRecord& record) {
     return "would end before the installer";
 }
 
+Json IgnoredArguments(const PlanRecord& record) {
+    Json ignored = Json::array();
+    for (const IgnoredArgument& item : record.ignored) {
+        Json entry;
+        entry["text"] = Utf8(item.text);
+        entry["source"] = item.file.empty() ? std::string("command line") : Utf8(item.file);
+        if (!item.file.empty())
+            entry["line"] = item.line;
+        ignored.push_back(std::move(entry));
+    }
+    return ignored;
+}
+
 Json End(const RunResult& result, const PlanRecord& record) {
     Json end;
     end["outcome"] = Outcome(result, record);
@@ -426,6 +439,7 @@ std::string MakePlanJson(const RunResult& result) {
     plan["program"] = Program();
     plan["machine"] = Machine();
     plan["settings"] = Settings(variables, record.origins, hidden);
+    plan["ignoredArguments"] = IgnoredArguments(record);
     plan["packages"] = Packages(variables, record);
     plan["language"] = Language(variables, record);
     plan["redistributable"] = Redistributable(record);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "planning/derived_settings.h"
 #include "planning/install_plan.h"
@@ -12,13 +13,23 @@
 
 struct RunResult;
 
+// An argument, or a settings-file line, that the run left unused.
+struct IgnoredArgument {
+    std::wstring text; // as it stood (for a file line: the setting's name, blanks included)
+    std::wstring file; // the control or response file; empty: the command line
+    unsigned line = 0; // the line of `file`
+};
+
 // What the run learns on its way that the plan shows. Every run keeps it
 // (it costs a few copies of small maps); only a plan run writes it down.
 struct PlanRecord {
     bool planRun = false; // the settings asked for a plan
     SettingOrigins origins;
-    DerivationNotes derivation;    // planOnly in a plan run
-    RefusalMessage endMessage;     // the message that ended the run early, when one did
+    DerivationNotes derivation; // planOnly in a plan run
+    RefusalMessage endMessage;  // the message that ended the run early, when one did
+    std::vector<IgnoredArgument> ignored;
+    std::wstring ignoredNote;      // the information lines that named them, one a line
+    bool askNobody = false;        // nobody can see this process's dialogs
     bool reachedInstaller = false; // everything up to the installer call was done
     // The decisions up to the installer call, as far as the run got.
     bool redistributablePlanned = false;

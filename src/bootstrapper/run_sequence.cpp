@@ -1,7 +1,9 @@
 #include "bootstrapper/run_sequence.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
+#include <vector>
 
 #include "bootstrapper/completion_report.h"
 #include "bootstrapper/help_display.h"
@@ -16,6 +18,7 @@
 #include "planning/derived_settings.h"
 #include "planning/install_plan.h"
 #include "system/path_helpers.h"
+#include "system/window_station.h"
 #include "planning/validation.h"
 #include "settings/command_line.h"
 #include "settings/setting_origins.h"
@@ -45,6 +48,61 @@ void EndEarly(RunResult& result, int code, WORD messageId, const std::wstring& t
     result.plan->endMessage.text = text;
 }
 
+// Names what the settings left unused in an information line, which the
+// reason of an early end repeats.
+void NoteIgnored(PlanRecord& record, const std::wstring& text) {
+    WriteLogLine(text, LOG_INFO);
+    record.ignoredNote += (record.ignoredNote.empty() ? L"" : L"\n") + text;
+}
+
+void NoteIgnoredArguments(PlanRecord& record, const std::vector<std::wstring>& arguments) {
+    if (arguments.empty())
+        return;
+    std::wstring list;
+    for (const std::wstring& argument : arguments) {
+        list += (list.empty() ? L"\"" : L", \"") + argument + L"\"";
+        record.ignored.push_back({argument, std::wstring(), 0});
+    }
+    std::wstring text;
+    FormatResourceMessage(IDS_ARGUMENTS_IGNORED, text, list);
+    NoteIgnored(record, text);
+}
+
+// The reason a run with refused settings gives in its exit file: the message
+// that ended it, then what it left unused.
+std::wstring EndReason(const PlanRecord& record, const std::wstring& message) {
+    if (message.empty() || record.ignoredNote.empty())
+        return message + record.ignoredNote;
+    return message + L"\n" + record.ignoredNote;
+}
+
+// The texts of the error lines among `lines` (log lines as the early-message
+// buffer holds them), one a line: what an attended user reads as the reason.
+std::wstring ErrorTexts(const std::wstring& lines) {
+    static const std::wstring kError = L"QZSETUP:BOOTSTRAP:ERR:";
+    static const std::wstring kInfo = L"QZSETUP:BOOTSTRAP:INFO:";
+    const auto startsLine = [&](std::size_t at) {
+        return lines.compare(at, kError.size(), kError) == 0 || lines.compare(at, kInfo.size(), kInfo) == 0;
+    };
+    std::wstring texts;
+    std::size_t at = 0;
+    while (at < lines.size()) {
+        // The line runs to the line end before the next line's start.
+        std::size_t end = lines.find(L"\r\n", at);
+        while (end != std::wstring::npos && end + 2 < lines.size() && !startsLine(end + 2))
+            end = lines.find(L"\r\n", end + 2);
+        if (end == std::wstring::npos)
+            end = lines.size();
+        if (lines.compare(at, kError.size(), kError) == 0) {
+            const std::size_t colon = lines.find(L':', at + kError.size());
+            if (colon != std::wstring::npos && colon < end)
+                texts += (texts.empty() ? L"" : L"\n") + lines.substr(colon + 1, end - colon - 1);
+        }
+        at = end + 2;
+    }
+    return texts;
+}
+
 // Reads a control or response file into `variables` without overriding what
 // is there; on a refusal the result holds the reader's code and `messageId`
 // formatted with the path and the offending line.
@@ -52,12 +110,20 @@ FileOutcome MergeSettingsFile(const std::wstring& path, VariableMap& variables, 
                               SettingOrigin source, RunResult& result) {
     VariableMap fileVariables;
     std::wstring offending;
-    const int code = LoadPIFRspFile(path, fileVariables, offending);
+    std::vector<BlankNamedSetting> blankNames;
+    const int code = LoadPIFRspFile(path, fileVariables, offending, &blankNames);
     if (code != 0) {
         std::wstring text;
         FormatResourceMessage(messageId, text, path, offending);
         EndEarly(result, code, messageId, text);
+        result.reason = EndReason(*result.plan, std::wstring());
         return FileOutcome::Refused;
+    }
+    for (const BlankNamedSetting& blank : blankNames) {
+        std::wstring text;
+        FormatResourceMessage(IDS_SETTING_NAME_BLANKS, text, blank.name, blank.line, path);
+        NoteIgnored(*result.plan, text);
+        result.plan->ignored.push_back({blank.name, path, blank.line});
     }
     MergeVariables(variables, fileVariables);
     result.plan->origins.NoteSource(source, fileVariables);
@@ -94,7 +160,8 @@ bool RunSteps(RunResult& result) {
     {
         VariableMap parsed;
         std::wstring offending;
-        const int code = ParseCommandLine(parsed, offending);
+        std::vector<std::wstring> ignored;
+        const int code = ParseCommandLine(parsed, offending, &ignored);
         if (code != 0) {
             std::wstring text;
             FormatResourceMessage(IDS_BAD_COMMAND_LINE, text, offending, GetParseErrorText(code));
@@ -104,6 +171,7 @@ bool RunSteps(RunResult& result) {
         }
         variables.swap(parsed);
         record.origins.NoteSource(SettingOrigin::CommandLine, variables);
+        NoteIgnoredArguments(record, ignored);
         record.planRun = IsPlanRun(variables);
     }
 
@@ -125,6 +193,7 @@ bool RunSteps(RunResult& result) {
             std::wstring text;
             FormatResourceMessage(IDS_RESPONSE_FILE_MISSING, text, path);
             EndEarly(result, RESULT_RESPONSE_FILE_MISSING, IDS_RESPONSE_FILE_MISSING, text);
+            result.reason = EndReason(record, std::wstring());
             return true;
         }
         if (MergeSettingsFile(path, variables, IDS_RESPONSE_FILE_ERROR, SettingOrigin::ResponseFile,
@@ -134,6 +203,15 @@ bool RunSteps(RunResult& result) {
     }
     // A plan asks nobody: the language dialog is written down instead.
     record.derivation.planOnly = record.planRun;
+    // Nor does a run whose dialogs nobody could see: it goes on as an
+    // unattended one would, for its dialogs and the installer's.
+    record.askNobody = !IsWindowStationVisible();
+    record.derivation.askNobody = record.askNobody;
+    if (record.askNobody && IsAttendedRun(variables)) {
+        std::wstring text;
+        LoadResourceMessage(IDS_NO_VISIBLE_STATION, text);
+        WriteLogLine(text, LOG_INFO);
+    }
 
     ChangeSettings(result, SettingOrigin::EnvironmentExpansion, [&] {
         ExpandControlVariables(variables);
@@ -144,6 +222,8 @@ bool RunSteps(RunResult& result) {
     // installer has returned, with the transforms it is installed with.
     QZ::MSInstaller::Package package;
     PlanRefusal refusal = PlanRefusal::None;
+    FlushLogStreams();
+    const std::size_t refusalLinesFrom = result.buffer.str().size();
     if (!ValidateSettings(variables, &refusal, &record.endMessage) ||
         !ChangeSettings(result, SettingOrigin::Derived,
                         [&] { return DeriveSettings(variables, package, &refusal, &record.derivation); })) {
@@ -153,6 +233,12 @@ bool RunSteps(RunResult& result) {
         result.end =
             refusal == PlanRefusal::PackageNotFound ? RunEnd::PackageNotFound : RunEnd::SettingsRefused;
         GetSystemErrorText(ERROR_BAD_ARGUMENTS, result.text);
+        // The reason is what an attended user would read: the error lines
+        // of the refusal (a package not found has two).
+        FlushLogStreams();
+        const std::wstring logged = result.buffer.str();
+        std::wstring why = ErrorTexts(logged.substr(std::min(refusalLinesFrom, logged.size())));
+        result.reason = EndReason(record, why.empty() ? record.endMessage.text : why);
         return false;
     }
     result.end = RunEnd::Failed;
@@ -195,6 +281,7 @@ bool RunSteps(RunResult& result) {
         if (redistributable.noteLogged)
             WriteLogLine(0, redistributable.missingNote, LOG_INFO);
         record.install = PlanPackageRun(variables, package);
+        record.install.silent = record.install.silent || record.askNobody;
         record.installPlanned = true;
         WriteLogLine(record.install.banner, LOG_INFO);
         record.reachedInstaller = true;
@@ -213,6 +300,7 @@ bool RunSteps(RunResult& result) {
         CoreBootstrapper_PreInstall(redistributable, busyWait, &redistributableOutcome));
     if (outcome == 0) {
         record.install = PlanPackageRun(variables, package);
+        record.install.silent = record.install.silent || record.askNobody;
         record.installPlanned = true;
         outcome =
             ResultWithRedistributable(RunPackage(package, record.install, busyWait), redistributableOutcome);

@@ -34,7 +34,10 @@ struct RunResult {
     // of the message it said with (the result code) is one that reads as
     // success (0, 1641 or 3010).
     bool installerFailed = false;
-    bool helpReached = false;   // the run got to showing help (even if that then failed)
+    bool helpReached = false; // the run got to showing help (even if that then failed)
+    // Why a run whose settings were refused ended (the message that says so,
+    // then what the settings left unused), for the exit file; empty otherwise.
+    std::wstring reason = std::wstring();
     PlanRecord* plan = nullptr; // what the plan shows; every run keeps it
 };
 

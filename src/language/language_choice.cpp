@@ -192,7 +192,8 @@ bool TransformForChoice(const LanguageOffer& offer, WORD selected, std::wstring&
     return false;
 }
 
-int SetLanguageTransform(VariableMap& variables, QZ::MSInstaller::Package& package, LanguageOffer* planned) {
+int SetLanguageTransform(VariableMap& variables, QZ::MSInstaller::Package& package, LanguageOffer* planned,
+                         bool askNobody) {
     std::vector<HeldFile> held;
     LanguageOffer offer = DecideLanguage(variables, package, &held);
     if (offer.basis != LanguageOffer::Basis::Dialog) {
@@ -202,8 +203,9 @@ int SetLanguageTransform(VariableMap& variables, QZ::MSInstaller::Package& packa
     }
 
     WORD selected = 0;
-    if (planned) {
-        // A plan asks nobody: the item that starts selected is what OK takes.
+    if (planned || askNobody) {
+        // A plan asks nobody, nor does a run whose dialogs nobody can see:
+        // the item that starts selected is what OK takes.
         selected = offer.choices[offer.preselected].langId;
     } else {
         LangDlg dialog(offer.choices);

@@ -56,9 +56,10 @@ bool TransformForChoice(const LanguageOffer& offer, WORD selected, std::wstring&
 // one is then kept held with the package. A cancelled dialog raises a
 // WinException with ERROR_INSTALL_USEREXIT (1602). With `planned`, the dialog
 // is not shown: the offer is written there and the item that starts selected
-// is taken, as OK would take it.
+// is taken, as OK would take it. With `askNobody` (nobody could see the
+// dialog) that item is taken as well.
 int SetLanguageTransform(VariableMap& variables, QZ::MSInstaller::Package& package,
-                         LanguageOffer* planned = nullptr);
+                         LanguageOffer* planned = nullptr, bool askNobody = false);
 
 // The display name of a language ("Deutsch", ...), empty when not in the table.
 std::wstring GetLanguageName(WORD langId);

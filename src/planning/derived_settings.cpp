@@ -179,7 +179,8 @@ bool DeriveAll(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRe
     Rel2AbsDirPath(transformDir->second);
 
     const bool transformGiven = variables.count(QZ_SETUP_LANG_TRANSFORM) != 0;
-    const int chosen = SetLanguageTransform(variables, package, notes.planOnly ? &notes.language : nullptr);
+    const int chosen =
+        SetLanguageTransform(variables, package, notes.planOnly ? &notes.language : nullptr, notes.askNobody);
     notes.languageDecided = notes.planOnly;
     if (!chosen) {
         LogMessage(IDS_NO_LANGUAGE_TRANSFORM, notes);

@@ -13,6 +13,9 @@ struct DerivationNotes {
     // In: ask nobody. The language dialog is not shown; its offer is written
     // into `language`, and the item that starts selected is taken.
     bool planOnly = false;
+    // In: nobody can see a dialog. The language dialog is not shown and the
+    // item that starts selected is taken, as in a plan.
+    bool askNobody = false;
     // Out: the packages a search by name looked at.
     PackageCandidates candidates;
     // Out: the language decision, when the derivation got that far.

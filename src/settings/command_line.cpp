@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <vector>
 
 #include "diag/errors.h"
 #include "diag/messages.h"
@@ -91,18 +92,34 @@ const Option* FindOption(const std::wstring& name) {
 
 } // namespace
 
-int ParseCommandLine(VariableMap& variables, std::wstring& offending) {
-    return ParseCommandLineText(GetCommandLineW(), variables, offending);
+const CommandLineOption* CommandLineOptions(std::size_t& count) {
+    static const auto table = [] {
+        std::vector<CommandLineOption> options;
+        for (const Option& option : kOptions)
+            options.push_back({option.name, option.variable, option.kind == OptionKind::Value});
+        return options;
+    }();
+    count = table.size();
+    return table.data();
 }
 
-int ParseCommandLineText(const wchar_t* commandLine, VariableMap& variables, std::wstring& offending) {
+int ParseCommandLine(VariableMap& variables, std::wstring& offending, std::vector<std::wstring>* ignored) {
+    return ParseCommandLineText(GetCommandLineW(), variables, offending, ignored);
+}
+
+int ParseCommandLineText(const wchar_t* commandLine, VariableMap& variables, std::wstring& offending,
+                         std::vector<std::wstring>* ignored) {
     int count = 0;
     const ArgumentVector arguments(CommandLineToArgvW(commandLine, &count));
     if (!arguments.get())
         ThrowWinException(GetLastError(), L" Fnc : ParseCommandLine; Line : 19; ");
 
     VariableMap collected;
+    std::vector<std::wstring> unused;
+    bool isValue = false; // the argument is QZ_SUPPRESS_REBOOT's value
     for (int i = 0; i < count; ++i) {
+        const bool wasValue = isValue;
+        isValue = false;
         const std::wstring argument = arguments.get()[i];
         const std::wstring::size_type equals = argument.find(L'=');
         const bool optionForm = equals == std::wstring::npos;
@@ -122,6 +139,8 @@ int ParseCommandLineText(const wchar_t* commandLine, VariableMap& variables, std
         if (!option) {
             if (!optionForm)
                 collected[name] = value;
+            else if (i > 0 && !wasValue)
+                unused.push_back(argument);
             continue;
         }
 
@@ -146,11 +165,14 @@ int ParseCommandLineText(const wchar_t* commandLine, VariableMap& variables, std
             break;
         case OptionKind::SuppressReboot:
             collected[option->variable] = value;
+            isValue = optionForm;
             break;
         }
     }
 
     variables.swap(collected);
+    if (ignored)
+        ignored->swap(unused);
     return 0;
 }
 

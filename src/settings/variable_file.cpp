@@ -6,6 +6,8 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "diag/errors.h"
 #include "diag/text_conversion.h"
@@ -21,9 +23,14 @@ bool IsBlankLine(const std::wstring& text, std::wstring::size_type first, std::w
     return true;
 }
 
+bool IsBlank(wchar_t c) {
+    return std::iswspace(static_cast<wint_t>(c)) || std::iswblank(static_cast<wint_t>(c));
+}
+
 } // namespace
 
-int LoadPIFRspFile(const std::wstring& path, VariableMap& variables, std::wstring& offending) {
+int LoadPIFRspFile(const std::wstring& path, VariableMap& variables, std::wstring& offending,
+                   std::vector<BlankNamedSetting>* blankNames) {
     // Text mode: the runtime turns CR LF into LF and stops at CTRL+Z. The
     // bytes are decoded as a whole, so that a sequence cut off by the end of
     // the file decodes like any other malformed bytes instead of failing the
@@ -40,13 +47,17 @@ int LoadPIFRspFile(const std::wstring& path, VariableMap& variables, std::wstrin
     if (!text.empty() && text[0] == L'\xFEFF')
         text.erase(0, 1);
 
-    return ParseVariableFile(text, variables, offending);
+    return ParseVariableFile(text, variables, offending, blankNames);
 }
 
-int ParseVariableFile(const std::wstring& text, VariableMap& variables, std::wstring& offending) {
+int ParseVariableFile(const std::wstring& text, VariableMap& variables, std::wstring& offending,
+                      std::vector<BlankNamedSetting>* blankNames) {
     VariableMap collected;
+    std::vector<BlankNamedSetting> blanks;
     std::wstring::size_type start = 0;
+    unsigned line = 0;
     while (start <= text.size()) {
+        ++line;
         std::wstring::size_type end = text.find(L'\n', start);
         if (end == std::wstring::npos)
             end = text.size();
@@ -58,12 +69,18 @@ int ParseVariableFile(const std::wstring& text, VariableMap& variables, std::wst
                 offending.assign(text, start, end - start);
                 return 1;
             }
-            if (equals > start)
-                collected[text.substr(start, equals - start)] = text.substr(equals + 1, end - equals - 1);
+            if (equals > start) {
+                std::wstring name = text.substr(start, equals - start);
+                if (IsBlank(name.front()) || IsBlank(name.back()))
+                    blanks.push_back({name, line});
+                collected[std::move(name)] = text.substr(equals + 1, end - equals - 1);
+            }
         }
         start = next;
     }
 
     variables.swap(collected);
+    if (blankNames)
+        blankNames->swap(blanks);
     return 0;
 }

@@ -72,14 +72,17 @@ TEST(CompletionReportTest, TheUnattendedModesOrAnExitOrResponseFileOutsideHelpSu
                  {L"UNINSTALL", nullptr, false, true},
                  {L"UNATTENDED", nullptr, false, false},
                  {L"UNATTENDED_UNINSTALL", nullptr, false, false},
-                 {L"unattended", nullptr, false, true},
+                 // Another letter case is refused as a mode, but nobody was meant to be asked.
+                 {L"unattended", nullptr, false, false},
+                 {L"Unattended_Uninstall", nullptr, false, false},
                  {L"UNATTENDED ", nullptr, false, true},
                  {L"", nullptr, false, true},
                  {nullptr, QZ_SETUP_EXIT_FILE, false, false},
                  {nullptr, QZ_SETUP_RESPONSE_FILE, false, false},
                  {nullptr, QZ_SETUP_LOG_FILE, false, true},
                  {L"INSTALL", QZ_SETUP_EXIT_FILE, false, true},
-                 {L"unattended", QZ_SETUP_EXIT_FILE, false, true},
+                 {L"unattended", QZ_SETUP_EXIT_FILE, false, false},
+                 {L"Install", QZ_SETUP_EXIT_FILE, false, true},
                  {nullptr, QZ_SETUP_EXIT_FILE, true, true},
                  {nullptr, QZ_SETUP_RESPONSE_FILE, true, true},
                  {L"UNATTENDED", QZ_SETUP_EXIT_FILE, true, false},
@@ -95,6 +98,37 @@ TEST(CompletionReportTest, TheUnattendedModesOrAnExitOrResponseFileOutsideHelpSu
         if (c.other)
             variables[c.other] = L"x.txt";
         EXPECT_EQ(IsAttendedRun(variables, c.helpReached), c.attended);
+    }
+}
+
+TEST(ExitFileTest, TheReasonFollowsTheResultTextOnALineOfItsOwn) {
+    TempDir dir;
+    std::wstringbuf buffer;
+    const struct {
+        const char* name;
+        std::wstring text, reason;
+        std::string bytes;
+    } cases[] = {
+        {"no reason: the three parts", L"One or more arguments are not correct.\r\n", L"",
+         "30665\r\n30665\r\nOne or more arguments are not correct.\r\r\n"},
+        {"after a text that ends its line", L"One or more arguments are not correct.\r\n",
+         L"Package file C:\\x.msi does not exist!",
+         "30665\r\n30665\r\nOne or more arguments are not correct.\r\r\nPackage file C:\\x.msi does not "
+         "exist!"},
+        {"after a text that does not", L"bad", L"why\nand what was ignored",
+         "30665\r\n30665\r\nbad\r\nwhy\r\nand what was ignored"},
+        {"after an empty text", L"", L"why", "30665\r\n30665\r\n\r\nwhy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VariableMap variables{{QZ_SETUP_MODE, L"UNATTENDED"}, {QZ_SETUP_EXIT_FILE, dir / L"exit.txt"}};
+        RunResult result{c.text, 30665, buffer, variables};
+        result.reason = c.reason;
+        {
+            LogStreamCapture capture(buffer);
+            ReportCompletion(result);
+        }
+        EXPECT_EQ(ReadFileBytes(dir / L"exit.txt"), c.bytes);
     }
 }
 

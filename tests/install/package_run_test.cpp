@@ -287,7 +287,12 @@ TEST_F(SetupInstallTest, ATransformFromTheEnvironmentAddsNoInstallerProperty) {
         EXPECT_EQ(run.exitCode, 1u);
         EXPECT_FALSE(IsProductRegistered(product.productCode));
         EXPECT_FALSE(PathExists(dir / L"logs\\run.log")) << "refused before the log, and the installer";
-        EXPECT_EQ(ExitFile(), ExpectedExitFile(30665, 30665, SystemText(ERROR_BAD_ARGUMENTS)));
+        // The exit file says why, as the attended user below is told.
+        EXPECT_EQ(ExitFile(),
+                  ExpectedExitFile(30665, 30665,
+                                   SystemText(ERROR_BAD_ARGUMENTS) +
+                                       L"Parameter QZ_SETUP_LANG_TRANSFORM contains unexpected value " +
+                                       injecting + L"."));
 
         // An attended user sees why.
         const SetupRun shown = RunSetup(

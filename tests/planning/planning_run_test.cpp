@@ -172,7 +172,11 @@ TEST_F(PlanningRun, ANameThatMatchesNothingIsRefusedBeforeTheLogOpens) {
         const ExitFile exit = ReadExitFile(ExitPath());
         EXPECT_EQ("30665", exit.normalised);
         EXPECT_EQ("30665", exit.code);
-        EXPECT_EQ(ExitFileText(ERROR_BAD_ARGUMENTS), exit.text);
+        // The result text, then why, as the viewer would have said it.
+        EXPECT_EQ(ExitFileText(ERROR_BAD_ARGUMENTS) + "Package named Sample Agent for processor " +
+                      ToUtf8(ProcessorText()) + " not found in " + ToUtf8(m_dir.path()) +
+                      " directory.\r\nFailed to find the installation package.",
+                  exit.text);
     }
     EXPECT_FALSE(PathExists(m_dir / L"tmp")) << "no log file";
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cwctype>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 
 #include "diag/message_rules.h"
 #include "resources/resource_ids.h"
+#include "settings/command_line.h"
 #include "support/test_env.h"
 #include "system/win_owners.h"
 
@@ -28,35 +30,36 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {110, L"Bootstrapper logging completed."},
     {111, L"Bootstrapper logging initiated."},
     {112, L"Failed to open log file."},
-    {113, L"Usage: qz-setup[.exe|.sh] /p package-name [/x]\n"
-          L"    [/d package-dir] [/r response-file] [/e exit-file] [/j path-to-jre]\n"
-          L"    [/l log-file] [/t] [/v] [/V version-string] [VAR=\"VALUE\" ...]\n"
+    {113, L"Usage: qz-setup.exe /p package-name [/x]\n"
+          L"    [/f package-file] [/d package-dir] [/r response-file] [/e exit-file]\n"
+          L"    [/l log-file] [/t] [/v] [/h] [/H help-file] [VAR=\"VALUE\" ...]\n"
           L"\n"
-          L"The parameters can be specified on the command line with /option or as\n"
-          L"variable=value. The variable name is specified below in parenthesis.\n"
+          L"The parameters can be specified on the command line with their options\n"
+          L"(/p, or -p) or as variable=value. The variable name is specified below in\n"
+          L"parenthesis. Options are case-sensitive; any other word is ignored.\n"
           L"\n"
           L"/p package_name (QZ_SETUP_PACKAGE_NAME) - Name of the package to install.\n"
-          L"    The available packages are scanned to contain the package of this name.\n"
-          L"    Default value: QZ_Vantor_Sealwork\n"
+          L"    The available packages are scanned for the first package whose product\n"
+          L"    name contains this name and whose processor fits this machine.\n"
+          L"\n"
+          L"/f package_file (QZ_SETUP_PACKAGE_FILE) - Package file to install, instead\n"
+          L"    of a package found by name. Its processor is not checked.\n"
           L"\n"
           L"/x (QZ_SETUP_MODE=UNINSTALL) - Uninstall the package.\n"
-          L"    On UNIX the package-name to uninstall is passed to vpk, on Windows the\n"
-          L"    package file to uninstall must be available as on installation.\n"
+          L"    The package file to uninstall must be available as on installation.\n"
+          L"    QZ_SETUP_MODE=UNATTENDED and QZ_SETUP_MODE=UNATTENDED_UNINSTALL install\n"
+          L"    and uninstall without dialogs; the mode is written in upper case.\n"
           L"\n"
           L"/d package_dir (QZ_SETUP_PACKAGE_DIR) - Location to search for the package\n"
-          L"    files.\n"
+          L"    files. Default: the folder of qz-setup.exe.\n"
           L"\n"
           L"/r response-file (QZ_SETUP_RESPONSE_FILE) - Response file with product\n"
           L"    specific installation parameters.\n"
+          L"    Turns the installation to unattended mode.\n"
           L"\n"
           L"/e exit-file (QZ_SETUP_EXIT_FILE) - File to record the installation\n"
           L"    result in.\n"
           L"    Turns the installation to unattended mode.\n"
-          L"\n"
-          L"/j path-to-jre (QZ_SETUP_JRE_DIR) - Location to include in PATH to allow\n"
-          L"    vpk installer to display Java-based installation dialogs. If Java is\n"
-          L"    not available the dialogs are displayed in the console in text mode.\n"
-          L"    UNIX/Linux only.\n"
           L"\n"
           L"/l log-file (QZ_SETUP_LOG_FILE) - File to log installation messages in.\n"
           L"\n"
@@ -66,9 +69,10 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
           L"/t (QZ_SETUP_TRACE) - Turns additional tracing of the installer progress\n"
           L"    on.\n"
           L"\n"
-          L"/V (QZ_SETUP_PACKAGE_VERSION) - Version of the package to install.\n"
-          L"    The available packages are scanned to contain the package with\n"
-          L"    this version.\n"
+          L"QZ_SUPPRESS_REBOOT=0 - Lets the installer restart the machine when the\n"
+          L"    installation needs it. By default a restart is suppressed.\n"
+          L"\n"
+          L"/h, /?, /help (QZ_SETUP_HELP) - Displays this help instead of installing.\n"
           L"\n"
           L"/H help-file (QZ_SETUP_HELP_FILE) - Help file to display (this file)\n"
           L"    for /h. "},
@@ -124,6 +128,14 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {151, L"A restart of the system is pending: %s."},
     {152, L"Failed to write the plan to %s.\nError description: %s"},
     {153, L"Plan written to %s. Nothing was installed, removed or changed."},
+    {158,
+     L"Nobody can see the window station of this process (a service, the SYSTEM account or another session)"
+     L": no dialog is shown, the language dialog takes its preselected language and the installer runs "
+     L"without its user interface."},
+    {159,
+     L"Arguments ignored on the command line: %s. They are no options of qz-setup (options are case-sensiti"
+     L"ve; a value with blanks must be in double quotes)."},
+    {160, L"Setting \"%s\" in line %u of %s has blanks around its name, so it sets no setting of that name."},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.
@@ -305,6 +317,67 @@ TEST(StringTables, TranslationsKeepPlaceholdersAndLayout) {
                 EXPECT_EQ(LineFeeds(text), LineFeeds(source.second)) << Narrow(text);
             }
         }
+    }
+}
+
+// The words of `text` that are written like options: "/" or "-" at the start
+// of a word, then letters or "?".
+std::set<std::wstring> OptionWords(const std::wstring& text) {
+    std::set<std::wstring> words;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool wordStart = i == 0 || std::wcschr(L" \n[(,", text[i - 1]) != nullptr;
+        if (!wordStart || (text[i] != L'/' && text[i] != L'-'))
+            continue;
+        std::size_t end = i + 1;
+        while (end < text.size() && text[end] < 0x80 && (std::iswalpha(text[end]) || text[end] == L'?'))
+            ++end;
+        if (end > i + 1)
+            words.insert(text.substr(i, end - i));
+    }
+    return words;
+}
+
+// The setting names of `text`: QZ_ and capitals, digits and underscores.
+std::set<std::wstring> SettingNames(const std::wstring& text) {
+    std::set<std::wstring> names;
+    for (std::size_t at = text.find(L"QZ_"); at != std::wstring::npos; at = text.find(L"QZ_", at + 1)) {
+        std::size_t end = at;
+        while (end < text.size() &&
+               (std::iswupper(text[end]) || std::iswdigit(text[end]) || text[end] == L'_'))
+            ++end;
+        names.insert(text.substr(at, end - at));
+        at = end - 1;
+    }
+    return names;
+}
+
+TEST(StringTables, TheUsageTextNamesTheOptionsOfTheCommandLineAndNoOther) {
+    // The parser's own table: every slash option and every setting it gives
+    // is in the usage text, in every language, and the text names no option
+    // or setting the parser does not have.
+    std::size_t count = 0;
+    const CommandLineOption* options = CommandLineOptions(count);
+    std::set<std::wstring> known, slashOptions, variables;
+    for (std::size_t i = 0; i < count; ++i) {
+        known.insert(options[i].name);
+        variables.insert(options[i].variable);
+        if (options[i].name[0] == L'/')
+            slashOptions.insert(options[i].name);
+    }
+    const HMODULE self = GetModuleHandleW(nullptr);
+    for (LANGID language : {kEnglish, kFrench, kJapanese, kChinese}) {
+        SCOPED_TRACE("language " + std::to_string(language));
+        const std::wstring usage = StringsOf(self, language).at(IDS_USAGE);
+        const std::set<std::wstring> words = OptionWords(usage);
+        for (const std::wstring& word : words)
+            EXPECT_EQ(1u, known.count(word)) << "not an option: " << Narrow(word);
+        for (const std::wstring& option : slashOptions)
+            EXPECT_EQ(1u, words.count(option)) << "not in the usage text: " << Narrow(option);
+        const std::set<std::wstring> names = SettingNames(usage);
+        for (const std::wstring& name : names)
+            EXPECT_EQ(1u, variables.count(name)) << "no setting of the command line: " << Narrow(name);
+        EXPECT_EQ(variables, names);
+        EXPECT_EQ(std::wstring::npos, usage.find(L".sh"));
     }
 }
 

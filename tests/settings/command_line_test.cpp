@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "support/test_env.h"
 
@@ -132,6 +133,50 @@ TEST(ParseCommandLineText, EdgeCases) {
     };
     for (const auto& c : cases)
         CheckCase(c);
+}
+
+TEST(ParseCommandLineText, NamesTheArgumentsItIgnoresAndTakesNothingMore) {
+    // What each command line sets is what it set before; only the words that
+    // set nothing are named, in order, the program's own path never.
+    const struct {
+        const wchar_t* commandLine;
+        std::vector<std::wstring> ignored;
+        VariableMap expected;
+    } cases[] = {
+        {LR"(qz-setup.exe /p Agent)", {}, {{L"QZ_SETUP_PACKAGE_NAME", L"Agent"}}},
+        {LR"(qz-setup.exe)", {}, {}},
+        {LR"(C:\Setup\qz-setup.exe /quiet)", {L"/quiet"}, {}},
+        {LR"(qz-setup.exe /qn /passive /S /silent /verysilent)",
+         {L"/qn", L"/passive", L"/S", L"/silent", L"/verysilent"},
+         {}},
+        {LR"(qz-setup.exe /P Agent /E exit.txt)", {L"/P", L"Agent", L"/E", L"exit.txt"}, {}},
+        {LR"(qz-setup.exe /p Contoso Widget)", {L"Widget"}, {{L"QZ_SETUP_PACKAGE_NAME", L"Contoso"}}},
+        {LR"(qz-setup.exe INSTALLDIR=C:\Program Files\Contoso Widget)",
+         {L"Files\\Contoso", L"Widget"},
+         {{L"INSTALLDIR", L"C:\\Program"}}},
+        {LR"(qz-setup.exe /L a.log /V 9.9.9 /j C:\jre /v)",
+         {L"/L", L"a.log", L"/V", L"9.9.9", L"/j", L"C:\\jre"},
+         {{L"QZ_SETUP_VERBOSE", L"1"}}},
+        // The word after QZ_SUPPRESS_REBOOT is its value, not an ignored word.
+        {LR"(qz-setup.exe QZ_SUPPRESS_REBOOT 0 stray)", {L"stray"}, {{L"QZ_SUPPRESS_REBOOT", L"0"}}},
+        // A value taken by an option is no ignored word either.
+        {LR"(qz-setup.exe /l /quiet)", {}, {{L"QZ_SETUP_LOG_FILE", L"/quiet"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qztest::ToUtf8(c.commandLine));
+        VariableMap variables;
+        std::wstring offending;
+        std::vector<std::wstring> ignored{L"left over"};
+        ASSERT_EQ(0, ParseCommandLineText(c.commandLine, variables, offending, &ignored));
+        EXPECT_EQ(c.ignored, ignored);
+        EXPECT_EQ(c.expected, variables);
+    }
+    // A refused command line names nothing: it is refused as a whole.
+    VariableMap variables;
+    std::wstring offending;
+    std::vector<std::wstring> ignored{L"left over"};
+    EXPECT_EQ(1, ParseCommandLineText(L"qz-setup.exe /quiet /p", variables, offending, &ignored));
+    EXPECT_EQ(std::vector<std::wstring>{L"left over"}, ignored);
 }
 
 TEST(ParseCommandLine, ReadsTheProcessCommandLine) {

@@ -5,6 +5,8 @@
 #include <ios>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "diag/bootstrap_log.h"
 #include "diag/errors.h"
@@ -52,6 +54,37 @@ TEST(ParseVariableFile, LineRules) {
         } else {
             EXPECT_EQ(c.offending, offending);
             EXPECT_EQ(kSentinel, variables);
+        }
+    }
+}
+
+TEST(ParseVariableFile, NamesWithBlanksAroundThemAreNamedWithTheirLines) {
+    // Stored as before (under the name with its blanks); named with the line
+    // they stand in, blank and comment lines counted.
+    const struct {
+        const char* name;
+        std::wstring text;
+        std::vector<std::pair<std::wstring, unsigned>> named;
+    } cases[] = {
+        {"a blank before the equals sign", L"A=1\nB = x\n", {{L"B ", 2}}},
+        {"trailing blank",
+         L"#c\n\nQZ_SETUP_PACKAGE_NAME = Contoso Widget\n",
+         {{L"QZ_SETUP_PACKAGE_NAME ", 3}}},
+        {"leading blank and tab", L" A=1\n\tB=2\nC=3", {{L" A", 1}, {L"\tB", 2}}},
+        {"blanks inside a name are no blanks around it", L"MY NAME=1\n", {}},
+        {"a value's blanks do not count", L"A= 1 \n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VariableMap variables;
+        std::wstring offending;
+        std::vector<BlankNamedSetting> named;
+        ASSERT_EQ(0, ParseVariableFile(c.text, variables, offending, &named));
+        ASSERT_EQ(c.named.size(), named.size());
+        for (std::size_t i = 0; i < named.size(); ++i) {
+            EXPECT_EQ(c.named[i].first, named[i].name);
+            EXPECT_EQ(c.named[i].second, named[i].line);
+            EXPECT_EQ(1u, variables.count(named[i].name)) << "stored under the name as it stands";
         }
     }
 }

@@ -102,6 +102,8 @@ RunningProcess::RunningProcess(const std::wstring& exe, const std::wstring& argu
                                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!options.outputFile.empty() && !output.valid())
         throw std::runtime_error("cannot create " + ToUtf8(options.outputFile));
+    if (!options.desktop.empty())
+        si.lpDesktop = const_cast<wchar_t*>(options.desktop.c_str());
     if (output.valid()) {
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);

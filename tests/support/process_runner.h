@@ -15,6 +15,7 @@ struct ProcessOptions {
     std::vector<std::wstring> unsetEnv;          // removed from the inherited environment
     DWORD timeoutMs = 120000;                    // the process is killed after this
     std::wstring outputFile;                     // when set, standard output and error go to this file
+    std::wstring desktop; // "station\\desktop" to start in (made when missing); empty: the caller's
 };
 
 struct ProcessResult {
