@@ -124,6 +124,13 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {151, L"A restart of the system is pending: %s."},
     {152, L"Failed to write the plan to %s.\nError description: %s"},
     {153, L"Plan written to %s. Nothing was installed, removed or changed."},
+    {168, L"Patch %s is for another product and is passed over."},
+    {169, L"Patch %s (%s) is already applied to the installed product and is passed over."},
+    {170, L"File %s cannot be read as a patch: it is damaged or no patch. Nothing was installed."},
+    {171, L"Patch %s named in QZ_SETUP_PATCHES does not apply to package %s (installer result %u). Nothing was installed."},
+    {172, L"Patch %s named in QZ_SETUP_PATCHES does not exist. Nothing was installed."},
+    {173, L"PATCH cannot be given when QZ_SETUP_PATCHES names the patches: give the patches in QZ_SETUP_PATCHES alone."},
+    {174, L"Patch %s (%s) is applied with the installation, as number %u."},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.
