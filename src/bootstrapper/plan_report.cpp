@@ -310,6 +310,43 @@ Json Redistributable(const PlanRecord& record) {
     return plan;
 }
 
+// The patches of QZ_SETUP_PATCHES: null when it is not set, or when the run
+// ended before they were looked at.
+Json Patches(const PlanRecord& record) {
+    if (!record.patchesPlanned)
+        return Json();
+    const PatchPlan& plan = record.patches;
+    Json patches;
+    patches["setting"] = Utf8(plan.setting);
+    patches["folder"] = Utf8(plan.folder);
+    if (plan.removal)
+        patches["why"] = "a removal applies no patches";
+    Json files = Json::array();
+    for (const PatchEntry& entry : plan.looked) {
+        Json file;
+        file["file"] = Utf8(entry.file);
+        file["patchCode"] = TextOrNull(entry.patchCode);
+        Json targets = Json::array();
+        for (const std::wstring& target : entry.targets)
+            targets.push_back(Utf8(target));
+        file["targets"] = targets;
+        file["applies"] = entry.applies;
+        if (entry.applies) {
+            file["order"] = entry.order;
+        } else {
+            file["why"] = entry.why;
+            file["status"] = entry.status;
+        }
+        files.push_back(file);
+    }
+    patches["files"] = files;
+    Json applied = Json::array();
+    for (const std::wstring& file : plan.applied)
+        applied.push_back(Utf8(file));
+    patches["applied"] = applied;
+    return patches;
+}
+
 std::string Hex(DWORD value) {
     char text[16];
     snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(value));
@@ -339,6 +376,7 @@ Json Operation(const PlanRecord& record) {
     operation["userInterface"] = install.silent ? "none" : "full";
     operation["properties"] = Utf8(install.shownProperties);
     operation["transforms"] = TextOrNull(install.transform);
+    operation["patches"] = TextOrNull(install.patches);
     operation["logFile"] = Utf8(install.logFile);
     operation["logMode"] = Hex(install.logMode);
     operation["msiexec"] = Utf8(MsiexecCommandLine(install.package.file, install.shownProperties,
@@ -443,6 +481,7 @@ std::string MakePlanJson(const RunResult& result) {
     plan["packages"] = Packages(variables, record);
     plan["language"] = Language(variables, record);
     plan["redistributable"] = Redistributable(record);
+    plan["patches"] = Patches(record);
     plan["operation"] = Operation(record);
     plan["moment"] = Moment(record);
     plan["log"] = LogLines(result.buffer.str());

@@ -8,6 +8,7 @@
 
 #include "planning/derived_settings.h"
 #include "planning/install_plan.h"
+#include "planning/patch_plan.h"
 #include "settings/setting_origins.h"
 #include "settings/variables.h"
 
@@ -36,6 +37,8 @@ struct PlanRecord {
     RedistributablePlan redistributable;
     bool restartChecked = false; // the pending restart was looked at (before the first installer call)
     PendingRestart pendingRestart;
+    bool patchesPlanned = false; // QZ_SETUP_PATCHES was looked at
+    PatchPlan patches;
     bool installPlanned = false;
     InstallPlan install;
     // The exit codes the run ends with, by default and with QZ_SETUP_EXIT_CODE=INSTALLER.

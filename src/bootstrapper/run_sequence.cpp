@@ -15,8 +15,10 @@
 #include "install/message_handler.h"
 #include "install/package_run.h"
 #include "install/pre_install.h"
+#include "msi/product_registration.h"
 #include "planning/derived_settings.h"
 #include "planning/install_plan.h"
+#include "planning/patch_plan.h"
 #include "system/path_helpers.h"
 #include "system/window_station.h"
 #include "planning/validation.h"
@@ -263,6 +265,32 @@ bool RunSteps(RunResult& result) {
         return true;
     });
 
+    // The patches (QZ_SETUP_PATCHES), held from here on: one that cannot be
+    // used ends the run before any installer call.
+    if (variables.count(QZ_SETUP_PATCHES)) {
+        const SetupMode mode = SetupModeOf(variables);
+        const bool removal = mode == UNINSTALL || mode == UNATTENDED_UNINSTALL;
+        const bool registered = !removal && QZ::MSInstaller::IsProductRegistered(
+                                                package.ProductCode(), L" Fnc : PlanPatches; Line : 60; ");
+        record.patches = PlanPatches(variables, package.Path(), package.ProductCode(), registered, mode);
+        record.patchesPlanned = true;
+        for (const std::wstring& line : record.patches.lines)
+            WriteLogLine(line, LOG_INFO);
+        if (record.patches.endCode != 0) {
+            const PatchPlan& patches = record.patches;
+            WriteLogLine(patches.endCode, patches.endMessage, LOG_ERROR);
+            record.endMessage.id = patches.endMessageId;
+            record.endMessage.text = patches.endMessage;
+            result.end = RunEnd::PatchRefused;
+            result.code = static_cast<int>(patches.endCode);
+            result.text = patches.endMessage;
+            result.installerResult = patches.endCode;
+            result.installerFailed = true;
+            return false;
+        }
+    }
+    const PatchPlan* patches = record.patchesPlanned ? &record.patches : nullptr;
+
     // Every decision up to the installer call is made once, in the order the
     // run meets them: a plan run writes them down, a real run carries them
     // out. First the redistributable (held from here on when it would run).
@@ -280,7 +308,7 @@ bool RunSteps(RunResult& result) {
         // The lines the run would log before the installer's own.
         if (redistributable.noteLogged)
             WriteLogLine(0, redistributable.missingNote, LOG_INFO);
-        record.install = PlanPackageRun(variables, package);
+        record.install = PlanPackageRun(variables, package, patches);
         record.install.silent = record.install.silent || record.askNobody;
         record.installPlanned = true;
         WriteLogLine(record.install.banner, LOG_INFO);
@@ -299,7 +327,7 @@ bool RunSteps(RunResult& result) {
     unsigned outcome = static_cast<unsigned>(
         CoreBootstrapper_PreInstall(redistributable, busyWait, &redistributableOutcome));
     if (outcome == 0) {
-        record.install = PlanPackageRun(variables, package);
+        record.install = PlanPackageRun(variables, package, patches);
         record.install.silent = record.install.silent || record.askNobody;
         record.installPlanned = true;
         outcome =
@@ -375,6 +403,7 @@ int InstallerExitCode(RunEnd end, unsigned installerResult) {
     case RunEnd::Planned:
         return ERROR_SUCCESS;
     case RunEnd::InstallerCalled:
+    case RunEnd::PatchRefused:
         return static_cast<int>(installerResult);
     case RunEnd::UserCancelled:
         return ERROR_INSTALL_USEREXIT;

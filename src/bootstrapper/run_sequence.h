@@ -18,6 +18,7 @@ enum class RunEnd {
     InstallerCalled, // the installer's own return value decides
     Failed,          // an exception ended the run
     Planned,         // a plan run that got as far as the installer call
+    PatchRefused,    // a patch cannot be used: its installer code (1635, 1636, 1642) decides
 };
 
 struct PlanRecord;

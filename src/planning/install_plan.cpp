@@ -143,7 +143,7 @@ std::wstring PassThroughProperties(const VariableMap& variables, const HiddenVal
 }
 
 std::wstring InstallPropertyString(const VariableMap& variables, InstallOperation operation,
-                                   const HiddenValues* hidden) {
+                                   const HiddenValues* hidden, const std::wstring& patches) {
     std::wstring properties = PassThroughProperties(variables, hidden);
     if (operation == InstallOperation::Remove)
         properties += Piece(L"REMOVE", L"ALL", hidden);
@@ -158,6 +158,8 @@ std::wstring InstallPropertyString(const VariableMap& variables, InstallOperatio
         properties += L" TRANSFORMS=\"" +
                       (hidden ? hidden->Shown(L"TRANSFORMS", UpToNul(transform)) : UpToNul(transform)) +
                       L"\"";
+    if (!patches.empty() && operation != InstallOperation::Remove)
+        properties += Piece(L"PATCH", patches, hidden);
     return properties;
 }
 
@@ -218,7 +220,8 @@ RedistributablePlan PlanRedistributable(const VariableMap& variables, DWORD pack
     return redistributable;
 }
 
-InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Package& package) {
+InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Package& package,
+                           const PatchPlan* patches) {
     InstallPlan plan;
     plan.package.file = package.Path();
     plan.package.productName = package.ProductName();
@@ -242,7 +245,9 @@ InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Packag
                                                                       L" Fnc : RunPackage; Line : 229; ");
     plan.operation = OperationFor(plan.mode, plan.productRegistered);
     plan.transform = UpToNul(ValueOf(variables, QZ_SETUP_LANG_TRANSFORM));
-    plan.properties = InstallPropertyString(variables, plan.operation);
-    plan.shownProperties = InstallPropertyString(variables, plan.operation, &plan.hidden);
+    if (patches && plan.operation != InstallOperation::Remove)
+        plan.patches = patches->value;
+    plan.properties = InstallPropertyString(variables, plan.operation, nullptr, plan.patches);
+    plan.shownProperties = InstallPropertyString(variables, plan.operation, &plan.hidden, plan.patches);
     return plan;
 }

@@ -8,6 +8,7 @@
 
 #include "msi/package.h"
 #include "planning/hidden_values.h"
+#include "planning/patch_plan.h"
 #include "settings/variables.h"
 #include "system/held_file.h"
 #include "system/machine_queries.h"
@@ -71,6 +72,7 @@ struct InstallPlan {
     bool productRegistered = false; // asked in the installation modes only
     bool silent = false;            // INSTALLUILEVEL_NONE; INSTALLUILEVEL_FULL otherwise
     std::wstring transform;         // the TRANSFORMS value; empty: none
+    std::wstring patches;           // the PATCH value; empty: none
     std::wstring properties;        // the property string, exactly as the installer gets it
     std::wstring shownProperties;   // the same with the hidden values masked
     std::wstring logFile;
@@ -90,7 +92,10 @@ struct InstallPlan {
 // repair; a query that fails raises a WinException with the package run's
 // location), the user interface level, the property string and the log.
 // Raises as the package's reads do.
-InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Package& package);
+// The patches that apply (`patches`, when QZ_SETUP_PATCHES is set) go into
+// an installation or a repair as one PATCH piece after all the others.
+InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Package& package,
+                           const PatchPlan* patches = nullptr);
 
 // The setup mode of the settings: QZ_SETUP_MODE as one of the four modes
 // (set and exactly so), INSTALL otherwise.
@@ -103,10 +108,12 @@ InstallOperation OperationFor(SetupMode mode, bool productRegistered);
 // The property string of the installation call: the pass-through settings
 // (" NAME="value"", in name order), then the removal piece or the repair
 // pieces, then the reboot piece (QZ_SUPPRESS_REBOOT true) and the transform
-// piece (QZ_SETUP_LANG_TRANSFORM set, its value as it is). Values masked
-// where `hidden` says so.
+// piece (QZ_SETUP_LANG_TRANSFORM set, its value as it is), and last the
+// patch piece (`patches` not empty, outside a removal). Values masked where
+// `hidden` says so.
 std::wstring InstallPropertyString(const VariableMap& variables, InstallOperation operation,
-                                   const HiddenValues* hidden = nullptr);
+                                   const HiddenValues* hidden = nullptr,
+                                   const std::wstring& patches = std::wstring());
 
 // The pass-through settings alone, as above.
 std::wstring PassThroughProperties(const VariableMap& variables, const HiddenValues* hidden = nullptr);

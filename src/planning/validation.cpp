@@ -77,6 +77,17 @@ PlanRefusal CheckSettings(const VariableMap& variables, RefusalMessage& message)
     if (transform != variables.end() && transform->second.find(L'"') != std::wstring::npos)
         return Refuse(message, other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_LANG_TRANSFORM),
                       transform->second);
+
+    // The patches go into PATCH="..." the same way; and one source of
+    // patches per run: PATCH passed through would replace the list.
+    const auto patches = variables.find(QZ_SETUP_PATCHES);
+    if (patches != variables.end()) {
+        if (patches->second.find(L'"') != std::wstring::npos)
+            return Refuse(message, other, IDS_UNEXPECTED_VALUE, std::wstring(QZ_SETUP_PATCHES),
+                          patches->second);
+        if (variables.count(L"PATCH"))
+            return Refuse(message, other, IDS_PATCH_WITH_PATCH_PROPERTY);
+    }
     return PlanRefusal::None;
 }
 

@@ -33,13 +33,16 @@ extern const wchar_t* const QZ_SETUP_EXIT_CODE;
 extern const wchar_t* const QZ_SETUP_BUSY_WAIT;
 // A file to write the plan into: the run then says what it would do, and does nothing.
 extern const wchar_t* const QZ_SETUP_PLAN;
+// The patches installed with the package: "*" for every .msp in the package's
+// folder, or a list of names or paths separated by ";".
+extern const wchar_t* const QZ_SETUP_PATCHES;
 
-// The 16 control variables, in their fixed order; left out of the installer's properties.
-extern const wchar_t* const g_controlVariableNames[16];
+// The 17 control variables, in their fixed order; left out of the installer's properties.
+extern const wchar_t* const g_controlVariableNames[17];
 // Expanded once the settings are gathered, before they are checked: the
-// first 11 of them, the plan file, and the transform and its folder (so that
-// what the checks see is what the installer gets).
-extern const wchar_t* const g_expandedVariableNames[14];
+// first 11 of them, the plan file, the transform and its folder, and the
+// patches (so that what the checks see is what the installer gets).
+extern const wchar_t* const g_expandedVariableNames[15];
 // The last two (exit code, busy wait): never expanded, compared as stored.
 extern const wchar_t* const g_unexpandedVariableNames[2];
 

@@ -69,6 +69,8 @@ private:
         bind(api.SetExternalUIW, "MsiSetExternalUIW");
         bind(api.InstallProductW, "MsiInstallProductW");
         bind(api.CloseHandle, "MsiCloseHandle");
+        bind(api.DetermineApplicablePatchesW, "MsiDetermineApplicablePatchesW");
+        bind(api.EnumPatchesExW, "MsiEnumPatchesExW");
         if (!complete) {
             FreeLibrary(module);
             ThrowWinException(ERROR_PROC_NOT_FOUND, L" Fnc : QZ::MSInstaller::Msi; Line : 68; ");

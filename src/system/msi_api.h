@@ -35,6 +35,8 @@ struct MsiApi {
     decltype(&::MsiSetExternalUIW) SetExternalUIW;
     decltype(&::MsiInstallProductW) InstallProductW;
     decltype(&::MsiCloseHandle) CloseHandle;
+    decltype(&::MsiDetermineApplicablePatchesW) DetermineApplicablePatchesW;
+    decltype(&::MsiEnumPatchesExW) EnumPatchesExW;
 };
 
 // The installer's functions, loaded on the first call from the system

@@ -166,6 +166,8 @@ TEST_F(HeldFilesTest, AFileOpenForWritingElsewhereEndsTheRunBeforeTheInstaller) 
     Product(L"QZ Held Runtime", RedistributableName());
     Build();
     WriteLanguageTransform(m_dir / L"given.mst", 1036);
+    // Held before it is read: its content does not matter.
+    WriteFileBytes(m_dir / L"update.msp", "a patch being copied");
     InstallSetupExe(m_dir.path());
     const std::vector<std::wstring> unattended = {L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt", L"/l",
                                                   L"run.log"};
@@ -184,6 +186,7 @@ TEST_F(HeldFilesTest, AFileOpenForWritingElsewhereEndsTheRunBeforeTheInstaller) 
          {L"/f", L"package.msi", L"QZ_SETUP_LANG_TRANSFORM=given.mst"},
          false},
         {"the redistributable", m_files[1], {L"/f", L"package.msi"}, true},
+        {"a patch", m_dir / L"update.msp", {L"/f", L"package.msi", L"QZ_SETUP_PATCHES=*"}, true},
     };
     for (const auto& c : cases) {
         for (const bool installerCodes : {false, true}) {

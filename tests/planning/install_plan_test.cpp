@@ -109,6 +109,25 @@ TEST(PropertyStringTest, HiddenValuesAreMaskedOnlyInWhatIsShown) {
               InstallPropertyString(variables, InstallOperation::Repair, &hidden));
 }
 
+// The patches come last, as one piece, and never into a removal.
+TEST(PropertyStringTest, PatchesAreTheLastPieceOutsideARemoval) {
+    const VariableMap variables = {{L"INSTALLDIR", L"C:\\Agent"},
+                                   {L"QZ_SETUP_LANG_TRANSFORM", L"fr.mst"},
+                                   {L"QZ_SETUP_PATCHES", L"*"},
+                                   {L"QZ_SUPPRESS_REBOOT", L"1"}};
+    const std::wstring patches = L"C:\\p\\a.msp;C:\\p\\b.msp";
+    const std::wstring before = L" INSTALLDIR=\"C:\\Agent\"";
+    const std::wstring after = kReboot + L" TRANSFORMS=\"fr.mst\"";
+    const std::wstring piece = L" PATCH=\"" + patches + L"\"";
+    EXPECT_EQ(before + after + piece,
+              InstallPropertyString(variables, InstallOperation::Install, nullptr, patches));
+    EXPECT_EQ(before + kRepair + after + piece,
+              InstallPropertyString(variables, InstallOperation::Repair, nullptr, patches));
+    EXPECT_EQ(InstallPropertyString(variables, InstallOperation::Remove),
+              InstallPropertyString(variables, InstallOperation::Remove, nullptr, patches));
+    EXPECT_EQ(before + after, InstallPropertyString(variables, InstallOperation::Install));
+}
+
 TEST(InstallerLogMode, FourModesAndTheirLetters) {
     const struct {
         bool trace, verbose;

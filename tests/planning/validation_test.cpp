@@ -206,4 +206,29 @@ TEST_F(ValidationTest, ATransformWithADoubleQuoteIsRefusedLast) {
     ExpectValidation(cases);
 }
 
+// The patches go into PATCH="..." like the transform; and PATCH itself is
+// refused beside them, since it would replace their list.
+TEST_F(ValidationTest, PatchesWithAQuoteOrBesidePatchAreRefused) {
+    const std::wstring name = L"QZ_SETUP_PACKAGE_NAME";
+    const std::wstring besidePatch = L"PATCH cannot be given when QZ_SETUP_PATCHES names the patches: give "
+                                     L"the patches in QZ_SETUP_PATCHES "
+                                     L"alone.";
+    const ValidationCase cases[] = {
+        {"every patch", {{name, L"Agent"}, {L"QZ_SETUP_PATCHES", L"*"}}, L""},
+        {"a list", {{name, L"Agent"}, {L"QZ_SETUP_PATCHES", L"a.msp;C:\\p\\b.msp"}}, L""},
+        {"PATCH alone passes through", {{name, L"Agent"}, {L"PATCH", L"C:\\p\\b.msp"}}, L""},
+        {"a property after a quote",
+         {{name, L"Agent"}, {L"QZ_SETUP_PATCHES", L"a.msp\" INJECTED=\"yes"}},
+         L"Parameter QZ_SETUP_PATCHES contains unexpected value a.msp\" INJECTED=\"yes."},
+        {"PATCH beside", {{name, L"Agent"}, {L"QZ_SETUP_PATCHES", L"*"}, {L"PATCH", L"b.msp"}}, besidePatch},
+        {"PATCH beside an empty list",
+         {{name, L"Agent"}, {L"QZ_SETUP_PATCHES", L""}, {L"PATCH", L"b.msp"}},
+         besidePatch},
+        {"another letter case is another property",
+         {{name, L"Agent"}, {L"QZ_SETUP_PATCHES", L"*"}, {L"Patch", L"b.msp"}},
+         L""},
+    };
+    ExpectValidation(cases);
+}
+
 } // namespace

@@ -136,6 +136,15 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
      L"Arguments ignored on the command line: %s. They are no options of qz-setup (options are case-sensiti"
      L"ve; a value with blanks must be in double quotes)."},
     {160, L"Setting \"%s\" in line %u of %s has blanks around its name, so it sets no setting of that name."},
+    {168, L"Patch %s is for another product and is passed over."},
+    {169, L"Patch %s (%s) is already applied to the installed product and is passed over."},
+    {170, L"File %s cannot be read as a patch: it is damaged or no patch. Nothing was installed."},
+    {171, L"Patch %s named in QZ_SETUP_PATCHES does not apply to package %s (installer result %u). Nothing "
+          L"was installed."},
+    {172, L"Patch %s named in QZ_SETUP_PATCHES does not exist. Nothing was installed."},
+    {173, L"PATCH cannot be given when QZ_SETUP_PATCHES names the patches: give the patches in "
+          L"QZ_SETUP_PATCHES alone."},
+    {174, L"Patch %s (%s) is applied with the installation, as number %u."},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.

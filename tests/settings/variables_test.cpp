@@ -159,6 +159,9 @@ TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
     EXPECT_STREQ(L"QZ_SETUP_PLAN", g_expandedVariableNames[11]);
     EXPECT_STREQ(L"QZ_SETUP_LANG_TRANSFORM", g_expandedVariableNames[12]);
     EXPECT_STREQ(L"QZ_SETUP_LANG_TRANSFORM_DIR", g_expandedVariableNames[13]);
+    // The patches come last, expanded like the transform.
+    EXPECT_STREQ(L"QZ_SETUP_PATCHES", g_controlVariableNames[16]);
+    EXPECT_STREQ(L"QZ_SETUP_PATCHES", g_expandedVariableNames[14]);
 
     EXPECT_TRUE(IsControlVariable(L"QZ_SETUP_PACKAGE_NAME"));
     EXPECT_FALSE(IsControlVariable(L"qz_setup_package_name"));

@@ -520,6 +520,13 @@ void BuildPackage(const PackageSpec& desc, const std::wstring& path) {
     Check(MsiDatabaseCommit(db), "MsiDatabaseCommit");
 }
 
+std::string BuildStoredCabinet(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<CabinetEntry> entries;
+    for (const auto& file : files)
+        entries.push_back(CabinetEntry{file.first, &file.second});
+    return BuildCabinet(entries);
+}
+
 void ChangePackage(const std::wstring& path, const std::wstring& query) {
     InstallerHandle database;
     Check(MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_TRANSACT, database.put()), "opening " + Narrow(path));

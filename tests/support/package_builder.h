@@ -43,6 +43,9 @@ void BuildPackage(const PackageSpec& desc, const std::wstring& path);
 // out, say). Throws std::runtime_error with a description on any failure.
 void ChangePackage(const std::wstring& path, const std::wstring& query);
 
+// A cabinet of stored (not compressed) files, each named by its File table key.
+std::string BuildStoredCabinet(const std::vector<std::pair<std::string, std::string>>& files);
+
 // A new GUID in registry form, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 std::wstring NewGuid();
 

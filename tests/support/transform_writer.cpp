@@ -240,10 +240,44 @@ std::string PropertyRows(const TransformSpec& desc, StringPool& pool) {
     return out;
 }
 
+// Rows of any table: the mask, then each value as wide as its column.
+std::string TableRows(const std::vector<TransformRow>& rows, StringPool& pool) {
+    std::string out;
+    for (const TransformRow& row : rows) {
+        if (row.insert) {
+            if (row.columnCount == 0 || row.columnCount > 0xFF || row.values.size() != row.columnCount)
+                throw std::runtime_error("transform writer: an inserted row needs every column");
+            AppendWord(out, static_cast<uint16_t>(1 | (row.columnCount << 8)));
+        } else {
+            if (row.updatedColumns == 0 || (row.updatedColumns & 1) || row.updatedColumns > 0xFFFF)
+                throw std::runtime_error(
+                    "transform writer: an updated row needs columns other than the first");
+            AppendWord(out, static_cast<uint16_t>(row.updatedColumns));
+        }
+        for (const TransformValue& value : row.values) {
+            switch (value.kind) {
+            case TransformValue::Text:
+                AppendWord(out, pool.Reference(value.text));
+                break;
+            case TransformValue::Short:
+                AppendWord(out, static_cast<uint16_t>(value.number + 0x8000));
+                break;
+            case TransformValue::Long:
+                AppendDword(out, static_cast<uint32_t>(value.number) ^ 0x80000000u);
+                break;
+            case TransformValue::Null:
+                AppendWord(out, 0);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
 // Summary information of the transform: codepage, title, the target's language (when
 // the transform sets ProductLanguage), the installer version and the validation flags
 // (0: no validation, no error suppressed).
-std::string SummaryStream(UINT codepage, const std::wstring& targetLanguage) {
+std::string SummaryStream(UINT codepage, const std::wstring& targetLanguage, const TransformDetails& desc) {
     struct Property {
         uint32_t id;
         std::string value; // type, then data padded to 4 bytes
@@ -267,10 +301,14 @@ std::string SummaryStream(UINT codepage, const std::wstring& targetLanguage) {
     std::vector<Property> properties;
     properties.push_back({PID_CODEPAGE, integer(VT_I2, codepage & 0xFFFF)});
     properties.push_back({PIDSI_TITLE, lpstr("Transform")});
+    if (!desc.summaryTemplate.empty())
+        properties.push_back({PIDSI_TEMPLATE, lpstr(Narrow(desc.summaryTemplate))});
     if (!targetLanguage.empty())
         properties.push_back({PIDSI_LASTAUTHOR, lpstr(";" + Narrow(targetLanguage))});
+    if (!desc.summaryRevision.empty())
+        properties.push_back({PIDSI_REVNUMBER, lpstr(Narrow(desc.summaryRevision))});
     properties.push_back({PIDSI_PAGECOUNT, integer(VT_I4, 200)});
-    properties.push_back({PIDSI_CHARCOUNT, integer(VT_I4, 0)});
+    properties.push_back({PIDSI_CHARCOUNT, integer(VT_I4, desc.validationFlags)});
 
     std::string out;
     AppendWord(out, 0xFFFE); // byte order
@@ -320,9 +358,16 @@ std::wstring FindValue(const std::vector<std::pair<std::wstring, std::wstring>>&
 
 } // namespace
 
-void WriteTransform(const TransformSpec& desc, const std::wstring& path) {
+void WriteTransform(const TransformSpec& desc, const std::wstring& path, const TransformDetails& details) {
     StringPool pool(desc.codepage);
-    const std::string propertyRows = PropertyRows(desc, pool);
+    std::string propertyRows = PropertyRows(desc, pool);
+    std::vector<std::pair<std::wstring, std::string>> tableStreams;
+    for (const TransformTable& table : details.tables) {
+        if (table.name == L"Property")
+            propertyRows += TableRows(table.rows, pool);
+        else
+            tableStreams.emplace_back(table.name, TableRows(table.rows, pool));
+    }
     std::wstring language = FindValue(desc.updateProperties, L"ProductLanguage");
     if (language.empty())
         language = FindValue(desc.insertProperties, L"ProductLanguage");
@@ -343,7 +388,9 @@ void WriteTransform(const TransformSpec& desc, const std::wstring& path) {
     WriteStream(storage.get(), TableStreamName(L"_StringData"), pool.DataStream());
     if (!propertyRows.empty())
         WriteStream(storage.get(), TableStreamName(L"Property"), propertyRows);
-    WriteStream(storage.get(), L"\005SummaryInformation", SummaryStream(desc.codepage, language));
+    for (const auto& table : tableStreams)
+        WriteStream(storage.get(), TableStreamName(table.first), table.second);
+    WriteStream(storage.get(), L"\005SummaryInformation", SummaryStream(desc.codepage, language, details));
     hr = storage->Commit(STGC_DEFAULT);
     if (FAILED(hr))
         Fail("IStorage::Commit", hr);
