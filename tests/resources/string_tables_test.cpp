@@ -124,6 +124,19 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {151, L"A restart of the system is pending: %s."},
     {152, L"Failed to write the plan to %s.\nError description: %s"},
     {153, L"Plan written to %s. Nothing was installed, removed or changed."},
+    {162, L"Transform %s cannot be used with package %s, so nothing is installed.\n"
+          L"Error description: %s"},
+    {163,
+     L"Package %s matches the name but is made for the %s platform. This machine can run it: name it with /f "
+     L"to install it."},
+    {164, L"Package %s matches the name but is made for the %s platform, which this machine cannot run."},
+    {165, L"Product %s version %s (%s) of package %s is installed on this machine."},
+    {166,
+     L"Product %s version %s (%s) of package %s is not installed on this machine: there is nothing of it to "
+     L"remove."},
+    {167,
+     L"Product %s version %s (%s) of package %s is not installed on this machine, but %s version %s (%s), of "
+     L"the same upgrade code, is. This package does not remove it."},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.
