@@ -197,6 +197,8 @@ bool RunSteps(RunResult& result) {
         record.install = PlanPackageRun(variables, package);
         record.installPlanned = true;
         WriteLogLine(record.install.banner, LOG_INFO);
+        if (!record.install.removalNote.empty())
+            WriteLogLine(record.install.removalNote, LOG_INFO);
         record.reachedInstaller = true;
         result.end = RunEnd::Planned;
         result.code = 0;
