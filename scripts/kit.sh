@@ -5,6 +5,9 @@
 #   qz-setup.exe        the 32-bit product
 #   x64/qz-setup.exe    the 64-bit build, for Windows without its 32-bit part
 #   qz-rsc.exe          the 32-bit resource-module builder
+#   x64/qz-rsc.exe      its 64-bit build
+#   notices/            the copyright files of the Debian packages whose
+#                       libraries the programs link in statically
 #   samples/            qz-setup.dat, answers.rsp, and messages.txt (the
 #                       built-in messages, dumped under Wine by qz-rsc)
 #   MANUAL.md, README.md
@@ -165,7 +168,8 @@ mkdir -p "$stage/x64" "$stage/samples"
 i686-w64-mingw32-strip -o "$stage/qz-setup.exe" "$build32/bin/qz-setup.exe"
 i686-w64-mingw32-strip -o "$stage/qz-rsc.exe" "$build32/bin/qz-rsc.exe"
 x86_64-w64-mingw32-strip -o "$stage/x64/qz-setup.exe" "$build64/bin/qz-setup.exe"
-for exe in qz-setup.exe qz-rsc.exe x64/qz-setup.exe; do
+x86_64-w64-mingw32-strip -o "$stage/x64/qz-rsc.exe" "$build64/bin/qz-rsc.exe"
+for exe in qz-setup.exe qz-rsc.exe x64/qz-setup.exe x64/qz-rsc.exe; do
     [ "$(pe_stamp "$stage/$exe")" = "$SOURCE_DATE_EPOCH" ] || fail "stripping changed the time stamp of $exe"
 done
 # Edited on Windows: Windows line ends.
@@ -173,6 +177,30 @@ for sample in qz-setup.dat answers.rsp; do
     sed 's/\r$//; s/$/\r/' "$root/samples/$sample" >"$stage/samples/$sample"
 done
 cp "$root/MANUAL.md" "$root/README.md" "$stage/"
+
+# What the programs link in statically (the C++ runtime and libgcc, the
+# MinGW-w64 C runtime, winpthreads, nlohmann-json) travels with its notice:
+# the copyright file of each Debian package the builds took it from, as
+# notices/<package>.txt, with Windows line ends.
+mkdir -p "$stage/notices"
+notice_packages() {
+    local triplet lib file
+    for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
+        for lib in libstdc++.a libgcc.a libgcc_eh.a libwinpthread.a libmingw32.a libmsvcrt.a; do
+            file="$(readlink -f "$("$triplet-g++-posix" -print-file-name="$lib")")"
+            [ -f "$file" ] || fail "$triplet-g++-posix does not find $lib"
+            dpkg -S "$file" | sed 's/:.*//; s/, /\n/g'
+        done
+    done
+    dpkg -S "$(readlink -f /usr/include/nlohmann/json.hpp)" | sed 's/:.*//'
+}
+packages="$(notice_packages | sort -u)" || fail "the packages of the static libraries cannot be named"
+for package in $packages; do
+    copyright="/usr/share/doc/$package/copyright"
+    [ -f "$copyright" ] || fail "$package has no copyright file ($copyright)"
+    sed 's/\r$//; s/$/\r/' "$copyright" >"$stage/notices/$package.txt"
+done
+say "notices of $(echo $packages | wc -w) packages: $(echo $packages)"
 
 # The built-in messages, dumped from the kit's qz-setup.exe by the qz-rsc of
 # this machine's configuration.
@@ -192,7 +220,7 @@ trap 'stop_prefix; rm -rf "$work"' EXIT
 stop_prefix
 
 # ---------------------------------------------------------------- sign, verify
-executables=(qz-setup.exe x64/qz-setup.exe qz-rsc.exe)
+executables=(qz-setup.exe x64/qz-setup.exe qz-rsc.exe x64/qz-rsc.exe)
 if [ -n "$signer" ]; then
     for exe in "${executables[@]}"; do
         osslsigncode sign "${sign_args[@]}" -in "$stage/$exe" -out "$stage/$exe.signed" >"$work/sign.log" 2>&1 ||

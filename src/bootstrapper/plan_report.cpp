@@ -373,6 +373,16 @@ Json Operation(const PlanRecord& record) {
     }
     operation["mode"] = Utf8(g_setupModeNames[install.mode]);
     operation["productCode"] = code;
+    if (install.operation == InstallOperation::Remove) {
+        // What there is to remove: null when the installer could not say.
+        operation["installed"] = install.removalChecked ? Json(install.productRegistered) : Json();
+        Json others = Json::array();
+        for (const auto& other : install.otherVersions)
+            others.push_back({{"productCode", Utf8(other.productCode)},
+                              {"productName", Utf8(other.productName)},
+                              {"version", Utf8(other.version)}});
+        operation["otherVersions"] = others;
+    }
     operation["userInterface"] = install.silent ? "none" : "full";
     operation["properties"] = Utf8(install.shownProperties);
     operation["transforms"] = TextOrNull(install.transform);

@@ -312,6 +312,8 @@ bool RunSteps(RunResult& result) {
         record.install.silent = record.install.silent || record.askNobody;
         record.installPlanned = true;
         WriteLogLine(record.install.banner, LOG_INFO);
+        if (!record.install.removalNote.empty())
+            WriteLogLine(record.install.removalNote, LOG_INFO);
         record.reachedInstaller = true;
         result.end = RunEnd::Planned;
         result.code = 0;
@@ -358,6 +360,14 @@ void HandleRunException(RunResult& result) noexcept {
         // Another program has the file open for writing: as passing a cause
         // as a busy installer, and reported as one to deployment tools.
         result.end = IsSharingError(e.GetError()) ? RunEnd::FileInUse : RunEnd::Failed;
+    } catch (const TransformFailure& e) {
+        result.code = static_cast<int>(e.GetError());
+        result.text = e.Text();
+        result.end = RunEnd::TransformFailed;
+        if (result.plan) {
+            result.plan->endMessage.id = IDS_TRANSFORM_NOT_USABLE;
+            result.plan->endMessage.text = e.Text();
+        }
     } catch (const WinException& e) {
         result.code = static_cast<int>(e.GetError());
         result.text = NarrowToWide(e.what());
@@ -411,6 +421,8 @@ int InstallerExitCode(RunEnd end, unsigned installerResult) {
         return ERROR_INSTALL_PACKAGE_OPEN_FAILED;
     case RunEnd::FileInUse:
         return ERROR_INSTALL_ALREADY_RUNNING;
+    case RunEnd::TransformFailed:
+        return ERROR_INSTALL_TRANSFORM_FAILURE;
     case RunEnd::SettingsRefused:
     case RunEnd::Failed:
         break;

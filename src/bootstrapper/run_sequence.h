@@ -14,6 +14,7 @@ enum class RunEnd {
     PackageNotFound,    // the package file does not exist, or no package matches by name
     UserCancelled,      // the user cancelled the language dialog
     FileInUse,          // a file to install could not be held: another program has it open for writing
+    TransformFailed,    // a transform to install with is missing, unreadable, or does not apply
     HelpShown,
     InstallerCalled, // the installer's own return value decides
     Failed,          // an exception ended the run

@@ -217,6 +217,31 @@ const std::wstring& FileHoldFailure::Text() const noexcept {
     return *m_text;
 }
 
+// ---------------------------------------------------------------- TransformFailure
+
+TransformFailure::TransformFailure(DWORD error, const std::wstring& text)
+    : WinException(error), m_text(std::make_shared<const std::wstring>(text)) {}
+
+TransformFailure::TransformFailure(const TransformFailure& other)
+    : WinException(other), m_text(other.m_text) {}
+
+TransformFailure::~TransformFailure() = default;
+
+const char* TransformFailure::what() const noexcept {
+    if (const char* cached = CachedText())
+        return cached;
+    char* text =
+        m_text->empty() ? nullptr : ToAnsiLocal(m_text->c_str(), static_cast<int>(m_text->size()), 1);
+    if (!text)
+        return SystemText();
+    CacheText(text);
+    return text;
+}
+
+const std::wstring& TransformFailure::Text() const noexcept {
+    return *m_text;
+}
+
 bool IsSharingError(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
@@ -247,6 +272,18 @@ void ThrowFileHoldFailure(const std::wstring& path, DWORD error, const wchar_t* 
     std::wstring text;
     FormatResourceMessage(IDS_FILE_NOT_HELD, text, path, description);
     throw FileHoldFailure(error, text);
+}
+
+void ThrowTransformFailure(DWORD error, const std::wstring& transform, const std::wstring& package,
+                           DWORD cause, const wchar_t* location) {
+    std::wstring description;
+    GetSystemErrorText(cause, description);
+    LogRaisedError(location, description, &cause);
+    while (!description.empty() && (description.back() == L'\r' || description.back() == L'\n'))
+        description.pop_back();
+    std::wstring text;
+    FormatResourceMessage(IDS_TRANSFORM_NOT_USABLE, text, transform, package, description);
+    throw TransformFailure(error, text);
 }
 
 void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t*) {

@@ -68,6 +68,25 @@ private:
     std::shared_ptr<const std::wstring> m_text; // copies never throw
 };
 
+// A transform that the installer would be given and cannot use (it does not
+// exist, cannot be read as a transform, or does not apply to the package):
+// the result of the run, with message 162 (the transform, the package and the
+// reason) as its text.
+class TransformFailure : public WinException {
+public:
+    TransformFailure(DWORD error, const std::wstring& text);
+    TransformFailure(const TransformFailure& other);
+    ~TransformFailure() override;
+
+    // The text in the ANSI code page.
+    const char* what() const noexcept override;
+    // The text as it was made.
+    const std::wstring& Text() const noexcept;
+
+private:
+    std::shared_ptr<const std::wstring> m_text; // copies never throw
+};
+
 // Whether `error` says that another program has the file open in a way that
 // excludes the run's (a sharing or lock violation): a passing cause.
 bool IsSharingError(DWORD error);
@@ -93,6 +112,11 @@ bool GetSystemErrorText(DWORD error, std::wstring& text);
 // Log message 129 (location and system text) with the error as code, then
 // throw a FileHoldFailure naming `path`.
 [[noreturn]] void ThrowFileHoldFailure(const std::wstring& path, DWORD error, const wchar_t* location);
+// Log message 129 (location and the system text of `cause`) with `cause` as
+// code, then throw a TransformFailure with `error` naming the transform and
+// the package.
+[[noreturn]] void ThrowTransformFailure(DWORD error, const std::wstring& transform,
+                                        const std::wstring& package, DWORD cause, const wchar_t* location);
 // Throws without logging; callers take the record from MsiGetLastErrorRecord.
 [[noreturn]] void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t* location);
 // Log message 129 (location and what()) without a code, then throw a copy

@@ -40,6 +40,9 @@ private:
 unsigned RunPackage(QZ::MSInstaller::Package& package, const InstallPlan& plan, InstallerBusyWait& busyWait) {
     const auto& msi = Msi();
     WriteLogLine(plan.banner, LOG_INFO);
+    // A removal says whether there is anything of the product to remove.
+    if (!plan.removalNote.empty())
+        WriteLogLine(plan.removalNote, LOG_INFO);
 
     // The installer's own log goes behind the bootstrapper's lines in the same file.
     ConfirmLogFile(plan.logFile, L" Fnc : RunPackage; Line : 186; ");

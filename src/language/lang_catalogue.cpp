@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "diag/bootstrap_log.h"
+#include "diag/errors.h"
 #include "diag/messages.h"
 #include "msi/transform_reader.h"
 #include "system/machine_queries.h"
@@ -15,7 +16,7 @@ WORD ParseLanguageValue(const std::wstring& text) {
 }
 
 LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wstring>* passedOver,
-                             std::vector<HeldFile>* held) {
+                             std::vector<HeldFile>* held, const std::wstring* package) {
     FileList names;
     LoadFileList(directory + L"*.mst", names);
 
@@ -24,7 +25,15 @@ LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wst
         const std::wstring path = directory + name;
         HeldFile file = HeldFile::Hold(path, L" Fnc : LoadLangTransforms; Line : 24; ");
         std::wstring value;
-        _GetTranPropVal(path, L"ProductLanguage", value);
+        try {
+            _GetTranPropVal(path, L"ProductLanguage", value);
+        } catch (const MSIException& e) {
+            if (!package)
+                throw;
+            // The run ends here: the message says which file it was.
+            ThrowTransformFailure(e.GetError(), path, *package, e.GetError(),
+                                  L" Fnc : LoadLangTransforms; Line : 26; ");
+        }
         file.Confirm(L" Fnc : LoadLangTransforms; Line : 27; ");
 
         std::wstring text;

@@ -29,6 +29,9 @@ WORD ParseLanguageValue(const std::wstring& text);
 // no language, in the same order. Each file is held (HeldFile) while it is
 // read; when `held` is given, the holders of the listed transforms go there,
 // one for each item and in the same order, and the others are released;
-// otherwise all are released.
+// otherwise all are released. A file that cannot be read as a transform
+// raises the installer's MSIException; with `package` (the package the
+// transforms are for) a TransformFailure with that error instead, which
+// names the file.
 LangItems LoadLangTransforms(const std::wstring& directory, std::vector<std::wstring>* passedOver = nullptr,
-                             std::vector<HeldFile>* held = nullptr);
+                             std::vector<HeldFile>* held = nullptr, const std::wstring* package = nullptr);

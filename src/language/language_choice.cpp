@@ -148,7 +148,8 @@ LanguageOffer DecideLanguage(const VariableMap& variables, QZ::MSInstaller::Pack
     offer.scanned = true;
     const WORD userPrimary = PrimaryLanguage(offer.userLanguage);
     std::vector<HeldFile> holders;
-    for (auto& item : LoadLangTransforms(transformDir, &offer.notLanguageTransforms, &holders))
+    for (auto& item :
+         LoadLangTransforms(transformDir, &offer.notLanguageTransforms, &holders, &package.Path()))
         offer.transforms.push_back(std::move(item));
     // Those of the user's language are offered and stay held until the
     // choice; the others go at once.

@@ -48,19 +48,27 @@ DWORD Package::Platform() {
     return m_properties.platform;
 }
 
-const std::wstring& Package::HiddenProperties() {
-    if ((m_read & HIDDEN) == 0) {
-        // Optional: most packages hide nothing.
+const std::wstring& Package::OptionalProperty(Read which, const wchar_t* name, std::wstring& value) {
+    if ((m_read & which) == 0) {
         MsiSQL::SQLView view(MsiSQL::SQLView::Create(m_database.get(),
                                                      L"SELECT Property.Value FROM Property WHERE Property=?"),
                              true);
-        const MsiSQL::SQLParam param(L"MsiHiddenProperties");
+        const MsiSQL::SQLParam param(name);
         view.Execute(&param, 1);
         if (view.FetchNext())
-            view.GetValue(1, m_properties.hiddenProperties);
-        m_read |= HIDDEN;
+            view.GetValue(1, value);
+        m_read |= which;
     }
-    return m_properties.hiddenProperties;
+    return value;
+}
+
+const std::wstring& Package::HiddenProperties() {
+    // Optional: most packages hide nothing.
+    return OptionalProperty(HIDDEN, L"MsiHiddenProperties", m_properties.hiddenProperties);
+}
+
+const std::wstring& Package::UpgradeCode() {
+    return OptionalProperty(UPGRADE, L"UpgradeCode", m_properties.upgradeCode);
 }
 
 void Package::KeepTransform(HeldFile transform) {

@@ -22,6 +22,7 @@ struct PackageProperties {
     std::wstring productLanguage;
     DWORD platform = 0;
     std::wstring hiddenProperties;
+    std::wstring upgradeCode;
 };
 
 // The chosen package, held so that it cannot change (HeldFile) and open as a
@@ -58,14 +59,25 @@ public:
     // The MsiHiddenProperties property: the properties whose values the
     // installer keeps out of its log. Empty when the package has none.
     const std::wstring& HiddenProperties();
+    // The UpgradeCode property. Empty when the package has none.
+    const std::wstring& UpgradeCode();
 
     // Keeps a transform held for as long as the package is.
     void KeepTransform(HeldFile transform);
     const std::vector<HeldFile>& Transforms() const noexcept { return m_transforms; }
 
 private:
-    enum Read : unsigned { NAME = 1, CODE = 2, VERSION = 4, LANGUAGE = 8, PLATFORM = 16, HIDDEN = 32 };
+    enum Read : unsigned {
+        NAME = 1,
+        CODE = 2,
+        VERSION = 4,
+        LANGUAGE = 8,
+        PLATFORM = 16,
+        HIDDEN = 32,
+        UPGRADE = 64
+    };
     const std::wstring& Property(Read which, const wchar_t* name, std::wstring& value);
+    const std::wstring& OptionalProperty(Read which, const wchar_t* name, std::wstring& value);
 
     HeldFile m_file;
     MsiHandle m_database;

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 #include <msi.h>
+#include <msidefs.h>
 #include <msiquery.h>
+#include <wtypes.h>
 
 #include <utility>
 
@@ -22,6 +24,11 @@ constexpr const wchar_t* kCreatePropertyTable =
 // List the transform's changes in _TransformView instead of merging them, and
 // accept updates of rows the scratch database does not have.
 constexpr int kViewTransformFlags = MSITRANSFORM_ERROR_VIEWTRANSFORM | MSITRANSFORM_ERROR_UPDATEMISSINGROW;
+
+// The error conditions a transform can ask to be suppressed.
+constexpr int kTransformErrorBits = MSITRANSFORM_ERROR_ADDEXISTINGROW | MSITRANSFORM_ERROR_DELMISSINGROW |
+                                    MSITRANSFORM_ERROR_ADDEXISTINGTABLE | MSITRANSFORM_ERROR_DELMISSINGTABLE |
+                                    MSITRANSFORM_ERROR_UPDATEMISSINGROW | MSITRANSFORM_ERROR_CHANGECODEPAGE;
 
 } // namespace
 
@@ -75,4 +82,31 @@ int _GetTranPropVal(const std::wstring& transformPath, const std::wstring& prope
         }
     }
     return found;
+}
+
+int SuppressedTransformErrors(const std::wstring& transformPath) {
+    const auto& msi = Msi();
+    MsiHandle summary;
+    if (msi.GetSummaryInformationW(0, transformPath.c_str(), 0, summary.put()) != ERROR_SUCCESS)
+        return 0;
+    UINT type = VT_EMPTY;
+    INT value = 0;
+    FILETIME time{};
+    DWORD size = 0;
+    if (msi.SummaryInfoGetPropertyW(summary.get(), PID_CHARCOUNT, &type, &value, &time, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        type != VT_I4)
+        return 0;
+    return value & kTransformErrorBits;
+}
+
+UINT ApplyTransformInMemory(const std::wstring& packagePath, const std::wstring& transformPath) {
+    const auto& msi = Msi();
+    MsiHandle database;
+    UINT result = msi.OpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, database.put());
+    if (result != ERROR_SUCCESS)
+        return result;
+    // Applied to the database in memory only: a read-only database is never committed.
+    return msi.DatabaseApplyTransformW(database.get(), transformPath.c_str(),
+                                       SuppressedTransformErrors(transformPath));
 }

@@ -10,6 +10,7 @@
 #include "diag/errors.h"
 #include "diag/messages.h"
 #include "language/language_choice.h"
+#include "msi/transform_reader.h"
 #include "planning/package_location.h"
 #include "system/path_helpers.h"
 
@@ -68,8 +69,10 @@ void DeriveHelpFile(VariableMap& variables) {
 // Holds the transforms given in QZ_SETUP_LANG_TRANSFORM (a list separated by
 // semicolons) with the package: each one that names a file, relative names
 // being taken in the package's folder as the installer takes them. Entries
-// for transforms stored inside the package (":name") have no file; a file
-// that is not there is left to the installer, as before.
+// for transforms stored inside the package (":name") have no file. A file
+// that is not there, or that does not apply to the package, ends the run
+// here with a TransformFailure: the installer would otherwise go on without
+// it and report success.
 void HoldGivenTransforms(const std::wstring& transforms, QZ::MSInstaller::Package& package) {
     const std::wstring packageDir = package.Path().substr(0, package.Path().find_last_of(L"\\/") + 1);
     std::size_t start = 0;
@@ -85,10 +88,18 @@ void HoldGivenTransforms(const std::wstring& transforms, QZ::MSInstaller::Packag
         if (entry.empty() || entry[0] == L':')
             continue;
         const bool absolute = entry[0] == L'\\' || entry[0] == L'/' || (entry.size() > 1 && entry[1] == L':');
-        HeldFile held =
-            HeldFile::Hold(absolute ? entry : packageDir + entry, L" Fnc : HoldGivenTransforms; Line : 21; ");
-        if (held.held())
-            package.KeepTransform(std::move(held));
+        const std::wstring path = absolute ? entry : packageDir + entry;
+        HeldFile held = HeldFile::Hold(path, L" Fnc : HoldGivenTransforms; Line : 21; ");
+        if (!held.held())
+            ThrowTransformFailure(ERROR_INSTALL_TRANSFORM_FAILURE, path, package.Path(),
+                                  held.error() != ERROR_SUCCESS ? held.error()
+                                                                : static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
+                                  L" Fnc : HoldGivenTransforms; Line : 24; ");
+        const UINT applied = ApplyTransformInMemory(package.Path(), path);
+        if (applied != ERROR_SUCCESS)
+            ThrowTransformFailure(ERROR_INSTALL_TRANSFORM_FAILURE, path, package.Path(), applied,
+                                  L" Fnc : HoldGivenTransforms; Line : 29; ");
+        package.KeepTransform(std::move(held));
     }
 }
 

@@ -82,6 +82,34 @@ std::wstring Quoted(const std::wstring& path) {
     return L"\"" + path + L"\"";
 }
 
+// What a removal finds on the machine: the product installed, or not, and
+// then any other version of it that is. An answer the installer cannot give
+// leaves the removal as it is, unnamed.
+void PlanRemoval(InstallPlan& plan, QZ::MSInstaller::Package& package) {
+    const PlannedPackage& chosen = plan.package;
+    const UINT registration = QZ::MSInstaller::ProductRegistration(chosen.productCode);
+    if (registration != ERROR_SUCCESS && registration != ERROR_UNKNOWN_PRODUCT)
+        return;
+    plan.removalChecked = true;
+    plan.productRegistered = registration == ERROR_SUCCESS;
+    if (plan.productRegistered) {
+        FormatResourceMessage(IDS_PRODUCT_INSTALLED, plan.removalNote, chosen.productName,
+                              chosen.productVersion, chosen.productCode, chosen.file);
+        return;
+    }
+    plan.upgradeCode = package.UpgradeCode();
+    plan.otherVersions = QZ::MSInstaller::InstalledRelatedProducts(plan.upgradeCode, chosen.productCode);
+    if (plan.otherVersions.empty()) {
+        FormatResourceMessage(IDS_PRODUCT_NOT_INSTALLED, plan.removalNote, chosen.productName,
+                              chosen.productVersion, chosen.productCode, chosen.file);
+        return;
+    }
+    const QZ::MSInstaller::RelatedProduct& other = plan.otherVersions.front();
+    FormatResourceMessage(IDS_OTHER_VERSION_INSTALLED, plan.removalNote, chosen.productName,
+                          chosen.productVersion, chosen.productCode, chosen.file, other.productName,
+                          other.version, other.productCode);
+}
+
 } // namespace
 
 const char* OperationName(InstallOperation operation) {
@@ -244,6 +272,8 @@ InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Packag
         plan.productRegistered = QZ::MSInstaller::IsProductRegistered(plan.package.productCode,
                                                                       L" Fnc : RunPackage; Line : 229; ");
     plan.operation = OperationFor(plan.mode, plan.productRegistered);
+    if (plan.operation == InstallOperation::Remove)
+        PlanRemoval(plan, package);
     plan.transform = UpToNul(ValueOf(variables, QZ_SETUP_LANG_TRANSFORM));
     if (patches && plan.operation != InstallOperation::Remove)
         plan.patches = patches->value;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "msi/package.h"
+#include "msi/product_registration.h"
 #include "planning/hidden_values.h"
 #include "planning/patch_plan.h"
 #include "settings/variables.h"
@@ -69,7 +70,7 @@ struct InstallPlan {
     HiddenValues hidden;
     SetupMode mode = INSTALL;
     InstallOperation operation = InstallOperation::Install;
-    bool productRegistered = false; // asked in the installation modes only
+    bool productRegistered = false; // asked in every mode; a removal does not raise for it
     bool silent = false;            // INSTALLUILEVEL_NONE; INSTALLUILEVEL_FULL otherwise
     std::wstring transform;         // the TRANSFORMS value; empty: none
     std::wstring patches;           // the PATCH value; empty: none
@@ -78,6 +79,15 @@ struct InstallPlan {
     std::wstring logFile;
     DWORD logMode = 0;
     std::wstring banner; // message 135, logged before the installer's own log
+    // A removal: whether the product is installed, as the installer answers
+    // (false when it answers with an error), and when it is not, the
+    // installed products of the package's upgrade code (other versions).
+    bool removalChecked = false;
+    std::wstring upgradeCode;
+    std::vector<QZ::MSInstaller::RelatedProduct> otherVersions;
+    // Message 165, 166 or 167 (naming the first other version), logged after
+    // the banner; empty when the installer could not say.
+    std::wstring removalNote;
 };
 
 // The decisions of the run, in the order it meets them: the redistributable
@@ -90,7 +100,9 @@ struct InstallPlan {
 // settings (the values expanded): the operation (in the installation modes
 // the product's registration decides between a first installation and a
 // repair; a query that fails raises a WinException with the package run's
-// location), the user interface level, the property string and the log.
+// location), the user interface level, the property string and the log. A
+// removal asks whether the product is installed without raising, and names
+// another installed version of it.
 // Raises as the package's reads do.
 // The patches that apply (`patches`, when QZ_SETUP_PATCHES is set) go into
 // an installation or a repair as one PATCH piece after all the others.

@@ -10,6 +10,59 @@
 
 using QZ::MSInstaller::Package;
 
+namespace {
+
+// The packages whose name matched on another platform, each in one error line.
+void LogNearMisses(const PackageCandidates& candidates, const MachineFacts& machine) {
+    for (const PackageCandidate& candidate : candidates) {
+        if (candidate.verdict != PackageCandidate::Verdict::ProcessorDoesNotMatch)
+            continue;
+        const std::wstring platform = TemplatePlatformName(candidate.platform);
+        if (platform.empty())
+            continue; // made for no processor this program knows
+        std::wstring text;
+        FormatResourceMessage(CanRunPackagePlatform(candidate.platform, machine) ? IDS_NEAR_MISS_RUNNABLE
+                                                                                 : IDS_NEAR_MISS_NOT_RUNNABLE,
+                              text, candidate.file, platform);
+        WriteLogLine(text, LOG_ERROR);
+    }
+}
+
+} // namespace
+
+const wchar_t* TemplatePlatformName(DWORD platform) {
+    switch (platform) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return L"Intel";
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return L"x64";
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return L"Intel64";
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return L"Arm64";
+    default:
+        return L"";
+    }
+}
+
+bool CanRunPackagePlatform(DWORD platform, const MachineFacts& machine) {
+    const DWORD native = NativeProcessorOf(machine);
+    switch (platform) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return true;
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        // Windows 11 on Arm emulates x64 and says so; Windows 10 on Arm does not.
+        return native == PROCESSOR_ARCHITECTURE_AMD64 ||
+               (native == PROCESSOR_ARCHITECTURE_ARM64 &&
+                machine.reportedProcessor == PROCESSOR_ARCHITECTURE_AMD64);
+    case PROCESSOR_ARCHITECTURE_IA64:
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return native == platform;
+    default:
+        return false;
+    }
+}
+
 Package FindPackage(const std::wstring& directory, const std::wstring& name, const MachineFacts& machine,
                     PackageCandidates* looked) {
     PackageCandidates own;
@@ -82,7 +135,9 @@ bool LocatePackage(VariableMap& variables, Package& package, PackageCandidates* 
     std::wstring& name = variables[QZ_SETUP_PACKAGE_NAME];
     TrimSpaces(name);
     const MachineFacts machine = GetMachineFacts();
-    Package found = FindPackage(directory, name, machine, looked);
+    PackageCandidates own;
+    PackageCandidates& candidates = looked ? *looked : own;
+    Package found = FindPackage(directory, name, machine, &candidates);
     if (found.IsOpen()) {
         variables[QZ_SETUP_PACKAGE_FILE] = found.Path();
         package = std::move(found);
@@ -92,5 +147,6 @@ bool LocatePackage(VariableMap& variables, Package& package, PackageCandidates* 
     FormatResourceMessage(IDS_PACKAGE_NOT_FOUND, text, name, ProcessorDisplayName(NativeProcessorOf(machine)),
                           directory);
     WriteLogLine(text, LOG_ERROR);
+    LogNearMisses(candidates, machine);
     return false;
 }

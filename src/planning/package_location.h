@@ -21,6 +21,15 @@ struct PackageCandidate {
 };
 using PackageCandidates = std::vector<PackageCandidate>;
 
+// The Template platform of a package's platform value ("Intel", "x64",
+// "Intel64", "Arm64"); empty for an unrecognised one.
+const wchar_t* TemplatePlatformName(DWORD platform);
+
+// Whether this machine runs a package of `platform`, named by its file: x86
+// packages everywhere; x64 on x64, and on an Arm64 machine that emulates x64;
+// Itanium and Arm64 packages on their own processor only.
+bool CanRunPackagePlatform(DWORD platform, const MachineFacts& machine);
+
 // Settles the package of the run into `package` (held and open, see
 // QZ::MSInstaller::Package). Given by its file (QZ_SETUP_PACKAGE_FILE): the
 // path is made absolute and the package's product name becomes
@@ -29,9 +38,10 @@ using PackageCandidates = std::vector<PackageCandidate>;
 // order whose product name contains the name (case-sensitively) and whose
 // platform is the machine's processor becomes QZ_SETUP_PACKAGE_FILE (on an
 // Arm64 machine, see FindPackage). False, with message 124 logged, when none
-// is found. A candidate that cannot be read as a package raises (it is not
-// skipped), and so does one that another program has open for writing.
-// `looked`, when given, receives every candidate of a search by name, in order.
+// is found, followed by one line for each package whose name matched on
+// another platform (163 when this machine can run it, with /f, else 164). A candidate that cannot be read as
+// a package raises (it is not skipped), and so does one that another program has open for writing. `looked`,
+// when given, receives every candidate of a search by name, in order.
 bool LocatePackage(VariableMap& variables, QZ::MSInstaller::Package& package,
                    PackageCandidates* looked = nullptr);
 

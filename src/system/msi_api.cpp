@@ -64,6 +64,7 @@ private:
         bind(api.GetLastErrorRecord, "MsiGetLastErrorRecord");
         bind(api.FormatRecordW, "MsiFormatRecordW");
         bind(api.GetProductInfoW, "MsiGetProductInfoW");
+        bind(api.EnumRelatedProductsW, "MsiEnumRelatedProductsW");
         bind(api.EnableLogW, "MsiEnableLogW");
         bind(api.SetInternalUI, "MsiSetInternalUI");
         bind(api.SetExternalUIW, "MsiSetExternalUIW");

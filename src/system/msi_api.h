@@ -30,6 +30,7 @@ struct MsiApi {
     decltype(&::MsiGetLastErrorRecord) GetLastErrorRecord;
     decltype(&::MsiFormatRecordW) FormatRecordW;
     decltype(&::MsiGetProductInfoW) GetProductInfoW;
+    decltype(&::MsiEnumRelatedProductsW) EnumRelatedProductsW;
     decltype(&::MsiEnableLogW) EnableLogW;
     decltype(&::MsiSetInternalUI) SetInternalUI;
     decltype(&::MsiSetExternalUIW) SetExternalUIW;

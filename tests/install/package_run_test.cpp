@@ -16,6 +16,7 @@
 #include "planning/install_plan.h"
 #include "settings/variables.h"
 #include "support/package_builder.h"
+#include "support/plan_reader.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
@@ -370,4 +371,97 @@ TEST_F(SetupInstallTest, MissingProductVersionStopsBeforeTheInstaller) {
         log += line + L"\r\n";
     EXPECT_EQ(log.find(L"Commencing installation"), std::wstring::npos);
     EXPECT_EQ(log.find(L"=== Logging started"), std::wstring::npos) << "the installer was never called";
+}
+
+// A removal says, in the plan and in the log before the installer call,
+// whether the package's product is installed, and names another installed
+// version of it (the same upgrade code) when it is not.
+TEST_F(SetupInstallTest, ARemovalSaysWhetherTheProductIsInstalled) {
+    PackageSpec older = UniquePackage(L"Intel");
+    older.upgradeCode = NewGuid();
+    BuildPackage(older, dir / L"older.msi");
+    PackageSpec newer = older;
+    newer.productCode = NewGuid();
+    newer.packageCode.clear();
+    newer.version = L"2.0.0";
+    BuildPackage(newer, dir / L"newer.msi");
+    const InstalledProduct guard(older.productCode,
+                                 ProgramFilesFolderFor(L"Intel") + L"\\" + older.installFolder);
+    const InstalledProduct newerGuard(newer.productCode, L"");
+    ASSERT_EQ(0u,
+              RunSetup(dir.path(), {L"/f", L"older.msi", L"/l", L"run.log", L"/e", L"exit.txt"}).exitCode);
+    ASSERT_TRUE(IsProductRegistered(older.productCode));
+
+    const auto line = [&](const PackageSpec& product, const std::wstring& file, const std::wstring& rest) {
+        return ToUtf8(L"QZSETUP:BOOTSTRAP:INFO::Product " + product.productName + L" version " +
+                      product.version + L" (" + product.productCode + L") of package " + (dir / file) +
+                      L" is " + rest);
+    };
+    const std::string installed = line(older, L"older.msi", L"installed on this machine.");
+    const std::string otherVersion =
+        line(newer, L"newer.msi",
+             L"not installed on this machine, but " + older.productName + L" version 1.0.0 (" +
+                 older.productCode + L"), of the same upgrade code, is. This package does not remove it.");
+    const std::string notInstalled =
+        line(newer, L"newer.msi", L"not installed on this machine: there is nothing of it to remove.");
+    const auto plan = [&](const std::wstring& file) {
+        EXPECT_EQ(0u, RunSetup(dir.path(), {L"/f", file, L"QZ_SETUP_MODE=UNATTENDED_UNINSTALL",
+                                            L"QZ_SETUP_PLAN=plan.json"})
+                          .exitCode);
+        const PlanJson written = ReadPlan(dir / L"plan.json");
+        EXPECT_TRUE(UndocumentedPlanFields(written).empty());
+        return written;
+    };
+    const auto hasLine = [](const PlanJson& written, const std::string& expected) {
+        for (const auto& logged : written["log"])
+            if (logged == expected)
+                return true;
+        return false;
+    };
+    {
+        SCOPED_TRACE("the product of the package is installed");
+        const PlanJson written = plan(L"older.msi");
+        EXPECT_EQ(true, written["operation"]["installed"]);
+        EXPECT_TRUE(written["operation"]["otherVersions"].empty());
+        EXPECT_TRUE(hasLine(written, installed)) << written["log"].dump();
+    }
+    {
+        SCOPED_TRACE("another version is installed");
+        const PlanJson written = plan(L"newer.msi");
+        EXPECT_EQ(false, written["operation"]["installed"]);
+        const PlanJson expected = PlanJson::array({{{"productCode", ToUtf8(older.productCode)},
+                                                    {"productName", ToUtf8(older.productName)},
+                                                    {"version", "1.0.0"}}});
+        EXPECT_EQ(expected, written["operation"]["otherVersions"]);
+        EXPECT_TRUE(hasLine(written, otherVersion)) << written["log"].dump();
+
+        // The run itself logs it after the banner, before the installer call.
+        const PublishedVariables variables(VariableMap{
+            {L"QZ_SETUP_PACKAGE_FILE", dir / L"newer.msi"},
+            {L"QZ_SETUP_PACKAGE_NAME", newer.productName},
+            {L"QZ_SETUP_LOG_FILE", dir / L"removal.log"},
+            {L"QZ_SETUP_MODE", L"UNATTENDED_UNINSTALL"},
+        });
+        std::wstringbuf log;
+        {
+            LogStreamCapture capture(log);
+            InstallerBusyWait noWait;
+            QZ::MSInstaller::Package held = QZ::MSInstaller::Package::Open(dir / L"newer.msi");
+            RunPackage(held, PlanPackageRun(variables.map(), held), noWait);
+        }
+        const std::wstring logged = log.str();
+        const std::size_t banner = logged.find(L"Commencing installation of ");
+        ASSERT_NE(std::wstring::npos, banner);
+        EXPECT_NE(std::wstring::npos, logged.find(L"\r\n" + FromUtf8(otherVersion) + L"\r\n", banner))
+            << ToUtf8(logged);
+        EXPECT_TRUE(IsProductRegistered(older.productCode)) << "another version is not removed";
+    }
+    ASSERT_EQ(0u, RemoveProduct(older.productCode));
+    {
+        SCOPED_TRACE("nothing of it is installed");
+        const PlanJson written = plan(L"newer.msi");
+        EXPECT_EQ(false, written["operation"]["installed"]);
+        EXPECT_TRUE(written["operation"]["otherVersions"].empty());
+        EXPECT_TRUE(hasLine(written, notInstalled)) << written["log"].dump();
+    }
 }

@@ -12,6 +12,7 @@
 
 #include "diag/bootstrap_log.h"
 #include "diag/errors.h"
+#include "msi/package_properties.h"
 #include "planning/package_location.h"
 #include "support/package_builder.h"
 #include "support/test_env.h"
@@ -278,6 +279,68 @@ TEST(LocateByFile, TheFileIsMadeAbsoluteAndItsProductNameBecomesTheName) {
     EXPECT_EQ(dir / L"given.msi", located.variables.at(L"QZ_SETUP_PACKAGE_FILE"));
     EXPECT_EQ(L"QZ Given Product", located.variables.at(L"QZ_SETUP_PACKAGE_NAME"));
     EXPECT_EQ(L"", located.log);
+}
+
+} // namespace
+
+namespace {
+
+// Which package platforms a machine runs when the package is named by its file.
+TEST(NearMiss, WhichPlatformsAMachineRuns) {
+    const MachineFacts x86{0, PROCESSOR_ARCHITECTURE_INTEL};
+    const MachineFacts x64{IMAGE_FILE_MACHINE_AMD64, PROCESSOR_ARCHITECTURE_AMD64};
+    const MachineFacts itanium{IMAGE_FILE_MACHINE_IA64, PROCESSOR_ARCHITECTURE_IA64};
+    const MachineFacts arm64Emulating64{IMAGE_FILE_MACHINE_ARM64, PROCESSOR_ARCHITECTURE_AMD64}; // Windows 11
+    const MachineFacts arm64Emulating32{IMAGE_FILE_MACHINE_ARM64, PROCESSOR_ARCHITECTURE_INTEL}; // Windows 10
+    const struct {
+        const char* what;
+        MachineFacts machine;
+        bool intel, x64Package, intel64, arm64;
+    } cases[] = {
+        {"x86", x86, true, false, false, false},
+        {"x64", x64, true, true, false, false},
+        {"Itanium", itanium, true, false, true, false},
+        {"Arm64 emulating x64", arm64Emulating64, true, true, false, true},
+        {"Arm64 emulating x86 only", arm64Emulating32, true, false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.intel, CanRunPackagePlatform(PROCESSOR_ARCHITECTURE_INTEL, c.machine));
+        EXPECT_EQ(c.x64Package, CanRunPackagePlatform(PROCESSOR_ARCHITECTURE_AMD64, c.machine));
+        EXPECT_EQ(c.intel64, CanRunPackagePlatform(PROCESSOR_ARCHITECTURE_IA64, c.machine));
+        EXPECT_EQ(c.arm64, CanRunPackagePlatform(PROCESSOR_ARCHITECTURE_ARM64, c.machine));
+        EXPECT_FALSE(CanRunPackagePlatform(QZ::MSInstaller::PLATFORM_UNRECOGNISED, c.machine));
+    }
+}
+
+// A name that matched on the wrong platform is named after message 124: with
+// /f where this machine can run the package, without where it cannot.
+TEST(NearMiss, PackagesWhoseNameMatchedOnAnotherPlatformAreNamed) {
+    if (GetNativeProcessor() != PROCESSOR_ARCHITECTURE_AMD64)
+        GTEST_SKIP() << "the folder is made for an x64 machine";
+    qztest::TempDir dir;
+    MakePackage(dir / L"agent-x86.msi", L"QZ Near Agent", L"Intel");
+    MakePackage(dir / L"agent-arm64.msi", L"QZ Near Agent", L"Arm64");
+    MakePackage(dir / L"agent-odd.msi", L"QZ Near Agent", L"Alpha");
+    MakePackage(dir / L"other-x86.msi", L"QZ Other Product", L"Intel");
+    const Located located =
+        Locate({{L"QZ_SETUP_PACKAGE_DIR", dir.path()}, {L"QZ_SETUP_PACKAGE_NAME", L"Near Agent"}});
+    EXPECT_FALSE(located.found);
+
+    std::wstring expected = NotFoundLine(L"Near Agent", dir.path());
+    for (const std::wstring& name : Listing(dir.path())) {
+        if (name == L"agent-x86.msi")
+            expected +=
+                L"QZSETUP:BOOTSTRAP:ERR::Package " + (dir / name) +
+                L" matches the name but is made for the Intel platform. This machine can run it: name it "
+                L"with /f to install it.\r\n";
+        else if (name == L"agent-arm64.msi")
+            expected +=
+                L"QZSETUP:BOOTSTRAP:ERR::Package " + (dir / name) +
+                L" matches the name but is made for the Arm64 platform, which this machine cannot run.\r\n";
+        // A platform no processor has, and another name, are not named.
+    }
+    EXPECT_EQ(expected, located.log);
 }
 
 } // namespace

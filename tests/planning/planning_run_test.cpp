@@ -146,9 +146,17 @@ TEST_F(PlanningRun, TheRebootIsSuppressedWhenNotSaidOtherwise) {
 
 TEST_F(PlanningRun, ANameThatMatchesNothingIsRefusedBeforeTheLogOpens) {
     BuildPackage(AgentPackage(L"QZ Sample Agent", ForeignPlatform()), m_dir / L"foreign.msi");
-    const std::wstring notFound = L"QZSETUP:BOOTSTRAP:ERR::Package named Sample Agent for processor " +
-                                  ProcessorText() + L" not found in " + m_dir.path() + L" directory.\r\n" +
-                                  L"QZSETUP:BOOTSTRAP:ERR::Failed to find the installation package.\r\n";
+    const std::wstring notFound =
+        L"QZSETUP:BOOTSTRAP:ERR::Package named Sample Agent for processor " + ProcessorText() +
+        L" not found in " + m_dir.path() + L" directory.\r\n" +
+        // The package whose name matched, on its platform.
+        (MachineIsX64() ? L"QZSETUP:BOOTSTRAP:ERR::Package " + (m_dir / L"foreign.msi") +
+                              L" matches the name but is made for the Intel platform. "
+                              L"This machine can run it: name it with /f to install it.\r\n"
+                        : L"QZSETUP:BOOTSTRAP:ERR::Package " + (m_dir / L"foreign.msi") +
+                              L" matches the name but is made for the x64 platform, "
+                              L"which this machine cannot run.\r\n") +
+        L"QZSETUP:BOOTSTRAP:ERR::Failed to find the installation package.\r\n";
     SetupOptions options;
     options.process.setEnv[L"TEMP"] = m_dir / L"tmp";
     {

@@ -145,6 +145,19 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {173, L"PATCH cannot be given when QZ_SETUP_PATCHES names the patches: give the patches in "
           L"QZ_SETUP_PATCHES alone."},
     {174, L"Patch %s (%s) is applied with the installation, as number %u."},
+    {162, L"Transform %s cannot be used with package %s, so nothing is installed.\n"
+          L"Error description: %s"},
+    {163,
+     L"Package %s matches the name but is made for the %s platform. This machine can run it: name it with /f "
+     L"to install it."},
+    {164, L"Package %s matches the name but is made for the %s platform, which this machine cannot run."},
+    {165, L"Product %s version %s (%s) of package %s is installed on this machine."},
+    {166,
+     L"Product %s version %s (%s) of package %s is not installed on this machine: there is nothing of it to "
+     L"remove."},
+    {167,
+     L"Product %s version %s (%s) of package %s is not installed on this machine, but %s version %s (%s), of "
+     L"the same upgrade code, is. This package does not remove it."},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.

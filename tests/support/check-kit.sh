@@ -15,7 +15,10 @@
 #   zip's entries come in order, each with the same mode;
 # - sha256sum -c passes;
 # - the zip unpacks into an empty folder, holding what it should with the
-#   project's version; a package is added, and an unattended installation
+#   project's version, and the notices of what the programs link in
+#   statically (each a copyright file of the Debian package it came from,
+#   the GCC runtime's, winpthreads' and nlohmann-json's among them); a
+#   package is added, and an unattended installation
 #   and removal run from there: qz-setup.exe where this machine runs 32-bit
 #   code, x64/qz-setup.exe elsewhere;
 # - the manual's examples pass with the kit's program and samples.
@@ -101,10 +104,26 @@ check "sha256sum -c passes" sh -c "cd '$dist' && sha256sum -c SHA256SUMS >/dev/n
 unpacked="$work/unpacked"
 mkdir -p "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip")
-listing="$(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')"
-expected="./MANUAL.md ./README.md ./qz-rsc.exe ./qz-setup.exe ./samples/answers.rsp ./samples/messages.txt ./samples/qz-setup.dat ./x64/qz-setup.exe "
+listing="$(cd "$unpacked" && find . -type f ! -path './notices/*' | sort | tr '\n' ' ')"
+expected="./MANUAL.md ./README.md ./qz-rsc.exe ./qz-setup.exe ./samples/answers.rsp ./samples/messages.txt ./samples/qz-setup.dat ./x64/qz-rsc.exe ./x64/qz-setup.exe "
 check "the zip holds the programs, the samples and the documents" [ "$listing" = "$expected" ]
 [ "$listing" = "$expected" ] || say "  it holds: $listing"
+# The notices of what the programs link in statically: each a package's
+# copyright file as Debian installed it (with Windows line ends), and among
+# them the GCC runtime's, the MinGW-w64 runtime's with winpthreads, and
+# nlohmann-json's.
+notices_ok=yes
+for notice in "$unpacked"/notices/*.txt; do
+    package="$(basename "$notice" .txt)"
+    if ! sed 's/\r$//' "$notice" | cmp -s - "/usr/share/doc/$package/copyright"; then
+        say "  $notice is not the copyright file of $package"
+        notices_ok=no
+    fi
+done
+check "the notices are the copyright files of the packages the builds used" [ $notices_ok = yes ]
+check "the GCC runtime's notice is in the kit" grep -qs 'GCC RUNTIME LIBRARY EXCEPTION' "$unpacked"/notices/*.txt
+check "the MinGW-w64 runtime's notice, with winpthreads, is in the kit" grep -qis 'winpthreads' "$unpacked"/notices/*.txt
+check "nlohmann-json's notice is in the kit" grep -qs 'Niels Lohmann' "$unpacked"/notices/*.txt
 check "samples/messages.txt is the dump of the built-in messages" \
     grep -q '^1033 124 Package named %s for processor %s not found in %s directory.$' "$unpacked/samples/messages.txt"
 
@@ -133,11 +152,11 @@ pe_stamp() {
 unsigned_unpacked="$work/unsigned-unpacked"
 mkdir -p "$unsigned_unpacked"
 (cd "$unsigned_unpacked" && cmake -E tar xf "$work/unsigned/qz-setup-$version.zip")
-for exe in qz-setup.exe x64/qz-setup.exe qz-rsc.exe; do
+for exe in qz-setup.exe x64/qz-setup.exe qz-rsc.exe x64/qz-rsc.exe; do
     check "the PE time stamp of $exe is the commit's" [ "$(pe_stamp "$unsigned_unpacked/$exe")" = "$commit_time" ]
 done
 
-for exe in qz-setup.exe x64/qz-setup.exe qz-rsc.exe; do
+for exe in qz-setup.exe x64/qz-setup.exe qz-rsc.exe x64/qz-rsc.exe; do
     check "the signature of $exe verifies against the certificate" \
         sh -c "osslsigncode verify -CAfile '$certs/cert.pem' -in '$unpacked/$exe' >/dev/null 2>&1"
 done
@@ -155,7 +174,7 @@ export QZ_BUILD_DIR="$tools_build"
 winpath() { winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 tool() { wine "$tools_build/bin/$1" "${@:2}" 2>/dev/null | tr -d '\r'; }
 
-for exe in qz-setup.exe x64/qz-setup.exe qz-rsc.exe; do
+for exe in qz-setup.exe x64/qz-setup.exe qz-rsc.exe x64/qz-rsc.exe; do
     found="$(tool qz-version-info.exe "$(winpath "$unpacked/$exe")" | grep '^FileVersion=')"
     check "the version resource of $exe says $version ($found)" [ "$found" = "FileVersion=$version" ]
 done
