@@ -146,17 +146,18 @@ TEST_F(PlanningRun, TheRebootIsSuppressedWhenNotSaidOtherwise) {
 
 TEST_F(PlanningRun, ANameThatMatchesNothingIsRefusedBeforeTheLogOpens) {
     BuildPackage(AgentPackage(L"QZ Sample Agent", ForeignPlatform()), m_dir / L"foreign.msi");
-    const std::wstring notFound =
-        L"QZSETUP:BOOTSTRAP:ERR::Package named Sample Agent for processor " + ProcessorText() +
-        L" not found in " + m_dir.path() + L" directory.\r\n" +
-        // The package whose name matched, on its platform.
-        (MachineIsX64() ? L"QZSETUP:BOOTSTRAP:ERR::Package " + (m_dir / L"foreign.msi") +
-                              L" matches the name but is made for the Intel platform. "
-                              L"This machine can run it: name it with /f to install it.\r\n"
-                        : L"QZSETUP:BOOTSTRAP:ERR::Package " + (m_dir / L"foreign.msi") +
-                              L" matches the name but is made for the x64 platform, "
-                              L"which this machine cannot run.\r\n") +
-        L"QZSETUP:BOOTSTRAP:ERR::Failed to find the installation package.\r\n";
+    // The package whose name matched, on its platform.
+    const std::wstring nearMiss =
+        MachineIsX64()
+            ? L"Package " + (m_dir / L"foreign.msi") +
+                  L" matches the name but is made for the Intel platform. "
+                  L"This machine can run it: name it with /f to install it."
+            : L"Package " + (m_dir / L"foreign.msi") +
+                  L" matches the name but is made for the x64 platform, which this machine cannot run.";
+    const std::wstring notFound = L"QZSETUP:BOOTSTRAP:ERR::Package named Sample Agent for processor " +
+                                  ProcessorText() + L" not found in " + m_dir.path() + L" directory.\r\n" +
+                                  L"QZSETUP:BOOTSTRAP:ERR::" + nearMiss + L"\r\n" +
+                                  L"QZSETUP:BOOTSTRAP:ERR::Failed to find the installation package.\r\n";
     SetupOptions options;
     options.process.setEnv[L"TEMP"] = m_dir / L"tmp";
     {
@@ -182,8 +183,8 @@ TEST_F(PlanningRun, ANameThatMatchesNothingIsRefusedBeforeTheLogOpens) {
         EXPECT_EQ("30665", exit.code);
         // The result text, then why, as the viewer would have said it.
         EXPECT_EQ(ExitFileText(ERROR_BAD_ARGUMENTS) + "Package named Sample Agent for processor " +
-                      ToUtf8(ProcessorText()) + " not found in " + ToUtf8(m_dir.path()) +
-                      " directory.\r\nFailed to find the installation package.",
+                      ToUtf8(ProcessorText()) + " not found in " + ToUtf8(m_dir.path()) + " directory.\r\n" +
+                      ToUtf8(nearMiss) + "\r\nFailed to find the installation package.",
                   exit.text);
     }
     EXPECT_FALSE(PathExists(m_dir / L"tmp")) << "no log file";
