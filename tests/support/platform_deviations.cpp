@@ -108,12 +108,6 @@ std::string Reason(LinuxHostNeed need) {
         return "Wine's loader, prefix or registry settings";
     case LinuxHostNeed::MountedDrive:
         return "a read-only mount and a small file system mapped as a drive, made on the Linux side";
-    case LinuxHostNeed::LanguageFromLcAll:
-        return "the user's language set per process through LC_ALL";
-    case LinuxHostNeed::LinuxTools:
-        return "msitools, Python or another Linux program";
-    case LinuxHostNeed::PrefixWithout32Bit:
-        return "a 64-bit prefix without its 32-bit half";
     }
     return "the Linux host";
 }

@@ -58,9 +58,6 @@ std::string Describe(Deviation id);
 enum class LinuxHostNeed {
     WineLoaderOrPrefix, // Wine's loader, its prefix or its registry settings
     MountedDrive,       // a small file system or a read-only mount made as root
-    LanguageFromLcAll,  // the user's language chosen per process through LC_ALL
-    LinuxTools,         // msitools, Python or another Linux program
-    PrefixWithout32Bit, // a 64-bit prefix without its 32-bit half
 };
 std::string Reason(LinuxHostNeed need);
 
