@@ -12,5 +12,5 @@ setlocal
 set "QZ_KIT=%~dp0"
 "%QZ_KIT%tests\qz-kit-run.exe" "%QZ_KIT%report.txt" %*
 set "QZ_KIT_RESULT=%ERRORLEVEL%"
-echo The report: %QZ_KIT%report.txt
+if exist "%QZ_KIT%report.txt" echo The report: %QZ_KIT%report.txt
 exit /b %QZ_KIT_RESULT%

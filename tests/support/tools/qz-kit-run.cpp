@@ -161,6 +161,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring report = argv[1];
+    // A report of an earlier run must not pass for this one's.
+    DeleteFileW(report.c_str());
     const std::wstring folder = qztest::BinDir();
     std::vector<std::wstring> programs;
     for (int i = 2; i < argc; ++i)
