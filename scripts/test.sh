@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, runs every test under Wine, then checks
 # the shipped 32-bit qz-setup.exe and the distribution kit (QZ_KIT_CHECK=0
-# leaves the kit out).
+# leaves the kit out), and runs the test kit (scripts/test-kit.sh) as a
+# Windows user would, in a fresh prefix, comparing its report with the CTest
+# run (QZ_TEST_KIT_CHECK=0 leaves it out).
 #
 # The suite runs against the 32-bit build (x86) where this machine's kernel
 # runs 32-bit code, and against the 64-bit build of the same sources (x64,
@@ -35,6 +37,7 @@ if [ $# -eq 0 ] && [ "${QZ_PRODUCT_CHECK:-1}" != 0 ]; then
     esac
     echo "== then the shipped 32-bit qz-setup.exe is checked: statically, and end to end $how"
     [ "${QZ_KIT_CHECK:-1}" != 0 ] && echo "== and the kit (scripts/kit.sh, signed with a throwaway certificate) is made and checked"
+    [ "${QZ_TEST_KIT_CHECK:-1}" != 0 ] && echo "== and the test kit (scripts/test-kit.sh) runs through cmd.exe in a fresh prefix"
 else
     echo "== the check of the shipped 32-bit qz-setup.exe is left out (ctest arguments given, or QZ_PRODUCT_CHECK=0)"
 fi
@@ -57,7 +60,10 @@ trap '"$root/tests/support/wine-prefix.sh" "$tested" stop' EXIT
 # program's exit status and time go to wine-runs.log (tests/support/wine-run.sh).
 : >"$tested/wine-runs.log"
 suite=0
-ctest --test-dir "$tested" --output-on-failure --timeout 600 "$@" || suite=$?
+# Each test's result also goes to ctest-results.xml, which the test kit's
+# check compares its report with.
+ctest --test-dir "$tested" --output-on-failure --timeout 600 --output-junit "$tested/ctest-results.xml" "$@" ||
+    suite=$?
 "$root/tests/support/wine-prefix.sh" "$tested" stop
 trap - EXIT
 echo "== suite ($arch) ended after $(elapsed)"
@@ -78,8 +84,16 @@ else
     echo "== kit check left out (ctest arguments given, or QZ_KIT_CHECK=0)"
 fi
 
-if [ $suite -ne 0 ] || [ $product -ne 0 ] || [ $kit -ne 0 ]; then
-    echo "== FAILED: suite $suite, product check $product, kit check $kit (configuration $arch, $(elapsed))"
+testkit=0
+if [ $# -eq 0 ] && [ "${QZ_TEST_KIT_CHECK:-1}" != 0 ]; then
+    "$root/tests/support/check-test-kit.sh" "$tested" || testkit=$?
+    echo "== test kit check ended after $(elapsed)"
+else
+    echo "== test kit check left out (ctest arguments given, or QZ_TEST_KIT_CHECK=0)"
+fi
+
+if [ $suite -ne 0 ] || [ $product -ne 0 ] || [ $kit -ne 0 ] || [ $testkit -ne 0 ]; then
+    echo "== FAILED: suite $suite, product check $product, kit check $kit, test kit check $testkit (configuration $arch, $(elapsed))"
     exit 1
 fi
 echo "== passed: configuration $arch, $(elapsed)"

@@ -13,6 +13,7 @@
 
 #include "resources/resource_ids.h"
 #include "support/package_builder.h"
+#include "support/platform_deviations.h"
 #include "support/plan_reader.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
@@ -495,13 +496,15 @@ TEST_F(PlanRun, ThePackagesLookedAtAndTheirVerdicts) {
     ASSERT_EQ(1u, plan["packages"]["candidates"].size());
     const PlanJson& unreadable = plan["packages"]["candidates"][0];
     EXPECT_EQ("not readable", unreadable["verdict"]);
-    EXPECT_EQ(static_cast<int>(ERROR_FUNCTION_FAILED), unreadable["error"]["code"]);
-    // Wine's installer says 1627 for a file that is no package; its text without the line end.
-    std::wstring text = SystemText(ERROR_FUNCTION_FAILED);
+    const DWORD notAPackage = PlatformValue(Deviation::NonPackageOpenError);
+    EXPECT_EQ(static_cast<int>(notAPackage), unreadable["error"]["code"])
+        << Describe(Deviation::NonPackageOpenError);
+    // The installer's text for it, without the line end.
+    std::wstring text = SystemText(notAPackage);
     text = text.substr(0, text.find_last_not_of(L"\r\n") + 1);
     EXPECT_EQ(PlanText(text), unreadable["error"]["text"]);
     EXPECT_EQ("would end before the installer", plan["end"]["outcome"]);
-    EXPECT_EQ(static_cast<int>(ERROR_FUNCTION_FAILED), plan["end"]["resultCode"]);
+    EXPECT_EQ(static_cast<int>(notAPackage), plan["end"]["resultCode"]);
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include "settings/variables.h"
 #include "support/package_builder.h"
 #include "support/plan_reader.h"
+#include "support/platform_deviations.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
@@ -148,13 +149,18 @@ protected:
     std::string Log() const { return ReadFileBytes(dir / L"logs\\run.log"); }
     std::string ExitFile() const { return ReadFileBytes(dir / L"exit.txt"); }
 
-    // Wine's installer writes its log from the start of the file, over the
-    // bootstrapper's lines (on Windows it appends). What survives is the
-    // installer's text and everything the bootstrapper wrote after the call.
+    // Where the installer appends its log (Windows), the bootstrapper's first
+    // lines stay; where it writes from the start of the file (Wine), what
+    // survives is the installer's text and everything the bootstrapper wrote
+    // after the call.
     void ExpectLogEndsAfterInstaller(DWORD code, const std::wstring& text) const {
         const std::string log = Log();
         EXPECT_NE(log.find("=== Logging started"), std::string::npos) << "the installer's own log";
         EXPECT_TRUE(EndsWith(log, LittleEndianBytes(ResultLine(code, text) + kClosingLine)));
+        if (!Deviates(Deviation::InstallerLogAppend)) {
+            EXPECT_EQ(0u, log.find("\xFF\xFE" + LittleEndianBytes(L"QZSETUP:")))
+                << Describe(Deviation::InstallerLogAppend);
+        }
     }
 
     TempDir dir;

@@ -556,6 +556,8 @@ std::wstring ProductInfo(const std::wstring& productCode, const wchar_t* propert
 }
 
 UINT RemoveProduct(const std::wstring& productCode) {
+    // The same answer on every platform: Wine's installer gives 0 for a
+    // product that is not installed (see Deviation::RemovingAbsentProduct).
     if (!IsProductRegistered(productCode))
         return ERROR_UNKNOWN_PRODUCT;
     QuietInstallerUi quiet;

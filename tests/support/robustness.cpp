@@ -6,6 +6,7 @@
 
 #include "resources/resource_ids.h"
 #include "support/dialog_driver.h"
+#include "support/platform_deviations.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
 
@@ -32,6 +33,8 @@ std::wstring PreparedRoot() {
 // The status line robust-mounts.sh wrote for `name` ("ok ..." or the reason it could not).
 std::wstring PreparedStatus(const std::wstring& name) {
     const std::wstring path = PreparedRoot() + L"status";
+    if (!UnderWine())
+        return L"refused: needs the Linux host: " + FromUtf8(Reason(LinuxHostNeed::MountedDrive));
     if (!PathExists(path))
         return L"refused: robust-mounts.sh did not prepare " + PreparedRoot() +
                L" (the test ran without it as its launcher)";

@@ -73,7 +73,11 @@ std::wstring BinDir() {
 }
 
 std::wstring SourcePath(const std::wstring& relative) {
-    std::wstring path = L"Z:" + FromUtf8(QZ_SOURCE_DIR) + L"/" + relative;
+    // The test kit carries what the tests read from the source tree in a
+    // folder beside the test programs; a build reads the tree itself, through
+    // the drive Wine maps to the Linux root.
+    const std::wstring kit = BinDir() + L"source\\";
+    std::wstring path = PathExists(kit) ? kit + relative : L"Z:" + FromUtf8(QZ_SOURCE_DIR) + L"/" + relative;
     for (wchar_t& c : path)
         if (c == L'/')
             c = L'\\';

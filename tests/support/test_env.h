@@ -33,7 +33,9 @@ void RemoveTree(const std::wstring& path);
 std::wstring BinDir();
 // Full path of the built qz-setup.exe.
 std::wstring SetupExePath();
-// A file of the source tree, through the drive Wine maps to the Linux root.
+// A file of the source tree: from the test kit's source folder beside the
+// test programs where there is one, else through the drive Wine maps to the
+// Linux root.
 std::wstring SourcePath(const std::wstring& relative);
 
 // Whole-file access, byte-exact.
