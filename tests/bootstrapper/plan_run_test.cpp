@@ -453,20 +453,39 @@ TEST_F(PlanRun, APlanIsAFileOfTheRunsOwn) {
 
 // Every package a search by name looked at, in order, with what became of it;
 // the search stops at the one it takes, and at one it cannot read, which ends
-// the run as it would end the real one.
+// the run as it would end the real one. The order a folder is listed in is
+// the file system's: a folder without the match shows every other verdict
+// whatever that order is.
 TEST_F(PlanRun, ThePackagesLookedAtAndTheirVerdicts) {
     PackageSpec foreign = m_package;
     foreign.productCode = NewGuid();
     foreign.platform = MachineIsX64() ? L"Intel" : L"x64";
-    BuildPackage(foreign, m_dir / L"foreign.msi");
     PackageSpec other = m_package;
     other.productCode = NewGuid();
     other.productName = L"QZ Something Else";
-    BuildPackage(other, m_dir / L"other.msi");
-    const std::map<std::string, std::pair<std::string, std::string>> expected = {
-        {PlanText(m_dir / L"agent.msi"), {"chosen", PlanText(NativePlatform())}},
-        {PlanText(m_dir / L"foreign.msi"), {"processor does not match", PlanText(foreign.platform)}},
-        {PlanText(m_dir / L"other.msi"), {"name does not match", ""}},
+    TempDir unmatched;
+    InstallSetupExe(unmatched.path());
+    for (const std::wstring& dir : {m_dir.path(), unmatched.path()}) {
+        BuildPackage(foreign, dir + L"foreign.msi");
+        BuildPackage(other, dir + L"other.msi");
+    }
+    const auto verdicts = [&](const TempDir& dir) {
+        return std::map<std::string, std::pair<std::string, std::string>>{
+            {PlanText(dir / L"agent.msi"), {"chosen", PlanText(NativePlatform())}},
+            {PlanText(dir / L"foreign.msi"), {"processor does not match", PlanText(foreign.platform)}},
+            {PlanText(dir / L"other.msi"), {"name does not match", ""}},
+        };
+    };
+    const auto checkCandidates = [](const PlanJson& candidates,
+                                    const std::map<std::string, std::pair<std::string, std::string>>& expected) {
+        for (const auto& candidate : candidates) {
+            const auto verdict = expected.find(candidate["file"]);
+            ASSERT_NE(expected.end(), verdict) << candidate.dump();
+            EXPECT_EQ(verdict->second.first, candidate["verdict"]) << candidate.dump();
+            if (!verdict->second.second.empty()) {
+                EXPECT_EQ(verdict->second.second, candidate["platform"]) << candidate.dump();
+            }
+        }
     };
 
     const SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"});
@@ -474,16 +493,19 @@ TEST_F(PlanRun, ThePackagesLookedAtAndTheirVerdicts) {
     PlanJson plan = Plan();
     const PlanJson& candidates = plan["packages"]["candidates"];
     ASSERT_FALSE(candidates.empty());
-    for (const auto& candidate : candidates) {
-        const auto verdict = expected.find(candidate["file"]);
-        ASSERT_NE(expected.end(), verdict) << candidate.dump();
-        EXPECT_EQ(verdict->second.first, candidate["verdict"]);
-        if (!verdict->second.second.empty()) {
-            EXPECT_EQ(verdict->second.second, candidate["platform"]);
-        }
-    }
+    checkCandidates(candidates, verdicts(m_dir));
     EXPECT_EQ("chosen", candidates.back()["verdict"]) << "the search stops at the package it takes";
     EXPECT_EQ(PlanText(m_dir / L"agent.msi"), plan["packages"]["chosen"]["file"]);
+
+    // Without the match every package is looked at, each with its verdict.
+    const SetupRun none = RunSetup(
+        unmatched.path(), {L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"}, m_options);
+    EXPECT_EQ(1u, none.exitCode);
+    plan = Documented(ReadPlan(unmatched / L"plan.json"));
+    ASSERT_EQ(2u, plan["packages"]["candidates"].size()) << plan["packages"].dump();
+    checkCandidates(plan["packages"]["candidates"], verdicts(unmatched));
+    EXPECT_NE(plan["packages"]["candidates"][0]["file"], plan["packages"]["candidates"][1]["file"]);
+    EXPECT_EQ("would end before the installer", plan["end"]["outcome"]);
 
     // A file that is no package: the search cannot read it, and the run ends there.
     TempDir broken;

@@ -34,15 +34,43 @@ const PlanJson* PlanSetting(const PlanJson& plan, const std::string& name) {
 
 namespace {
 
-// Every name in backticks in the manual's table of the plan's fields, each
-// part of a dotted path on its own.
-std::set<std::string> DocumentedNames() {
+// One row of the manual's table of the plan's fields: the full paths its
+// first cell names, and every name in backticks in its description.
+struct DocumentedRow {
+    std::vector<std::string> paths;
+    std::set<std::string> names;
+};
+
+// A path without its array marks: "packages.candidates[].file" is
+// "packages.candidates.file".
+std::string WithoutArrayMarks(std::string path) {
+    for (size_t mark = path.find("[]"); mark != std::string::npos; mark = path.find("[]", mark))
+        path.erase(mark, 2);
+    return path;
+}
+
+std::vector<std::string> BacktickedTokens(const std::string& text) {
+    std::vector<std::string> tokens;
+    for (size_t open = text.find('`'); open != std::string::npos; open = text.find('`', open)) {
+        const size_t close = text.find('`', open + 1);
+        if (close == std::string::npos)
+            break;
+        tokens.push_back(text.substr(open + 1, close - open - 1));
+        open = close + 1;
+    }
+    return tokens;
+}
+
+// The rows of the manual's table of the plan's fields. A first cell names
+// full paths; a token that starts with a dot continues the path before it
+// (`machine.windows.version`, `.type` is machine.windows.type).
+std::vector<DocumentedRow> DocumentedRows() {
     const std::string manual = ReadFileBytes(SourcePath(L"MANUAL.md"));
     const size_t start = manual.find("### What the plan holds");
     if (start == std::string::npos)
         throw std::runtime_error("MANUAL.md has no table of the plan's fields");
     const size_t end = manual.find("\n## ", start);
-    std::set<std::string> names;
+    std::vector<DocumentedRow> rows;
     size_t line = start;
     while (line < end) {
         size_t next = manual.find('\n', line);
@@ -50,43 +78,78 @@ std::set<std::string> DocumentedNames() {
             next = end;
         const std::string text = manual.substr(line, next - line);
         line = next + 1;
-        if (text.empty() || text[0] != '|')
+        if (text.size() < 2 || text[0] != '|')
             continue;
-        for (size_t open = text.find('`'); open != std::string::npos; open = text.find('`', open)) {
-            const size_t close = text.find('`', open + 1);
-            if (close == std::string::npos)
-                break;
-            std::string token = text.substr(open + 1, close - open - 1);
-            open = close + 1;
-            size_t part = 0;
-            while (part <= token.size()) {
-                size_t dot = token.find('.', part);
-                if (dot == std::string::npos)
-                    dot = token.size();
-                std::string name = token.substr(part, dot - part);
-                if (name.size() > 2 && name.compare(name.size() - 2, 2, "[]") == 0)
-                    name.resize(name.size() - 2);
-                if (!name.empty())
-                    names.insert(name);
-                part = dot + 1;
+        const size_t split = text.find('|', 1);
+        if (split == std::string::npos)
+            continue;
+        DocumentedRow row;
+        std::string previous;
+        for (const std::string& token : BacktickedTokens(text.substr(1, split - 1))) {
+            std::string path = WithoutArrayMarks(token);
+            if (!path.empty() && path[0] == '.') {
+                const size_t dot = previous.rfind('.');
+                path = (dot == std::string::npos ? std::string() : previous.substr(0, dot)) + path;
+            }
+            if (!path.empty() && path[0] != '.') {
+                row.paths.push_back(path);
+                previous = path;
             }
         }
+        for (const std::string& token : BacktickedTokens(text.substr(split + 1)))
+            row.names.insert(WithoutArrayMarks(token));
+        if (!row.paths.empty())
+            rows.push_back(std::move(row));
     }
-    return names;
+    return rows;
 }
 
-void CollectUndocumented(const PlanJson& value, const std::string& path, const std::set<std::string>& names,
+bool StartsWithPath(const std::string& path, const std::string& prefix) {
+    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0 &&
+           path[prefix.size()] == '.';
+}
+
+// A field is documented when a row names its full path; when it is an object
+// on the way to a field a row names (`machine.windows`); or when it lies
+// inside a field a row names and every name below that field is in the row's
+// description (`packages.candidates[].error.code` under `packages.candidates[]`,
+// whose description names `error` and `code`).
+bool IsDocumented(const std::string& field, const std::vector<DocumentedRow>& rows) {
+    const std::string path = WithoutArrayMarks(field);
+    for (const DocumentedRow& row : rows) {
+        for (const std::string& documented : row.paths) {
+            if (path == documented || StartsWithPath(documented, path))
+                return true;
+            if (!StartsWithPath(path, documented))
+                continue;
+            bool named = true;
+            size_t part = documented.size() + 1;
+            while (named && part <= path.size()) {
+                size_t dot = path.find('.', part);
+                if (dot == std::string::npos)
+                    dot = path.size();
+                named = row.names.count(path.substr(part, dot - part)) != 0;
+                part = dot + 1;
+            }
+            if (named)
+                return true;
+        }
+    }
+    return false;
+}
+
+void CollectUndocumented(const PlanJson& value, const std::string& path, const std::vector<DocumentedRow>& rows,
                          std::vector<std::string>& missing) {
     if (value.is_object()) {
         for (const auto& field : value.items()) {
             const std::string fieldPath = path.empty() ? field.key() : path + "." + field.key();
-            if (!names.count(field.key()))
+            if (!IsDocumented(fieldPath, rows))
                 missing.push_back(fieldPath);
-            CollectUndocumented(field.value(), fieldPath, names, missing);
+            CollectUndocumented(field.value(), fieldPath, rows, missing);
         }
     } else if (value.is_array()) {
         for (const auto& element : value)
-            CollectUndocumented(element, path + "[]", names, missing);
+            CollectUndocumented(element, path + "[]", rows, missing);
     }
 }
 
@@ -116,9 +179,9 @@ void Walk(const std::wstring& root, const std::wstring& relative, const std::wst
 } // namespace
 
 std::vector<std::string> UndocumentedPlanFields(const PlanJson& plan) {
-    static const std::set<std::string> names = DocumentedNames();
+    static const std::vector<DocumentedRow> rows = DocumentedRows();
     std::vector<std::string> missing;
-    CollectUndocumented(plan, std::string(), names, missing);
+    CollectUndocumented(plan, std::string(), rows, missing);
     // One entry per field, however many elements of an array hold it.
     std::sort(missing.begin(), missing.end());
     missing.erase(std::unique(missing.begin(), missing.end()), missing.end());

@@ -22,11 +22,12 @@ std::string PlanText(const std::wstring& text);
 // The entry of the plan's "settings" with that name; null when there is none.
 const PlanJson* PlanSetting(const PlanJson& plan, const std::string& name);
 
-// The fields of `plan` whose names the manual's table of the plan's fields
+// The fields of `plan` that the manual's table of the plan's fields
 // (MANUAL.md, "What the plan holds") does not name, as paths
-// ("packages.candidates[].error.code"). A field names itself there in
-// backticks, alone or in a dotted path (`packages.chosen`, `.folder`,
-// `settings[]`), or in the description of the field that holds it (`file`).
+// ("packages.candidates[].error.code"). A row's first cell names full paths
+// in backticks (`packages.chosen`, `settings[]`; `.folder` continues the path
+// before it); a field below one of them is named by the row's description
+// when every name between them is there in backticks (`error`, `code`).
 std::vector<std::string> UndocumentedPlanFields(const PlanJson& plan);
 
 // Every file and folder under `dir` (recursively, paths relative to it),
