@@ -10,6 +10,7 @@
 
 #include "resources/resource_ids.h"
 #include "support/package_builder.h"
+#include "support/platform_deviations.h"
 #include "support/plan_reader.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
@@ -174,8 +175,9 @@ TEST_F(GivenTransformTest, ADamagedTransformBesideTheProgramIsNamed) {
         EXPECT_NE(std::wstring::npos, run.dialogs[0].find(named)) << ToUtf8(run.dialogs[0]);
         const std::vector<std::string> lines = ExitFileLines(m_dir / L"exit.txt");
         ASSERT_GE(lines.size(), 3u);
-        EXPECT_EQ("1627", lines[0]);
-        EXPECT_EQ("1627", lines[1]);
+        const std::string notATransform = std::to_string(PlatformValue(Deviation::NonTransformApplyError));
+        EXPECT_EQ(notATransform, lines[0]) << Describe(Deviation::NonTransformApplyError);
+        EXPECT_EQ(notATransform, lines[1]);
         EXPECT_EQ(NotUsable(m_dir / L"damaged.mst", m_dir / L"package.msi"), lines[2]);
         EXPECT_FALSE(IsProductRegistered(m_product.productCode));
     }

@@ -245,25 +245,26 @@ TEST_F(BadFilesTest, TransformsThatAreNotTransforms) {
         WriteFileBytes(dir / L"1033.mst", c.bytes);
         const Outcome outcome =
             Run({L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=INSTALL", L"/e", L"exit.txt"});
-        std::wstring description = SystemText(ERROR_FUNCTION_FAILED);
+        const DWORD notATransform = PlatformValue(Deviation::NonTransformApplyError);
+        std::wstring description = SystemText(notATransform);
         while (!description.empty() && (description.back() == L'\r' || description.back() == L'\n'))
             description.pop_back();
         const std::wstring first = L"Transform " + (dir / L"1033.mst") + L" cannot be used with package " +
                                    (dir / L"package.msi") + L", so nothing is installed.";
         const std::wstring text = first + L"\nError description: " + description;
         EXPECT_EQ(outcome.run.exitCode, 1u);
-        EXPECT_EQ(outcome.exitFile, ExitFileText(ERROR_FUNCTION_FAILED, ERROR_FUNCTION_FAILED, text));
+        EXPECT_EQ(outcome.exitFile, ExitFileText(notATransform, notATransform, text));
         // Attended: the result line shows in the dialog, after the line of the
         // failed read (the rich edit control gives CR line ends).
         ASSERT_EQ(outcome.run.dialogs.size(), 1u);
         const std::wstring& shown = outcome.run.dialogs[0];
         const std::wstring result =
-            ResultLogLine(ERROR_FUNCTION_FAILED, first + L"\r\nError description: " + description);
+            ResultLogLine(notATransform, first + L"\r\nError description: " + description);
         ASSERT_GE(shown.size(), result.size());
         EXPECT_EQ(shown.substr(shown.size() - result.size()), result);
-        EXPECT_EQ(0u,
-                  shown.find(
-                      L"QZSETUP:BOOTSTRAP:ERR:1627:Error occured at  Fnc : LoadLangTransforms; Line : 26; "));
+        EXPECT_EQ(0u, shown.find(L"QZSETUP:BOOTSTRAP:ERR:" + std::to_wstring(notATransform) +
+                                 L":Error occured at  Fnc : LoadLangTransforms; Line : 26; "))
+            << Describe(Deviation::NonTransformApplyError);
         EXPECT_FALSE(IsProductRegistered(sample.productCode));
         EXPECT_FALSE(outcome.log.exists);
     }

@@ -57,6 +57,9 @@ const DeviationRow kRows[] = {
      0, 0},
     {Deviation::ErrorTableWithoutRowOne, "an installer error whose Error table lacks row 1",
      "the text prefixed with \"Error <number>. \"", "the text alone", kInstallerErrorNotes, 0, 0},
+    {Deviation::NonTransformApplyError, "MsiDatabaseApplyTransformW of a file that is no transform",
+     "110 (ERROR_OPEN_FAILED, the documented failure when the transform's storage cannot be opened)",
+     "1627 (ERROR_FUNCTION_FAILED)", "platform notes: Windows Installer under Wine, transforms", 110, 1627},
 };
 
 } // namespace

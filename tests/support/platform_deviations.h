@@ -33,6 +33,7 @@ enum class Deviation {
     InstallerShareMode,      // a package another process holds open for writing
     ElevatedToken,           // every process's token
     ErrorTableWithoutRowOne, // an installer error whose Error table lacks row 1
+    NonTransformApplyError,  // MsiDatabaseApplyTransformW of a file that is no transform
 };
 
 struct DeviationRow {
