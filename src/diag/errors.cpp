@@ -193,16 +193,17 @@ MSIHANDLE MSIException::GetRecord() const noexcept {
     return m_record ? m_record->handle : 0;
 }
 
-// ---------------------------------------------------------------- FileHoldFailure
+// ---------------------------------------------------------------- DescribedFailure
 
-FileHoldFailure::FileHoldFailure(DWORD error, const std::wstring& text)
+DescribedFailure::DescribedFailure(DWORD error, const std::wstring& text)
     : WinException(error), m_text(std::make_shared<const std::wstring>(text)) {}
 
-FileHoldFailure::FileHoldFailure(const FileHoldFailure& other) : WinException(other), m_text(other.m_text) {}
+DescribedFailure::DescribedFailure(const DescribedFailure& other)
+    : WinException(other), m_text(other.m_text) {}
 
-FileHoldFailure::~FileHoldFailure() = default;
+DescribedFailure::~DescribedFailure() = default;
 
-const char* FileHoldFailure::what() const noexcept {
+const char* DescribedFailure::what() const noexcept {
     if (const char* cached = CachedText())
         return cached;
     char* text =
@@ -213,7 +214,7 @@ const char* FileHoldFailure::what() const noexcept {
     return text;
 }
 
-const std::wstring& FileHoldFailure::Text() const noexcept {
+const std::wstring& DescribedFailure::Text() const noexcept {
     return *m_text;
 }
 

@@ -66,6 +66,9 @@ public:
 private:
     enum Read : unsigned { NAME = 1, CODE = 2, VERSION = 4, LANGUAGE = 8, PLATFORM = 16, HIDDEN = 32 };
     const std::wstring& Property(Read which, const wchar_t* name, std::wstring& value);
+    // A property the run cannot go on without: one that cannot be read raises
+    // a DescribedFailure with the installer's code and message 157.
+    const std::wstring& Needed(Read which, const wchar_t* name, std::wstring& value);
 
     HeldFile m_file;
     MsiHandle m_database;

@@ -124,6 +124,10 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {151, L"A restart of the system is pending: %s."},
     {152, L"Failed to write the plan to %s.\nError description: %s"},
     {153, L"Plan written to %s. Nothing was installed, removed or changed."},
+    {155, L"Log file %s could not be made.\nError description: %s"},
+    {156,
+     L"Log file %s is no longer the file this run made: the redistributable's installer runs without a log."},
+    {157, L"Package %s has no %s property that could be read.\nError description: %s"},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.
