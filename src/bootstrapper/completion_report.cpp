@@ -162,18 +162,26 @@ bool WriteExitBytes(HANDLE file, int normalised, int code, const std::wstring& t
 }
 
 // The exit file, made by the run itself (see CreateOwnFile): it is never
-// written into a file or link that someone else put at its name. It has no
-// fresh name to fall back on. False, with the system's error as the last
-// error, when it cannot be made or written.
+// written into a file or link that someone else put at its name, nor through
+// a folder of its path that is a link or that cannot be held meanwhile; no
+// folder is made for it. It has no fresh name to fall back on. A file that
+// cannot be written whole is removed again: it is whole or absent. False,
+// with the system's error as the last error, when it cannot be made or written.
 bool WriteOwnExitFile(const wchar_t* path, int normalised, int code, const std::wstring& text) noexcept {
     DWORD error = 0;
     bool nameHeld = false;
-    const UniqueFileHandle file = CreateOwnFile(path, GENERIC_WRITE, FILE_SHARE_READ, error, nameHeld);
+    const UniqueFileHandle file = CreateOwnFileOnHeldPath(path, MissingFolders::Leave, GENERIC_WRITE | DELETE,
+                                                          FILE_SHARE_READ, error, nameHeld);
     if (!file.valid()) {
         SetLastError(error);
         return false;
     }
-    return WriteExitBytes(file.get(), normalised, code, text);
+    if (WriteExitBytes(file.get(), normalised, code, text))
+        return true;
+    error = GetLastError();
+    DiscardOwnFile(file.get());
+    SetLastError(error);
+    return false;
 }
 
 } // namespace

@@ -388,6 +388,9 @@ Json Operation(const PlanRecord& record) {
     operation["transforms"] = TextOrNull(install.transform);
     operation["patches"] = TextOrNull(install.patches);
     operation["logFile"] = Utf8(install.logFile);
+    if (record.logFileRandom)
+        operation["logFileWhy"] =
+            "every numbered name beside the log is taken: the run would pick a random one";
     operation["logMode"] = Hex(install.logMode);
     operation["msiexec"] = Utf8(MsiexecCommandLine(install.package.file, install.shownProperties,
                                                    install.silent, install.logMode, install.logFile));
@@ -449,7 +452,10 @@ Json End(const RunResult& result, const PlanRecord& record) {
     if (!record.reachedInstaller && record.endMessage.id != 0)
         end["message"] = {{"id", record.endMessage.id}, {"text", Utf8(record.endMessage.text)}};
     end["resultCode"] = result.code;
-    end["resultText"] = Utf8(result.text);
+    std::wstring text = result.text;
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
+        text.pop_back();
+    end["resultText"] = Utf8(text);
     end["exitCode"] = record.exitCode;
     end["installerExitCode"] = record.installerExitCode;
     return end;
@@ -473,7 +479,8 @@ std::wstring PlanFilePath(const VariableMap& variables) {
 }
 
 bool IsPlanRun(const VariableMap& variables) {
-    return variables.count(QZ_SETUP_PLAN) != 0;
+    const auto plan = variables.find(QZ_SETUP_PLAN);
+    return plan != variables.end() && !plan->second.empty();
 }
 
 std::string MakePlanJson(const RunResult& result) {
@@ -503,17 +510,19 @@ std::string MakePlanJson(const RunResult& result) {
 
 bool WritePlanFile(const std::wstring& path, const std::string& json, DWORD& error) {
     // A file of the run's own, like the exit file: never written into a file
-    // or link that someone else put at its name, and no fresh name to fall
-    // back on when another program holds that name.
+    // or link that someone else put at its name, nor through a folder that is
+    // a link or cannot be held; no fresh name to fall back on, no folder made.
+    // Whole or absent: a plan that cannot be written whole is removed again.
     bool nameHeld = false;
-    const UniqueFileHandle file =
-        CreateOwnFile(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, error, nameHeld);
+    const UniqueFileHandle file = CreateOwnFileOnHeldPath(
+        path.c_str(), MissingFolders::Leave, GENERIC_WRITE | DELETE, FILE_SHARE_READ, error, nameHeld);
     if (!file.valid())
         return false;
     DWORD written = 0;
     if (!WriteFile(file.get(), json.data(), static_cast<DWORD>(json.size()), &written, nullptr) ||
         written != json.size()) {
         error = GetLastError() != ERROR_SUCCESS ? GetLastError() : static_cast<DWORD>(ERROR_WRITE_FAULT);
+        DiscardOwnFile(file.get());
         return false;
     }
     return true;

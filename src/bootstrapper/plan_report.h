@@ -44,11 +44,14 @@ struct PlanRecord {
     // The exit codes the run ends with, by default and with QZ_SETUP_EXIT_CODE=INSTALLER.
     int exitCode = 0;
     int installerExitCode = 0;
-    bool written = false; // the plan file was written whole
+    bool written = false;       // the plan file was written whole
+    bool logFileRandom = false; // only a log name with a random part would do
 };
 
-// Whether the settings ask for a plan: QZ_SETUP_PLAN is present, whatever its
-// value (a plan run never installs, even when its plan cannot be written).
+// Whether the settings ask for a plan: QZ_SETUP_PLAN names a file (a plan
+// run never installs, even when its plan cannot be written). An empty value
+// asks for none: on the command line it cancels a plan that the control or
+// response file names.
 bool IsPlanRun(const VariableMap& variables);
 
 // Where the plan goes: QZ_SETUP_PLAN expanded (as the exit file's name is),

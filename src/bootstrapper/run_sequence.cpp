@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <ios>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,7 @@
 #include "settings/setting_origins.h"
 #include "settings/value_expansion.h"
 #include "settings/variable_file.h"
+#include "system/own_files.h"
 
 namespace {
 
@@ -132,6 +134,25 @@ FileOutcome MergeSettingsFile(const std::wstring& path, VariableMap& variables, 
     return FileOutcome::Merged;
 }
 
+// No file from before may stand at the name of a result the run writes at
+// its end (the exit file, the plan), to be read as this run's result when
+// the end cannot write it: the names are removed as soon as the settings
+// name them, before any step that could fail.
+void RemoveEarlierResults(const VariableMap& variables) {
+    const auto exitFile = variables.find(QZ_SETUP_EXIT_FILE);
+    if (exitFile != variables.end()) {
+        std::wstring path = exitFile->second;
+        try {
+            path = ExpandEnvironmentVars(path);
+        } catch (const WinException&) {
+            // Taken as it is, as the end takes it.
+        }
+        RemoveOwnName(path.c_str());
+    }
+    if (IsPlanRun(variables))
+        RemoveOwnName(PlanFilePath(variables).c_str());
+}
+
 // Runs a step that changes the settings, noting what it changed (also when
 // it raises).
 template <class Step> auto ChangeSettings(RunResult& result, SettingOrigin origin, Step step) {
@@ -175,6 +196,7 @@ bool RunSteps(RunResult& result) {
         record.origins.NoteSource(SettingOrigin::CommandLine, variables);
         NoteIgnoredArguments(record, ignored);
         record.planRun = IsPlanRun(variables);
+        RemoveEarlierResults(variables);
     }
 
     // Control file beside the executable.
@@ -185,6 +207,7 @@ bool RunSteps(RunResult& result) {
                           result) == FileOutcome::Refused)
         return true;
     record.planRun = IsPlanRun(variables);
+    RemoveEarlierResults(variables);
 
     // Response file.
     const auto response = variables.find(QZ_SETUP_RESPONSE_FILE);
@@ -202,6 +225,7 @@ bool RunSteps(RunResult& result) {
                               result) == FileOutcome::Refused)
             return true;
         record.planRun = IsPlanRun(variables);
+        RemoveEarlierResults(variables);
     }
     // A plan asks nobody: the language dialog is written down instead.
     record.derivation.planOnly = record.planRun;
@@ -255,11 +279,23 @@ bool RunSteps(RunResult& result) {
         return false;
     }
 
-    // A plan run leaves no log file: its lines go into the plan.
-    if (!record.planRun)
+    // A plan run leaves no log file: its lines go into the plan. It looks at
+    // the log as the run would, and ends where the run could not make it.
+    if (record.planRun) {
+        try {
+            const LogFilePlan log = PlanLogFile(variables[QZ_SETUP_LOG_FILE]);
+            variables[QZ_SETUP_LOG_FILE] = log.path;
+            record.logFileRandom = log.randomName;
+        } catch (const std::ios_base::failure&) {
+            record.endMessage.id = IDS_LOG_OPEN_FAILED;
+            LoadResourceMessage(IDS_LOG_OPEN_FAILED, record.endMessage.text);
+            throw;
+        }
+    } else {
         // The installer logs into the file the run made (a fresh name when
-        // another program holds the one asked for).
+        // the one asked for cannot be had).
         variables[QZ_SETUP_LOG_FILE] = SetLogFile(variables[QZ_SETUP_LOG_FILE], result.buffer);
+    }
     ChangeSettings(result, SettingOrigin::EnvironmentExpansion, [&] {
         ExpandPassThroughVariables(variables, package.Platform());
         return true;
@@ -368,6 +404,10 @@ void HandleRunException(RunResult& result) noexcept {
             result.plan->endMessage.id = IDS_TRANSFORM_NOT_USABLE;
             result.plan->endMessage.text = e.Text();
         }
+    } catch (const DescribedFailure& e) {
+        result.code = static_cast<int>(e.GetError());
+        result.text = e.Text();
+        result.end = RunEnd::Failed;
     } catch (const WinException& e) {
         result.code = static_cast<int>(e.GetError());
         result.text = NarrowToWide(e.what());

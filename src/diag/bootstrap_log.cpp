@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <ntsecapi.h>
+
 #include "diag/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
@@ -123,32 +125,68 @@ LogFile g_logFile;
 constexpr DWORD kLogAccess = GENERIC_WRITE;
 constexpr DWORD kLogShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// How many fresh names beside a log file that another program holds are tried.
-constexpr unsigned kFreshNames = 99;
+// How many numbered names beside a log file that cannot be had are tried,
+// and then how many with a random part, which nobody can plant in advance.
+constexpr unsigned kNumberedNames = 99;
+constexpr unsigned kRandomNames = 4;
 
-// "<name>-<n><extension>": the fresh name beside `path` (for the default log,
-// "<product>_install-<n>.log").
-std::wstring FreshName(const std::wstring& path, unsigned n) {
+// "<name>-<part><extension>": a fresh name beside `path` (for the default
+// log, "<product>_install-<n>.log").
+std::wstring FreshName(const std::wstring& path, const std::wstring& part) {
     const std::size_t nameStart = path.find_last_of(L"\\/:") + 1; // 0 when there is no folder
     std::size_t dot = path.rfind(L'.');
     if (dot == std::wstring::npos || dot < nameStart)
         dot = path.size();
-    return path.substr(0, dot) + L"-" + std::to_wstring(n) + path.substr(dot);
+    return path.substr(0, dot) + L"-" + part + path.substr(dot);
 }
 
-// The log file, made by the run itself (see CreateOwnFile); when another
-// program holds what stands at `path`, a fresh name beside it. `used` is the
-// path of the file made. Not valid when none could be made.
-UniqueFileHandle MakeLogFile(const std::wstring& path, std::wstring& used) {
+// Sixteen hexadecimal digits from the system's random number generator (the
+// time when it has none).
+std::wstring RandomPart() {
+    unsigned char bytes[8] = {};
+    if (!RtlGenRandom(bytes, sizeof bytes)) {
+        FILETIME now{};
+        GetSystemTimePreciseAsFileTime(&now);
+        LARGE_INTEGER counter{};
+        QueryPerformanceCounter(&counter);
+        const unsigned long long mixed =
+            ((static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime) ^
+            static_cast<unsigned long long>(counter.QuadPart) ^
+            (static_cast<unsigned long long>(GetCurrentProcessId()) << 40);
+        for (unsigned i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<unsigned char>(mixed >> (8 * i));
+    }
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring part;
+    for (const unsigned char byte : bytes) {
+        part += digits[byte >> 4];
+        part += digits[byte & 0xF];
+    }
+    return part;
+}
+
+// The log file, made by the run itself (see CreateOwnFile); when its name
+// cannot be had (another program holds it, a folder stands there), a fresh
+// name beside it. `used` is the path of the file made. Not valid when none
+// could be made, with the system's error in `error`.
+UniqueFileHandle MakeLogFile(const std::wstring& path, std::wstring& used, DWORD& error) {
     used = path;
-    DWORD error = 0;
+    error = 0;
     bool nameHeld = false;
     UniqueFileHandle file = CreateOwnFile(path.c_str(), kLogAccess, kLogShare, error, nameHeld);
-    for (unsigned n = 1; !file.valid() && nameHeld && n <= kFreshNames; ++n) {
-        used = FreshName(path, n);
+    if (file.valid() || !nameHeld)
+        return file;
+    const DWORD first = error;
+    for (unsigned n = 1; n <= kNumberedNames + kRandomNames; ++n) {
+        used = FreshName(path, n <= kNumberedNames ? std::to_wstring(n) : RandomPart());
         file = CreateFreshOwnFile(used.c_str(), kLogAccess, kLogShare, error);
-        nameHeld = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        if (file.valid())
+            return file;
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
+            break;
     }
+    // Why the name asked for could not be had.
+    error = first;
     return file;
 }
 
@@ -170,10 +208,18 @@ private:
     ThrowIosFailure(LogOpenFailure(text), location);
 }
 
-// Drive and directory of `path`, with their trailing separator; empty for a bare name.
-std::wstring DirectoryOf(const std::wstring& path) {
-    const std::size_t end = path.find_last_of(L"\\/:");
-    return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
+// A log that cannot be made: an error line with the system's reason
+// (message 155, the error as its code), then the failure to open the log
+// (message 112).
+[[noreturn]] void RaiseOpenFailure(const wchar_t* location, const std::wstring& path, DWORD error) {
+    std::wstring reason;
+    GetSystemErrorText(error, reason);
+    while (!reason.empty() && (reason.back() == L'\r' || reason.back() == L'\n'))
+        reason.pop_back();
+    std::wstring line;
+    FormatResourceMessage(IDS_LOG_NOT_MADE, line, path, reason);
+    WriteLogLine(error, line, LOG_ERROR);
+    RaiseOpenFailure(location);
 }
 
 // The one layout of a log line, written piece by piece into `out` (a wide
@@ -222,17 +268,21 @@ void WriteLogLine(DWORD code, const std::wstring& text, LogKind kind) {
 
 std::wstring SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) {
     // Its folders are held until the file is made, so that none of them can
-    // be turned into a link meanwhile; one that is a link already is not used.
-    std::vector<UniqueFileHandle> folders;
-    const std::wstring directory = DirectoryOf(path);
-    if (!directory.empty() && !CreateOwnFolders(directory, folders))
-        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ");
+    // be turned into a link meanwhile; one that is a link already, or that
+    // another program keeps from being held, is not used.
+    HeldFolders folders;
+    const DWORD refused = HoldFolders(path.c_str(), MissingFolders::Create, folders);
+    if (IsFolderRefusal(refused))
+        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ", path, refused);
+    if (refused != 0)
+        ThrowWinException(refused, L" Fnc : SetLogFile; Line : 52; ");
 
     std::wstring used;
-    UniqueFileHandle file = MakeLogFile(path, used);
+    DWORD error = 0;
+    UniqueFileHandle file = MakeLogFile(path, used, error);
     if (!file.valid())
-        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ");
-    folders.clear();
+        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ", path, error);
+    folders.release();
 
     // Said in the log's first lines, and kept for an attended user.
     std::wstring elsewhere;
@@ -264,6 +314,28 @@ std::wstring SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) 
     return used;
 }
 
+LogFilePlan PlanLogFile(const std::wstring& path) {
+    HeldFolders folders;
+    const DWORD refused = HoldFolders(path.c_str(), MissingFolders::Leave, folders);
+    if (IsFolderRefusal(refused))
+        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ", path, refused);
+    if (refused != 0)
+        ThrowWinException(refused, L" Fnc : SetLogFile; Line : 52; ");
+    LogFilePlan plan;
+    plan.path = path;
+    // Folders that are not there yet would be made, and the file in them.
+    if (!folders.complete() || LookAtName(path.c_str()) != NameState::Held)
+        return plan;
+    for (unsigned n = 1; n <= kNumberedNames; ++n) {
+        plan.path = FreshName(path, std::to_wstring(n));
+        if (LookAtName(plan.path.c_str()) == NameState::Free)
+            return plan;
+    }
+    plan.path = FreshName(path, L"<random>");
+    plan.randomName = true;
+    return plan;
+}
+
 bool IsLogFileOpen() {
     return g_logFile.IsOpen();
 }
@@ -271,6 +343,10 @@ bool IsLogFileOpen() {
 void ConfirmLogFile(const std::wstring& path, const wchar_t* location) {
     if (g_logFile.IsOpen() && !IsStillTheFile(path.c_str(), g_logFile.File()))
         RaiseOpenFailure(location);
+}
+
+bool IsLogFileStillThere(const std::wstring& path) {
+    return !g_logFile.IsOpen() || IsStillTheFile(path.c_str(), g_logFile.File());
 }
 
 void FlushLogStreams() {

@@ -193,41 +193,17 @@ MSIHANDLE MSIException::GetRecord() const noexcept {
     return m_record ? m_record->handle : 0;
 }
 
-// ---------------------------------------------------------------- FileHoldFailure
+// ---------------------------------------------------------------- DescribedFailure
 
-FileHoldFailure::FileHoldFailure(DWORD error, const std::wstring& text)
+DescribedFailure::DescribedFailure(DWORD error, const std::wstring& text)
     : WinException(error), m_text(std::make_shared<const std::wstring>(text)) {}
 
-FileHoldFailure::FileHoldFailure(const FileHoldFailure& other) : WinException(other), m_text(other.m_text) {}
-
-FileHoldFailure::~FileHoldFailure() = default;
-
-const char* FileHoldFailure::what() const noexcept {
-    if (const char* cached = CachedText())
-        return cached;
-    char* text =
-        m_text->empty() ? nullptr : ToAnsiLocal(m_text->c_str(), static_cast<int>(m_text->size()), 1);
-    if (!text)
-        return SystemText();
-    CacheText(text);
-    return text;
-}
-
-const std::wstring& FileHoldFailure::Text() const noexcept {
-    return *m_text;
-}
-
-// ---------------------------------------------------------------- TransformFailure
-
-TransformFailure::TransformFailure(DWORD error, const std::wstring& text)
-    : WinException(error), m_text(std::make_shared<const std::wstring>(text)) {}
-
-TransformFailure::TransformFailure(const TransformFailure& other)
+DescribedFailure::DescribedFailure(const DescribedFailure& other)
     : WinException(other), m_text(other.m_text) {}
 
-TransformFailure::~TransformFailure() = default;
+DescribedFailure::~DescribedFailure() = default;
 
-const char* TransformFailure::what() const noexcept {
+const char* DescribedFailure::what() const noexcept {
     if (const char* cached = CachedText())
         return cached;
     char* text =
@@ -238,7 +214,7 @@ const char* TransformFailure::what() const noexcept {
     return text;
 }
 
-const std::wstring& TransformFailure::Text() const noexcept {
+const std::wstring& DescribedFailure::Text() const noexcept {
     return *m_text;
 }
 

@@ -50,14 +50,13 @@ private:
     std::shared_ptr<Record> m_record;
 };
 
-// A file the run could not hold against changes while the installer uses it
-// (another program has it open for writing): the system's error number, with
-// message 147 (the file and the system's text) as its text.
-class FileHoldFailure : public WinException {
+// A Windows or installer error number that comes with a text of the run's
+// own (a message of the catalogue, formatted) in place of the system's.
+class DescribedFailure : public WinException {
 public:
-    FileHoldFailure(DWORD error, const std::wstring& text);
-    FileHoldFailure(const FileHoldFailure& other);
-    ~FileHoldFailure() override;
+    DescribedFailure(DWORD error, const std::wstring& text);
+    DescribedFailure(const DescribedFailure& other);
+    ~DescribedFailure() override;
 
     // The text in the ANSI code page.
     const char* what() const noexcept override;
@@ -68,23 +67,21 @@ private:
     std::shared_ptr<const std::wstring> m_text; // copies never throw
 };
 
+// A file the run could not hold against changes while the installer uses it
+// (another program has it open for writing): the system's error number, with
+// message 147 (the file and the system's text) as its text.
+class FileHoldFailure : public DescribedFailure {
+public:
+    using DescribedFailure::DescribedFailure;
+};
+
 // A transform that the installer would be given and cannot use (it does not
 // exist, cannot be read as a transform, or does not apply to the package):
 // the result of the run, with message 162 (the transform, the package and the
 // reason) as its text.
-class TransformFailure : public WinException {
+class TransformFailure : public DescribedFailure {
 public:
-    TransformFailure(DWORD error, const std::wstring& text);
-    TransformFailure(const TransformFailure& other);
-    ~TransformFailure() override;
-
-    // The text in the ANSI code page.
-    const char* what() const noexcept override;
-    // The text as it was made.
-    const std::wstring& Text() const noexcept;
-
-private:
-    std::shared_ptr<const std::wstring> m_text; // copies never throw
+    using DescribedFailure::DescribedFailure;
 };
 
 // Whether `error` says that another program has the file open in a way that

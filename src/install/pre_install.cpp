@@ -33,7 +33,15 @@ RedistributableOutcome InstallRedistributable(const HeldFile& redistributable, I
     msi.SetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     std::wstring logFile;
     GetVariable(QZ_SETUP_LOG_FILE, logFile);
-    msi.EnableLogW(kPreInstallLogMode, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND); // best effort
+    // Best effort, and only into the file the run made: when the name no
+    // longer leads to it, the redistributable's call gets no log.
+    if (IsLogFileStillThere(logFile)) {
+        msi.EnableLogW(kPreInstallLogMode, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND);
+    } else {
+        std::wstring line;
+        FormatResourceMessage(IDS_REDIST_LOG_REFUSED, line, logFile);
+        WriteLogLine(line, LOG_INFO);
+    }
     // The main package runs whatever this gives.
     outcome.result = msi.InstallProductW(redistributable.path().c_str(), kRedistributableProperties);
     outcome.ran = true;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "diag/errors.h"
+#include "diag/messages.h"
 #include "msi/database.h"
 #include "msi/package_properties.h"
 
@@ -24,16 +26,32 @@ const std::wstring& Package::Property(Read which, const wchar_t* name, std::wstr
     return value;
 }
 
+const std::wstring& Package::Needed(Read which, const wchar_t* name, std::wstring& value) {
+    try {
+        return Property(which, name, value);
+    } catch (const WinException& e) {
+        // The installer's code stays the result; the text says which package
+        // and which property.
+        std::wstring description;
+        GetSystemErrorText(e.GetError(), description);
+        while (!description.empty() && (description.back() == L'\r' || description.back() == L'\n'))
+            description.pop_back();
+        std::wstring text;
+        FormatResourceMessage(IDS_PACKAGE_PROPERTY_MISSING, text, Path(), std::wstring(name), description);
+        throw DescribedFailure(e.GetError(), text);
+    }
+}
+
 const std::wstring& Package::ProductName() {
-    return Property(NAME, L"ProductName", m_properties.productName);
+    return Needed(NAME, L"ProductName", m_properties.productName);
 }
 
 const std::wstring& Package::ProductCode() {
-    return Property(CODE, L"ProductCode", m_properties.productCode);
+    return Needed(CODE, L"ProductCode", m_properties.productCode);
 }
 
 const std::wstring& Package::ProductVersion() {
-    return Property(VERSION, L"ProductVersion", m_properties.productVersion);
+    return Needed(VERSION, L"ProductVersion", m_properties.productVersion);
 }
 
 const std::wstring& Package::ProductLanguage() {

@@ -77,6 +77,9 @@ private:
         UPGRADE = 64
     };
     const std::wstring& Property(Read which, const wchar_t* name, std::wstring& value);
+    // A property the run cannot go on without: one that cannot be read raises
+    // a DescribedFailure with the installer's code and message 157.
+    const std::wstring& Needed(Read which, const wchar_t* name, std::wstring& value);
     const std::wstring& OptionalProperty(Read which, const wchar_t* name, std::wstring& value);
 
     HeldFile m_file;

@@ -13,6 +13,13 @@ constexpr DWORD kAsItself = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMA
 // How often a name that comes back after its removal is removed again.
 constexpr int kAttempts = 3;
 
+// The removal that ignores a read-only attribute (Windows 10 1809 and later):
+// FileDispositionInfoEx with FILE_DISPOSITION_FLAG_DELETE |
+// FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE, named here because the
+// headers offer them only to programs that require that system.
+constexpr FILE_INFO_BY_HANDLE_CLASS kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD kDeleteIgnoringReadOnly = 0x00000001 | 0x00000010;
+
 bool ReadFacts(HANDLE handle, EntryFacts& facts) noexcept {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information))
@@ -33,14 +40,53 @@ bool NameIsHeld(DWORD error) noexcept {
     return IsSharingError(error) || error == ERROR_ACCESS_DENIED;
 }
 
+// Opens what stands at `path` as itself, to remove its name: with leave to
+// change its attributes where the run may, else without.
+UniqueFileHandle OpenStanding(const wchar_t* path) noexcept {
+    UniqueFileHandle standing(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                          kShareAll, nullptr, OPEN_EXISTING, kAsItself, nullptr));
+    if (!standing.valid() && GetLastError() == ERROR_ACCESS_DENIED)
+        standing.reset(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                   kAsItself, nullptr));
+    return standing;
+}
+
+bool SetAttributes(HANDLE file, DWORD attributes) noexcept {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// Marks the name open as `standing` for removal (it goes once the handle
+// closes, unless another program still has the file open). A read-only
+// attribute does not keep it: ignored where the system can, else cleared,
+// and given back to a file that keeps other names, whose attributes are not
+// the run's to change.
+bool RemoveNameOf(HANDLE standing, const EntryFacts& facts, DWORD& error) noexcept {
+    DWORD ignoring = kDeleteIgnoringReadOnly; // FILE_DISPOSITION_INFO_EX
+    if (SetFileInformationByHandle(standing, kDispositionInfoEx, &ignoring, sizeof ignoring))
+        return true;
+    const bool readOnly = (facts.attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    const DWORD kept = facts.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+    const bool cleared =
+        readOnly && SetAttributes(standing, kept & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool removed =
+        SetFileInformationByHandle(standing, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    if (!removed)
+        error = GetLastError();
+    if (cleared && (!removed || facts.links > 1))
+        SetAttributes(standing, kept);
+    return removed;
+}
+
 // One attempt: removes what stands at `path` if need be, then creates the file.
 UniqueFileHandle TryCreate(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
                            DWORD& error, bool& nameHeld) noexcept {
     nameHeld = false;
     bool removed = false;
     {
-        const UniqueFileHandle standing(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                                    OPEN_EXISTING, kAsItself, nullptr));
+        const UniqueFileHandle standing = OpenStanding(path);
         if (standing.valid()) {
             EntryFacts facts;
             if (!ReadFacts(standing.get(), facts)) {
@@ -49,14 +95,10 @@ UniqueFileHandle TryCreate(const wchar_t* path, DWORD access, DWORD share, SECUR
             }
             if (DecideForFileName(facts) == NameAction::Refuse) {
                 error = ERROR_ACCESS_DENIED;
+                nameHeld = true;
                 return UniqueFileHandle();
             }
-            // The name goes once this handle is closed (at once, unless
-            // another program still has the file open).
-            FILE_DISPOSITION_INFO disposition{TRUE};
-            if (!SetFileInformationByHandle(standing.get(), FileDispositionInfo, &disposition,
-                                            sizeof disposition)) {
-                error = GetLastError();
+            if (!RemoveNameOf(standing.get(), facts, error)) {
                 nameHeld = true;
                 return UniqueFileHandle();
             }
@@ -81,26 +123,101 @@ UniqueFileHandle TryCreate(const wchar_t* path, DWORD access, DWORD share, SECUR
     return file;
 }
 
-// Two backslashes count as one separator, as CreateDirPath counts them.
-std::size_t SeparatorLengthAt(const std::wstring& text, std::size_t position) {
-    if (text[position] == L'\\')
-        return position + 1 < text.size() && text[position + 1] == L'\\' ? 2 : 1;
-    return text[position] == L'/' ? 1 : 0;
+bool IsSeparator(wchar_t c) noexcept {
+    return c == L'\\' || c == L'/';
 }
 
-// Opens a folder as itself, denying its renaming and removal while open
-// (when another program already has it open for that, or the folder may not
-// be listed, only to look at it).
-// A handle that may only read attributes takes no part in the sharing checks:
-// the holder asks to list the folder, so that its share mode counts.
-UniqueFileHandle OpenFolder(const std::wstring& path) {
-    UniqueFileHandle folder(CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+// The end of the component that starts at `at`.
+std::size_t ComponentEnd(const wchar_t* path, std::size_t at) noexcept {
+    while (path[at] != L'\0' && !IsSeparator(path[at]))
+        ++at;
+    return at;
+}
+
+std::size_t SkipSeparators(const wchar_t* path, std::size_t at) noexcept {
+    while (IsSeparator(path[at]))
+        ++at;
+    return at;
+}
+
+bool StartsWith(const wchar_t* path, const wchar_t* start) noexcept {
+    for (; *start != L'\0'; ++path, ++start)
+        if (*path != *start)
+            return false;
+    return true;
+}
+
+// Where the folders of the full path `path` begin: after the drive (C:\),
+// after the share of a UNC path (\\server\share\), after the volume of a
+// \\?\ path. The root itself is not a folder to hold.
+std::size_t RootLength(const wchar_t* path) noexcept {
+    std::size_t at = 0;
+    std::size_t parts = 0; // components that belong to the root
+    if (StartsWith(path, L"\\\\?\\UNC\\") || StartsWith(path, L"\\\\.\\UNC\\")) {
+        at = 8;
+        parts = 2;
+    } else if (StartsWith(path, L"\\\\?\\") || StartsWith(path, L"\\\\.\\")) {
+        at = 4;
+        parts = 1;
+    } else if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+        at = 2;
+        parts = 2;
+    } else if (path[0] != L'\0' && path[1] == L':') {
+        return SkipSeparators(path, 2);
+    }
+    for (; parts != 0 && path[at] != L'\0'; --parts)
+        at = SkipSeparators(path, ComponentEnd(path, at));
+    return at;
+}
+
+// Opens a folder as itself to hold it: listed, so that its share mode counts
+// (a handle that may only read attributes takes no part in the sharing
+// checks), and without leave for others to delete or rename it.
+UniqueFileHandle OpenToHold(const wchar_t* path) noexcept {
+    return UniqueFileHandle(CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kAsItself,
                                         nullptr));
-    if (!folder.valid() && (IsSharingError(GetLastError()) || GetLastError() == ERROR_ACCESS_DENIED))
-        folder.reset(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                 kAsItself, nullptr));
-    return folder;
+}
+
+// One folder of the path, `prefix` (ending where the folder's name ends).
+DWORD HoldFolder(const wchar_t* prefix, MissingFolders missing, SECURITY_ATTRIBUTES* security, bool& stop,
+                 UniqueFileHandle& folder) noexcept {
+    folder = OpenToHold(prefix);
+    bool holding = folder.valid();
+    if (!holding) {
+        const DWORD error = GetLastError();
+        if (IsSharingError(error))
+            return error;
+        if (error == ERROR_ACCESS_DENIED) {
+            // Passed through, not listed: looked at only.
+            folder.reset(CreateFileW(prefix, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                     kAsItself, nullptr));
+            if (!folder.valid())
+                return GetLastError();
+        } else if (error == ERROR_FILE_NOT_FOUND && missing == MissingFolders::Leave) {
+            stop = true;
+            return 0;
+        } else if (error == ERROR_FILE_NOT_FOUND) {
+            if (!CreateDirectoryW(prefix, security) && GetLastError() != ERROR_ALREADY_EXISTS)
+                return GetLastError();
+            folder = OpenToHold(prefix);
+            if (!folder.valid())
+                return GetLastError();
+            holding = true;
+        } else {
+            return error;
+        }
+    }
+    EntryFacts facts;
+    if (!ReadFacts(folder.get(), facts))
+        return GetLastError();
+    if (!IsUsableFolder(facts))
+        return kReparsePointOnPath;
+    if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return ERROR_PATH_NOT_FOUND;
+    if (!holding)
+        folder.reset();
+    return 0;
 }
 
 } // namespace
@@ -214,44 +331,110 @@ UniqueFileHandle CreateFreshOwnFile(const wchar_t* path, DWORD access, DWORD sha
     return file;
 }
 
-bool CreateOwnFolders(const std::wstring& directory, std::vector<UniqueFileHandle>& held) {
-    OwnSecurity security(true);
-    if (!security.valid())
-        ThrowWinException(security.error(), L" Fnc : CreateOwnFolders; Line : 12; ");
-    const std::size_t length = directory.size();
-    std::size_t componentStart = 0;
-    for (;;) {
-        std::size_t position = componentStart;
-        std::size_t separatorLength = 0;
-        while (position < length && (separatorLength = SeparatorLengthAt(directory, position)) == 0)
-            ++position;
+bool IsFolderRefusal(DWORD error) noexcept {
+    return error == kReparsePointOnPath || IsSharingError(error);
+}
 
-        // Empty components and bare drives need no step.
-        if (position > componentStart && directory[position - 1] != L':') {
-            const std::wstring prefix = directory.substr(0, position);
-            UniqueFileHandle folder = OpenFolder(prefix);
-            if (!folder.valid()) {
-                const DWORD error = GetLastError();
-                if (error != ERROR_FILE_NOT_FOUND)
-                    ThrowWinException(error, L" Fnc : CreateOwnFolders; Line : 52; ");
-                if (!CreateDirectoryW(prefix.c_str(), security.attributes()) &&
-                    GetLastError() != ERROR_ALREADY_EXISTS)
-                    ThrowWinException(GetLastError(), L" Fnc : CreateOwnFolders; Line : 49; ");
-                folder = OpenFolder(prefix);
-                if (!folder.valid())
-                    ThrowWinException(GetLastError(), L" Fnc : CreateOwnFolders; Line : 57; ");
-            }
-            EntryFacts facts;
-            if (!ReadFacts(folder.get(), facts))
-                ThrowWinException(GetLastError(), L" Fnc : CreateOwnFolders; Line : 61; ");
-            if (!IsUsableFolder(facts))
-                return false;
-            held.push_back(std::move(folder));
-        }
+void HeldFolders::release() noexcept {
+    for (std::size_t i = 0; i < m_count; ++i)
+        m_folders[i].reset();
+    m_count = 0;
+}
 
-        if (position >= length)
-            break;
-        componentStart = position + separatorLength;
-    }
+bool HeldFolders::Add(UniqueFileHandle folder) noexcept {
+    if (m_count == kCapacity)
+        return false;
+    m_folders[m_count++] = std::move(folder);
     return true;
+}
+
+DWORD HoldFolders(const wchar_t* file, MissingFolders missing, HeldFolders& held) noexcept {
+    held.release();
+    held.m_complete = false;
+    wchar_t full[32768];
+    const DWORD length = GetFullPathNameW(file, 32768, full, nullptr);
+    if (length == 0)
+        return GetLastError();
+    if (length >= 32768)
+        return ERROR_FILENAME_EXCED_RANGE;
+    OwnSecurity security(true);
+    if (missing == MissingFolders::Create && !security.valid())
+        return security.error();
+
+    // The last component is the file's own name.
+    std::size_t nameStart = length;
+    while (nameStart > 0 && !IsSeparator(full[nameStart - 1]))
+        --nameStart;
+    std::size_t at = RootLength(full);
+    while (at < nameStart) {
+        const std::size_t end = ComponentEnd(full, at);
+        if (end >= nameStart)
+            break;
+        const wchar_t separator = full[end];
+        full[end] = L'\0';
+        bool stop = false;
+        UniqueFileHandle folder;
+        const DWORD error = HoldFolder(full, missing, security.attributes(), stop, folder);
+        full[end] = separator;
+        if (error != 0)
+            return error;
+        if (stop)
+            return 0;
+        if (folder.valid() && !held.Add(std::move(folder)))
+            return ERROR_FILENAME_EXCED_RANGE;
+        at = SkipSeparators(full, end);
+    }
+    held.m_complete = true;
+    return 0;
+}
+
+UniqueFileHandle CreateOwnFileOnHeldPath(const wchar_t* path, MissingFolders missing, DWORD access,
+                                         DWORD share, DWORD& error, bool& nameHeld) noexcept {
+    nameHeld = false;
+    HeldFolders folders;
+    error = HoldFolders(path, missing, folders);
+    if (error != 0)
+        return UniqueFileHandle();
+    return CreateOwnFile(path, access, share, error, nameHeld);
+}
+
+DWORD RemoveOwnName(const wchar_t* path) noexcept {
+    HeldFolders folders;
+    const DWORD refused = HoldFolders(path, MissingFolders::Leave, folders);
+    if (refused != 0)
+        return refused;
+    if (!folders.complete())
+        return 0;
+    const UniqueFileHandle standing = OpenStanding(path);
+    if (!standing.valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+    }
+    EntryFacts facts;
+    if (!ReadFacts(standing.get(), facts))
+        return GetLastError();
+    // A folder is read as no result.
+    if (DecideForFileName(facts) == NameAction::Refuse)
+        return 0;
+    DWORD error = 0;
+    return RemoveNameOf(standing.get(), facts, error) ? 0 : error;
+}
+
+bool DiscardOwnFile(HANDLE file) noexcept {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+NameState LookAtName(const wchar_t* path) noexcept {
+    const UniqueFileHandle standing(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                                OPEN_EXISTING, kAsItself, nullptr));
+    if (!standing.valid()) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? NameState::Free
+                                                                              : NameState::Held;
+    }
+    EntryFacts facts;
+    if (!ReadFacts(standing.get(), facts))
+        return NameState::Held;
+    return DecideForFileName(facts) == NameAction::Refuse ? NameState::Held : NameState::Removable;
 }

@@ -171,6 +171,8 @@ TEST_F(DeploymentExitCodes, EachEndingGivesItsCode) {
         arguments.insert(arguments.end(), unattended.begin(), unattended.end());
         return arguments;
     };
+    // Folders held open, as another program may, until the endings are checked.
+    std::vector<UniqueFileHandle> holders;
     const Ending endings[] = {
         {"success", Package(), with({L"/f", L"package.msi"}), 0, 0, "0\r\n0\r\n"},
         {"the installer's error captured from the package", Package(1033, 25000),
@@ -196,12 +198,15 @@ TEST_F(DeploymentExitCodes, EachEndingGivesItsCode) {
          with({L"/p", L"Agent"}), 1, 1603, "1\r\n1\r\n"},
         {"a missing response file", Package(), with({L"/f", L"package.msi", L"/r", L"gone.rsp"}), 2, 1603,
          "2\r\n2\r\n"},
-        {"an exception: the log file is a directory",
-         [this](const TempDir& dir) {
+        {"an exception: the log's folder is held by another program",
+         [this, &holders](const TempDir& dir) {
              Package()(dir);
-             CreateDirectoryW((dir / L"taken.log").c_str(), nullptr);
+             CreateDirectoryW((dir / L"held").c_str(), nullptr);
+             holders.emplace_back(CreateFileW((dir / L"held").c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
          },
-         with({L"/f", L"package.msi", L"/l", L"taken.log"}), 1, 1603, "1\r\n1\r\n"},
+         with({L"/f", L"package.msi", L"/l", L"held\\run.log"}), 1, 1603, "1\r\n1\r\n"},
         {"the installer stays busy", Package(), with({L"/f", L"package.msi", L"QZ_SETUP_BUSY_WAIT=1"}), 1,
          1618, "1618\r\n1618\r\n", false, true},
     };

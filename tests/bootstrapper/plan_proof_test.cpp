@@ -24,6 +24,7 @@
 #include "support/setup_runner.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
+#include "system/win_owners.h"
 
 using namespace qztest;
 
@@ -132,6 +133,15 @@ public:
         ASSERT_EQ(ERROR_SUCCESS, MsiInstallProductW((m_dir / file).c_str(), L"REBOOT=ReallySuppress"));
         ASSERT_TRUE(IsProductRegistered(ProductCode(key)));
     }
+    // Holds `name` open as another program would, without leave to delete
+    // it, until the folder goes.
+    void HoldFile(const std::wstring& name) {
+        WriteFileBytes(m_dir / name, "another program's");
+        m_held.emplace_back(CreateFileW((m_dir / name).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(m_held.back().valid());
+    }
     std::wstring ProductCode(const std::wstring& key) const { return m_products.at(key); }
     std::map<std::wstring, bool> Registrations() const {
         std::map<std::wstring, bool> registered;
@@ -143,6 +153,7 @@ public:
 private:
     TempDir m_dir;
     std::map<std::wstring, std::wstring> m_products; // key -> product code
+    std::vector<UniqueFileHandle> m_held;            // closed before the folder is removed
 };
 
 struct ProofCase {
@@ -242,7 +253,10 @@ void PlanProof::Prove(const ProofCase& c) {
     // The same package: the installer's log the plan named ends with the
     // properties of the package the plan chose. (Under Wine the installer
     // writes its log over the bootstrapper's lines from the start of the file.)
-    const std::string logFile = (*PlanSetting(plan, "QZ_SETUP_LOG_FILE"))["value"];
+    // The log the plan named is the one the real run used.
+    const std::string logFile = plan["operation"]["logFile"];
+    EXPECT_EQ((*PlanSetting(plan, "QZ_SETUP_LOG_FILE"))["value"], logFile);
+    EXPECT_NE(std::string::npos, plan["operation"]["msiexec"].get<std::string>().find(logFile));
     const std::string log = ReadFileBytes(FromUtf8(logFile));
     ASSERT_FALSE(log.empty()) << "no log at " << logFile;
     const PlanJson& chosen = plan["packages"]["chosen"];
@@ -261,6 +275,10 @@ void PlanProof::Prove(const ProofCase& c) {
     }
     const auto transform = properties.find("TRANSFORMS");
     EXPECT_EQ(plan["operation"]["transforms"].is_null(), transform == properties.end());
+    if (!plan["operation"]["transforms"].is_null()) {
+        EXPECT_NE(std::string::npos, log.find("Property(S): TRANSFORMS = " +
+                                              plan["operation"]["transforms"].get<std::string>()));
+    }
     // A transform that was applied shows in the installed product's name.
     const std::map<std::wstring, bool> after = folder.Registrations();
     if (transform != properties.end() && after.count(L"Agent") && after.at(L"Agent")) {
@@ -295,6 +313,14 @@ TEST_F(PlanProof, ThePlanIsWhatHappens) {
     const auto with = [&](std::vector<std::wstring> arguments) {
         arguments.insert(arguments.end(), unattended.begin(), unattended.end());
         return arguments;
+    };
+    const auto heldLog = [one](Folder& f) {
+        one(f);
+        f.HoldFile(L"setup.log");
+    };
+    const auto installed = [one](Folder& f) {
+        one(f);
+        f.Install(L"Agent", L"agent.msi");
     };
     const ProofCase cases[] = {
         {"by name, an x64 and an x86 package",
@@ -390,6 +416,27 @@ TEST_F(PlanProof, ThePlanIsWhatHappens) {
          with({L"/p", L"Proof Agent", L"QZ_SETUP_EXIT_CODE=INSTALLER"}),
          {{L"Agent", false}},
          1603},
+        {"a log path through a file",
+         one,
+         with({L"/p", L"Proof Agent", L"/l", L"agent.msi\\logs\\setup.log"}),
+         {{L"Agent", false}},
+         1},
+        {"a log name another program holds: the first free numbered name",
+         heldLog,
+         with({L"/p", L"Proof Agent", L"/l", L"%QZ_PROOF_FOLDER%setup.log"}),
+         {{L"Agent", true}},
+         0},
+        {"help", one, with({L"/p", L"Proof Agent", L"/h"}), {{L"Agent", false}}, 0},
+        {"the INSTALL mode",
+         one,
+         with({L"/p", L"Proof Agent", L"QZ_SETUP_MODE=INSTALL"}),
+         {{L"Agent", true}},
+         0},
+        {"the UNINSTALL mode",
+         installed,
+         with({L"/p", L"Proof Agent", L"QZ_SETUP_MODE=UNINSTALL"}),
+         {{L"Agent", false}},
+         0},
     };
     for (const auto& c : cases)
         Prove(c);

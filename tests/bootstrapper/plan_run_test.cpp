@@ -18,6 +18,7 @@
 #include "support/setup_runner.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
+#include "system/win_owners.h"
 
 using namespace qztest;
 
@@ -347,7 +348,30 @@ TEST_F(PlanRun, AnEarlyEndIsPlannedWithItsMessageAndExitCodes) {
          1,
          1603},
         {"help", {L"/p", L"Plan Agent", L"/h"}, nullptr, "would show help", 0, 0, 0, 0},
+        // The log is looked at as the run would make it.
+        {"a log in a folder that another program holds for deletion",
+         {L"/p", L"Plan Agent", L"/l", L"held\\setup.log"},
+         nullptr,
+         "would end before the installer",
+         112,
+         1,
+         1,
+         1603},
+        {"a log path through a file",
+         {L"/p", L"Plan Agent", L"/l", L"agent.msi\\logs\\setup.log"},
+         nullptr,
+         "would end before the installer",
+         0,
+         3,
+         1,
+         1603},
     };
+    // Open with leave to delete it: no run can hold the folder.
+    CreateDirectoryW((m_dir / L"held").c_str(), nullptr);
+    const UniqueFileHandle holder(CreateFileW((m_dir / L"held").c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(holder.valid());
     for (const auto& c : cases) {
         for (const bool installerCodes : {false, true}) {
             SCOPED_TRACE(std::string(c.what) + (installerCodes ? ", installer exit codes" : ""));
@@ -370,6 +394,9 @@ TEST_F(PlanRun, AnEarlyEndIsPlannedWithItsMessageAndExitCodes) {
             EXPECT_EQ(c.resultCode, end["resultCode"]);
             EXPECT_EQ(c.exitCode, end["exitCode"]);
             EXPECT_EQ(c.installerExitCode, end["installerExitCode"]);
+            const std::string resultText = end["resultText"];
+            EXPECT_TRUE(resultText.empty() || (resultText.back() != '\n' && resultText.back() != '\r'))
+                << resultText;
             if (c.message != 0) {
                 EXPECT_EQ(c.message, end["message"]["id"]);
                 // The message is the one the run logged (or, for an early end,
@@ -476,17 +503,18 @@ TEST_F(PlanRun, ThePackagesLookedAtAndTheirVerdicts) {
             {PlanText(dir / L"other.msi"), {"name does not match", ""}},
         };
     };
-    const auto checkCandidates = [](const PlanJson& candidates,
-                                    const std::map<std::string, std::pair<std::string, std::string>>& expected) {
-        for (const auto& candidate : candidates) {
-            const auto verdict = expected.find(candidate["file"]);
-            ASSERT_NE(expected.end(), verdict) << candidate.dump();
-            EXPECT_EQ(verdict->second.first, candidate["verdict"]) << candidate.dump();
-            if (!verdict->second.second.empty()) {
-                EXPECT_EQ(verdict->second.second, candidate["platform"]) << candidate.dump();
+    const auto checkCandidates =
+        [](const PlanJson& candidates,
+           const std::map<std::string, std::pair<std::string, std::string>>& expected) {
+            for (const auto& candidate : candidates) {
+                const auto verdict = expected.find(candidate["file"]);
+                ASSERT_NE(expected.end(), verdict) << candidate.dump();
+                EXPECT_EQ(verdict->second.first, candidate["verdict"]) << candidate.dump();
+                if (!verdict->second.second.empty()) {
+                    EXPECT_EQ(verdict->second.second, candidate["platform"]) << candidate.dump();
+                }
             }
-        }
-    };
+        };
 
     const SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/e", L"exit.txt"});
     EXPECT_EQ(0u, run.exitCode);
@@ -527,6 +555,69 @@ TEST_F(PlanRun, ThePackagesLookedAtAndTheirVerdicts) {
     EXPECT_EQ(PlanText(text), unreadable["error"]["text"]);
     EXPECT_EQ("would end before the installer", plan["end"]["outcome"]);
     EXPECT_EQ(static_cast<int>(notAPackage), plan["end"]["resultCode"]);
+}
+
+// The plan names the log the run would use at that moment: the first free
+// numbered name when the one asked for is held, and says so where only a
+// random name would do.
+TEST_F(PlanRun, ThePlanNamesTheLogTheRunWouldUse) {
+    const std::wstring log = m_dir / L"setup.log";
+    WriteFileBytes(log, "held");
+    const UniqueFileHandle other(CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(other.valid());
+    WriteFileBytes(m_dir / L"setup-1.log", "an earlier run's");
+    {
+        SCOPED_TRACE("a numbered name");
+        const SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/l", log});
+        EXPECT_EQ(0u, run.exitCode);
+        const PlanJson plan = Plan();
+        const std::string expected = ToUtf8(m_dir / L"setup-2.log");
+        EXPECT_EQ(expected, plan["operation"]["logFile"]);
+        EXPECT_NE(std::string::npos, plan["operation"]["msiexec"].get<std::string>().find(expected));
+        EXPECT_FALSE(plan["operation"].contains("logFileWhy"));
+    }
+    std::vector<UniqueFileHandle> held;
+    for (int n = 1; n <= 99; ++n) {
+        const std::wstring numbered = m_dir / (L"setup-" + std::to_wstring(n) + L".log");
+        WriteFileBytes(numbered, "held");
+        held.emplace_back(CreateFileW(numbered.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    {
+        SCOPED_TRACE("only a random name would do");
+        const SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_PLAN=plan.json", L"/l", log});
+        EXPECT_EQ(0u, run.exitCode);
+        const PlanJson plan = Plan();
+        EXPECT_EQ(ToUtf8(m_dir / L"setup-<random>.log"), plan["operation"]["logFile"]);
+        EXPECT_TRUE(plan["operation"].contains("logFileWhy"));
+    }
+}
+
+// QZ_SETUP_PLAN in the control file makes every run of the folder a plan; an
+// empty QZ_SETUP_PLAN= on the command line cancels it, and the run is real.
+TEST_F(PlanRun, APlanInTheControlFileIsCancelledFromTheCommandLine) {
+    WriteFileBytes(m_dir / L"qz-setup.dat", "QZ_SETUP_PLAN=plan.json\r\n");
+    {
+        SCOPED_TRACE("a plan");
+        const SetupRun run = Run({L"/p", L"Plan Agent", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(PathExists(m_dir / L"plan.json"));
+        EXPECT_FALSE(IsProductRegistered(m_package.productCode));
+    }
+    DeleteFileW((m_dir / L"plan.json").c_str());
+    {
+        SCOPED_TRACE("cancelled");
+        const SetupRun run = RunSetup(m_dir.path(),
+                                      {L"/p", L"Plan Agent", L"QZ_SETUP_MODE=UNATTENDED", L"QZ_SETUP_PLAN=",
+                                       L"/l", L"setup.log", L"/e", L"exit.txt"},
+                                      m_options);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_FALSE(PathExists(m_dir / L"plan.json"));
+        EXPECT_TRUE(IsProductRegistered(m_package.productCode));
+        EXPECT_EQ("0", ReadExitFile(m_dir / L"exit.txt").code);
+    }
+    DeleteFileW((m_dir / L"qz-setup.dat").c_str());
 }
 
 } // namespace

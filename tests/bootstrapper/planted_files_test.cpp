@@ -1,7 +1,9 @@
-// The log and the exit file are files the run makes itself: a hard link that
-// an ordinary user planted at their names leads nowhere, a file that another
-// program holds there is left alone (the log then goes to a fresh name beside
-// it), and an exit file that cannot be written is said so.
+// The log, the exit file and the plan are files the run makes itself: a hard
+// link that an ordinary user planted at their names leads nowhere, a file
+// planted there with any attributes never reads as the run's result, a file
+// that another program holds there is left alone (the log then goes to a
+// fresh name beside it), a folder of their path that cannot be held is not
+// used, and an exit file that cannot be written is said so.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -189,6 +191,178 @@ TEST_F(PlantedFilesTest, AnExitFileThatCannotBeWrittenIsSaidInTheLogAndToTheUser
         shown += line[at];
     }
     EXPECT_EQ(shown, run.dialogs[0]);
+}
+
+// The system's text without its line end, as the run puts it into a message.
+std::wstring Trimmed(std::wstring text) {
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
+        text.pop_back();
+    return text;
+}
+
+// What a script that reads the exit file would take for success.
+const std::string kPlanted = "0\r\n0\r\nplanted";
+
+void Plant(const std::wstring& path, DWORD attributes) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
+    WriteFileBytes(path, kPlanted);
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+}
+
+TEST_F(PlantedFilesTest, APlantedResultWithAnyAttributesNeverReadsAsTheRunsOwn) {
+    const std::wstring exitFile = m_dir / L"exit.txt";
+    const std::wstring plan = m_dir / L"plan.json";
+    const struct {
+        const char* what;
+        DWORD attributes;
+    } cases[] = {
+        {"read-only", FILE_ATTRIBUTE_READONLY},
+        {"hidden and system", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            SCOPED_TRACE("a run that fails");
+            Plant(exitFile, c.attributes);
+            const SetupRun run =
+                RunSetup(m_dir.path(), {L"/f", L"nope.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+            EXPECT_EQ(1u, run.exitCode);
+            const std::string result = ReadFileBytes(exitFile);
+            EXPECT_EQ(std::string::npos, result.find("planted")) << result;
+            EXPECT_NE(0, result.compare(0, 3, "0\r\n")) << result;
+        }
+        {
+            SCOPED_TRACE("a run that succeeds");
+            Plant(exitFile, c.attributes);
+            Plant(m_defaultLog, c.attributes);
+            const SetupRun run = RunSetup(
+                m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+            EXPECT_EQ(0u, run.exitCode);
+            EXPECT_EQ(ExitFileBytes(0, 0, SystemText(0)), ReadFileBytes(exitFile));
+            EXPECT_TRUE(EndsWith(LogTail(m_defaultLog), kSuccessLine + kClosingLine))
+                << ToUtf8(LogTail(m_defaultLog));
+            EXPECT_EQ(0u, GetFileAttributesW(exitFile.c_str()) & c.attributes);
+            RemoveProduct(m_spec.productCode);
+        }
+        {
+            SCOPED_TRACE("a plan");
+            Plant(plan, c.attributes);
+            const SetupRun run = RunSetup(m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_PLAN=plan.json"});
+            EXPECT_EQ(0u, run.exitCode);
+            const std::string written = ReadFileBytes(plan);
+            EXPECT_EQ(std::string::npos, written.find("planted"));
+            EXPECT_EQ('{', written.empty() ? ' ' : written[0]);
+        }
+    }
+}
+
+// A folder that this process holds open with leave to delete it, as another
+// program may: a run cannot hold it.
+UniqueFileHandle HeldForDeletion(const std::wstring& folder) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    UniqueFileHandle holder(CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    EXPECT_TRUE(holder.valid());
+    return holder;
+}
+
+TEST_F(PlantedFilesTest, AFolderThatCannotBeHeldIsNotUsedForAResult) {
+    const UniqueFileHandle holder = HeldForDeletion(m_dir / L"out");
+    const std::wstring reason = SystemText(ERROR_SHARING_VIOLATION);
+    {
+        SCOPED_TRACE("the exit file: the result stands, the log says why there is no file");
+        const SetupRun run = RunSetup(
+            m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"out\\exit.txt"});
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_FALSE(PathExists(m_dir / L"out\\exit.txt"));
+        EXPECT_TRUE(EndsWith(LogTail(m_defaultLog),
+                             kSuccessLine +
+                                 L"QZSETUP:BOOTSTRAP:ERR:32:Exit file out\\exit.txt could not be written.\n"
+                                 L"Error description: " +
+                                 reason + L".\r\n" + kClosingLine))
+            << ToUtf8(LogTail(m_defaultLog));
+        RemoveProduct(m_spec.productCode);
+    }
+    {
+        SCOPED_TRACE("the plan: a failure with message 152");
+        const SetupRun run = RunSetup(
+            m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_PLAN=out\\plan.json", L"/e", L"exit.txt"});
+        EXPECT_EQ(1u, run.exitCode);
+        EXPECT_FALSE(PathExists(m_dir / L"out\\plan.json"));
+        EXPECT_EQ(ExitFileBytes(32, 32,
+                                L"Failed to write the plan to " + (m_dir / L"out\\plan.json") +
+                                    L".\nError description: " + Trimmed(reason)),
+                  ReadFileBytes(m_dir / L"exit.txt"));
+        EXPECT_FALSE(IsProductRegistered(m_spec.productCode));
+    }
+}
+
+// The log files of the product's default name in TEMP with a random part.
+std::vector<std::wstring> RandomLogs(const std::wstring& defaultLog) {
+    std::vector<std::wstring> found;
+    const std::wstring stem = defaultLog.substr(0, defaultLog.size() - 4) + L"-";
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((stem + L"????????????????.log").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name.find_first_not_of(L"0123456789abcdef", name.size() - 20) == name.size() - 4)
+            found.push_back(TempFolder() + L"\\" + name);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return found;
+}
+
+TEST_F(PlantedFilesTest, NoUserCanTakeTheDefaultLogAway) {
+    {
+        SCOPED_TRACE("a folder at the default log's name");
+        ASSERT_TRUE(CreateDirectoryW(m_defaultLog.c_str(), nullptr));
+        const SetupRun run =
+            RunSetup(m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
+        RemoveDirectoryW(m_defaultLog.c_str());
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(IsProductRegistered(m_spec.productCode));
+        const std::wstring log = LogTail(FreshLog(1));
+        EXPECT_TRUE(EndsWith(log, kSuccessLine + kClosingLine)) << ToUtf8(log);
+        RemoveProduct(m_spec.productCode);
+    }
+    {
+        SCOPED_TRACE("the name held and every numbered name planted");
+        WriteFileBytes(m_defaultLog, "held");
+        const UniqueFileHandle other(CreateFileW(m_defaultLog.c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(other.valid());
+        std::vector<UniqueFileHandle> planted;
+        for (int n = 1; n <= 99; ++n) {
+            WriteFileBytes(FreshLog(n), "planted");
+            planted.emplace_back(CreateFileW(FreshLog(n).c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        }
+        // Attended: the user is told where the log is.
+        const SetupRun run = RunSetup(m_dir.path(), {L"/f", L"package.msi", L"QZ_SETUP_MODE=INSTALL"});
+        planted.clear();
+        for (int n = 4; n <= 99; ++n)
+            DeleteFileW(FreshLog(n).c_str());
+        const std::vector<std::wstring> logs = RandomLogs(m_defaultLog);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_TRUE(IsProductRegistered(m_spec.productCode));
+        ASSERT_EQ(1u, logs.size());
+        const std::wstring log = LogTail(logs[0]);
+        for (const auto& path : logs)
+            DeleteFileW(path.c_str());
+        ASSERT_EQ(1u, run.dialogs.size());
+        EXPECT_EQ(L"QZSETUP:BOOTSTRAP:INFO::Log file " + m_defaultLog +
+                      L" is held by another program and cannot be replaced. This run logs to " + logs[0] +
+                      L".\r\n",
+                  run.dialogs[0]);
+        EXPECT_TRUE(EndsWith(log, kSuccessLine + kClosingLine)) << ToUtf8(log);
+        EXPECT_EQ("held", ReadFileBytes(m_defaultLog));
+    }
 }
 
 TEST(DefaultLogName, AProductNameWithSeparatorsKeepsTheLogInTemp) {

@@ -16,6 +16,7 @@
 #include "support/platform_deviations.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
+#include "system/win_owners.h"
 
 using namespace qztest;
 
@@ -177,6 +178,24 @@ std::string ExitFileContent(int code, const std::wstring& text) {
     return bytes;
 }
 
+// The system's text without its line end, as the run puts it into a message.
+std::wstring Trimmed(std::wstring text) {
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
+        text.pop_back();
+    return text;
+}
+
+// A folder that this process holds open with leave to delete it, as another
+// program may: a run cannot hold it.
+UniqueFileHandle HeldForDeletion(const std::wstring& folder) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    UniqueFileHandle holder(CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    EXPECT_TRUE(holder.valid());
+    return holder;
+}
+
 TEST_F(SetupRunTest, ExceptionsEndTheRunWithTheirCodes) {
     // On a drive that does not exist the directory chain of the log cannot be
     // made: a WinException whose number becomes the result.
@@ -191,12 +210,13 @@ TEST_F(SetupRunTest, ExceptionsEndTheRunWithTheirCodes) {
             << Describe(Deviation::MissingDriveError);
         EXPECT_EQ(bytes, ExitFileContent(code, SystemText(static_cast<DWORD>(code))));
     }
-    // Where a directory stands the log file cannot be opened: a stream
-    // failure, result code 1 with message 112.
+    // A folder of the log's path that another program holds for deletion
+    // cannot be held, and is not used unheld: a stream failure, result code 1
+    // with message 112.
     {
-        CreateDirectoryW((dir / L"taken.log").c_str(), nullptr);
+        const UniqueFileHandle holder = HeldForDeletion(dir / L"held");
         DeleteFileW(ExitFile().c_str());
-        const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"taken.log",
+        const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"held\\x.log",
                                                    L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         EXPECT_EQ(run.exitCode, 1u);
         EXPECT_EQ(ExitFileBytes(), "1\r\n1\r\nFailed to open log file.");
@@ -204,21 +224,28 @@ TEST_F(SetupRunTest, ExceptionsEndTheRunWithTheirCodes) {
 }
 
 TEST_F(SetupRunTest, AttendedFailureShowsBufferedLinesBeforeTheExitFileIsWritten) {
-    // The log file is a directory: message 129 waits in the early-message
-    // buffer, the attended user sees it with the result line, and the exit
-    // file appears only once the dialog is closed.
+    // The log's folder cannot be held: messages 155 (with the system's
+    // reason) and 129 wait in the early-message buffer, the attended user
+    // sees them with the result line, and the exit file appears only once
+    // the dialog is closed.
     Package();
-    CreateDirectoryW((dir / L"taken.log").c_str(), nullptr);
+    const UniqueFileHandle holder = HeldForDeletion(dir / L"held");
     SetupOptions options;
     options.exitFileToWatch = ExitFile();
-    const SetupRun run = RunSetup(
-        dir.path(),
-        {L"/f", L"package.msi", L"/l", L"taken.log", L"QZ_SETUP_MODE=INSTALL", L"/e", L"exit.txt"}, options);
+    const SetupRun run =
+        RunSetup(dir.path(),
+                 {L"/f", L"package.msi", L"/l", L"held\\x.log", L"QZ_SETUP_MODE=INSTALL", L"/e", L"exit.txt"},
+                 options);
     EXPECT_EQ(run.exitCode, 1u);
     ASSERT_EQ(run.dialogs.size(), 1u);
-    EXPECT_EQ(run.dialogs[0], L"QZSETUP:BOOTSTRAP:ERR::Error occured at  Fnc : SetLogFile; Line : 55; .\r\n"
-                              L"Error description: Failed to open log file..\r\n"
-                              L"QZSETUP:BOOTSTRAP:ERR:1:Failed to open log file.\r\n");
+    EXPECT_EQ(run.dialogs[0],
+              L"QZSETUP:BOOTSTRAP:ERR:32:Log file held\\x.log could not be made.\r\n"
+              L"Error description: " +
+                  Trimmed(SystemText(ERROR_SHARING_VIOLATION)) +
+                  L"\r\n"
+                  L"QZSETUP:BOOTSTRAP:ERR::Error occured at  Fnc : SetLogFile; Line : 55; .\r\n"
+                  L"Error description: Failed to open log file..\r\n"
+                  L"QZSETUP:BOOTSTRAP:ERR:1:Failed to open log file.\r\n");
     EXPECT_FALSE(run.exitFileWhileDialog[0]);
     EXPECT_EQ(ExitFileBytes(), "1\r\n1\r\nFailed to open log file.");
 }
@@ -247,8 +274,11 @@ TEST_F(SetupRunTest, LogOpensInNewDirectoryWithBufferedLinesInOrder) {
         L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging initiated.\r\n"
         L"QZSETUP:BOOTSTRAP:INFO::Failed to load qz-setup.rsc resource file. Defaulting to "
         L"inner resource messages.\r\n";
-    const std::wstring end = L"QZSETUP:BOOTSTRAP:ERR:" + std::to_wstring(code) + L":" +
-                             SystemText(static_cast<DWORD>(code)) +
+    // The result names the package and the property it could not read.
+    const std::wstring end = L"QZSETUP:BOOTSTRAP:ERR:" + std::to_wstring(code) + L":Package " +
+                             (dir / L"package.msi") +
+                             L" has no ProductVersion property that could be read.\nError description: " +
+                             Trimmed(SystemText(static_cast<DWORD>(code))) +
                              L"\r\nQZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
     EXPECT_EQ(text.substr(0, start.size()), start) << ToUtf8(text);
     ASSERT_GE(text.size(), end.size());

@@ -99,23 +99,36 @@ TEST(LogLine, KindChoosesTheStreamAndStreamFormattingDoesNotApply) {
 
 TEST(SetLogFile, UnopenableFileRaisesMessage112AndLogsIntoTheEarlyBuffer) {
     qztest::TempDir dir;
-    const std::wstring directoryAsLog = dir / L"taken";
-    ASSERT_TRUE(CreateDirectoryW(directoryAsLog.c_str(), nullptr));
+    // A folder of the log's path that another program holds open for
+    // deletion: it cannot be held, and is not used unheld.
+    ASSERT_TRUE(CreateDirectoryW((dir / L"held").c_str(), nullptr));
+    const UniqueFileHandle holder(CreateFileW((dir / L"held").c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(holder.valid());
+    const std::wstring unopenable = dir / L"held\\run.log";
+    std::wstring reason = qztest::SystemText(ERROR_SHARING_VIOLATION);
+    while (!reason.empty() && (reason.back() == L'\r' || reason.back() == L'\n'))
+        reason.pop_back();
 
     std::wstringbuf early(std::ios_base::in | std::ios_base::out);
     LogStreamCapture capture(early);
     std::string message;
     ASSERT_TRUE(LoadResourceMessageA(IDS_LOG_OPEN_FAILED, message));
     try {
-        SetLogFile(directoryAsLog, early);
+        SetLogFile(unopenable, early);
         ADD_FAILURE() << "did not throw";
     } catch (const std::ios_base::failure& e) {
         EXPECT_EQ(message, e.what());
         EXPECT_EQ(std::make_error_code(std::io_errc::stream), e.code());
-        EXPECT_EQ(
-            L"QZSETUP:BOOTSTRAP:ERR::Error occured at  Fnc : SetLogFile; Line : 55; .\nError description: " +
-                std::wstring(_Mb2Uni(e.what()).get()) + L".\r\n",
-            early.str());
+        // The system's reason first, with its code, then the failure.
+        EXPECT_EQ(L"QZSETUP:BOOTSTRAP:ERR:32:Log file " + unopenable +
+                      L" could not be made.\nError description: " + reason +
+                      L"\r\n"
+                      L"QZSETUP:BOOTSTRAP:ERR::Error occured at  Fnc : SetLogFile; Line : 55; .\nError "
+                      L"description: " +
+                      std::wstring(_Mb2Uni(e.what()).get()) + L".\r\n",
+                  early.str());
     }
     EXPECT_FALSE(IsLogFileOpen());
 

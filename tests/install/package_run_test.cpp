@@ -371,7 +371,11 @@ TEST_F(SetupInstallTest, MissingProductVersionStopsBeforeTheInstaller) {
             resultAt = i;
     }
     EXPECT_LT(failureAt, resultAt);
-    EXPECT_EQ(resultAt, lines.size() - 3);
+    // The result names the package and the property (its text spans two lines).
+    EXPECT_EQ(resultAt, lines.size() - 2);
+    EXPECT_NE(lines[resultAt].find(L"Package " + package + L" has no ProductVersion property"),
+              std::wstring::npos)
+        << ToUtf8(lines[resultAt]);
     std::wstring log;
     for (const auto& line : lines)
         log += line + L"\r\n";

@@ -158,6 +158,10 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {167,
      L"Product %s version %s (%s) of package %s is not installed on this machine, but %s version %s (%s), of "
      L"the same upgrade code, is. This package does not remove it."},
+    {155, L"Log file %s could not be made.\nError description: %s"},
+    {156,
+     L"Log file %s is no longer the file this run made: the redistributable's installer runs without a log."},
+    {157, L"Package %s has no %s property that could be read.\nError description: %s"},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.

@@ -163,7 +163,16 @@ TEST_F(BadFilesTest, DatabasesWithoutTheirKeyEntries) {
         } else {
             EXPECT_EQ(outcome.run.exitCode, 1u);
             EXPECT_NE(code, 0);
-            EXPECT_EQ(outcome.exitFile, FailureExitFile(code));
+            // The installer's code, with the package and the property named.
+            std::wstring reason = SystemText(static_cast<DWORD>(code));
+            while (!reason.empty() && (reason.back() == L'\r' || reason.back() == L'\n'))
+                reason.pop_back();
+            EXPECT_EQ(
+                outcome.exitFile,
+                ExitFileText(code, code,
+                             L"Package " + package +
+                                 L" has no ProductName property that could be read.\nError description: " +
+                                 reason));
             EXPECT_FALSE(outcome.log.exists) << "refused while the package is located";
         }
         RemoveProduct(sample.productCode);

@@ -17,6 +17,7 @@
 #include "support/robustness.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
+#include "system/win_owners.h"
 #include "support/transform_writer.h"
 
 using namespace qztest;
@@ -124,11 +125,17 @@ TEST(FaultTest, LogPathsThatCannotBeWritten) {
         {"a log in a read-only directory", readOnly.path + L"run.log", true, true},
         {"a log in a new folder of a read-only directory", readOnly.path + L"new\\run.log", true, false},
         {"a log on a drive that does not exist", L"Q:\\no\\such\\run.log", false, false},
-        {"a log path naming an existing directory", dir / L"taken", false, true},
+        {"a log in a folder that another program holds for deletion", dir / L"held\\run.log", false, true},
         {"a log path of 32,000 characters",
          dir / (std::wstring(250, L'd') + L"\\" + std::wstring(31000, L'l')), false, true},
     };
-    CreateDirectoryW((dir / L"taken").c_str(), nullptr);
+    // Open with leave to delete it: the run cannot hold the folder, and does
+    // not use it unheld.
+    CreateDirectoryW((dir / L"held").c_str(), nullptr);
+    const UniqueFileHandle holder(CreateFileW((dir / L"held").c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(holder.valid());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.needsReadOnly && !readOnly.available) {
@@ -176,6 +183,39 @@ TEST(FaultTest, ExitFileInAReadOnlyFolder) {
                           kOpeningLine + BannerLine(dir / L"package.msi", sample.productName, sample.version),
                           ResultLogLine(25000, L"Error 25000. failed on purpose") + missing + kClosingLine),
               "");
+}
+
+TEST(FaultTest, ExitFileOnAFullDisk) {
+    // The exit file is whole or absent: a file that could not be written
+    // whole is removed again, and the result stays the installer's.
+    const PreparedPlace drive = FullDiskDrive();
+    if (!drive.available)
+        GTEST_SKIP() << "no small drive: " << ToUtf8(drive.why);
+    TempDir dir;
+    const PackageSpec sample = NewSpec(false);
+    const ProductGuard guard(sample);
+    BuildPackage(sample, dir / L"package.msi");
+    const std::wstring exitFile = drive.path + L"exit.txt";
+    // Full: one page left, then taken by a file of its own.
+    ASSERT_TRUE(FillDriveLeaving(drive, 1));
+    WriteFileBytes(drive.path + L"last-page", std::string(4096, 'f'));
+    const GuardedRun run = RunSetupGuarded(
+        dir.path(), {L"/f", L"package.msi", L"/l", L"run.log", L"QZ_SETUP_MODE=UNATTENDED", L"/e", exitFile});
+    ExpectCleanEnd(run);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(IsProductRegistered(sample.productCode));
+    if (PathExists(exitFile)) {
+        EXPECT_EQ(ReadFileBytes(exitFile), ExitFileText(0, 0, SystemText(0)));
+    } else {
+        // The bootstrapper's lines are UTF-16 after the installer's own.
+        const std::wstring said = L"Exit file " + exitFile + L" could not be written.";
+        const std::string saidBytes(reinterpret_cast<const char*>(said.data()),
+                                    said.size() * sizeof(wchar_t));
+        EXPECT_NE(ReadBootstrapLog(dir / L"run.log").bytes.find(saidBytes), std::string::npos);
+    }
+    DeleteFileW(exitFile.c_str());
+    DeleteFileW((drive.path + L"last-page").c_str());
+    DeleteFileW((drive.path + L"filler").c_str());
 }
 
 TEST(FaultTest, EnvironmentWithoutTempAndSystemFolders) {

@@ -114,7 +114,7 @@ TEST(OwnFiles, ANameThatCannotBeHadFails) {
         bool nameHeld;
     } cases[] = {
         {"held by another program", held, true},
-        {"a folder", dir / L"folder.log", false},
+        {"a folder", dir / L"folder.log", true},
         {"a folder that is not there", dir / L"missing\\x.log", false},
     };
     for (const auto& c : cases) {
@@ -238,22 +238,181 @@ TEST(OwnFiles, AFileOfTheRunsOwnIsClosedToOthers) {
     EXPECT_NE(std::wstring::npos, plainDacl.find(L";;;WD)")) << qztest::ToUtf8(plainDacl);
 }
 
+DWORD AttributesOf(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str());
+}
+
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+TEST(OwnFiles, ANamePlantedWithAttributesGoesTheFileKeepsThem) {
+    qztest::TempDir dir;
+    qztest::TempDir elsewhere; // another user's file, linked into the run's place
+    const std::wstring protectedFile = elsewhere / L"protected.txt";
+    qztest::WriteFileBytes(protectedFile, "protected");
+    ASSERT_TRUE(SetFileAttributesW(protectedFile.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    const struct {
+        const char* what;
+        const wchar_t* name;
+        DWORD attributes; // 0: a hard link to the protected file
+    } cases[] = {
+        {"read-only", L"read-only.txt", FILE_ATTRIBUTE_READONLY},
+        {"hidden and system", L"hidden.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {"read-only, hidden and system", L"all.txt", kKeptAttributes},
+        {"a read-only hard link", L"linked.txt", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring path = dir / c.name;
+        if (c.attributes == 0) {
+            ASSERT_TRUE(CreateHardLinkW(path.c_str(), protectedFile.c_str(), nullptr));
+        } else {
+            qztest::WriteFileBytes(path, "planted: 0");
+            ASSERT_TRUE(SetFileAttributesW(path.c_str(), c.attributes));
+        }
+        {
+            SCOPED_TRACE("made anew");
+            DWORD error = 1;
+            bool nameHeld = true;
+            const UniqueFileHandle file = CreateOwnFile(path.c_str(), GENERIC_WRITE, 0, error, nameHeld);
+            ASSERT_TRUE(file.valid()) << error;
+            EXPECT_EQ(1u, LinksOf(path));
+            EXPECT_EQ(0u, AttributesOf(path) & kKeptAttributes);
+        }
+        {
+            SCOPED_TRACE("removed early");
+            if (c.attributes == 0) {
+                ASSERT_TRUE(DeleteFileW(path.c_str()));
+                ASSERT_TRUE(CreateHardLinkW(path.c_str(), protectedFile.c_str(), nullptr));
+            } else {
+                ASSERT_TRUE(DeleteFileW(path.c_str()));
+                qztest::WriteFileBytes(path, "planted: 0");
+                ASSERT_TRUE(SetFileAttributesW(path.c_str(), c.attributes));
+            }
+            EXPECT_EQ(0u, RemoveOwnName(path.c_str()));
+            EXPECT_FALSE(qztest::PathExists(path));
+        }
+    }
+    // The other user's file lost a name, never its content or its attributes.
+    EXPECT_EQ("protected", qztest::ReadFileBytes(protectedFile));
+    EXPECT_EQ(1u, LinksOf(protectedFile));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+              AttributesOf(protectedFile) & kKeptAttributes);
+    SetFileAttributesW(protectedFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // A folder is no result to remove; nothing is nothing to remove.
+    ASSERT_TRUE(CreateDirectoryW((dir / L"folder").c_str(), nullptr));
+    EXPECT_EQ(0u, RemoveOwnName((dir / L"folder").c_str()));
+    EXPECT_TRUE(qztest::PathExists(dir / L"folder"));
+    EXPECT_EQ(0u, RemoveOwnName((dir / L"missing\\x.txt").c_str()));
+    EXPECT_FALSE(qztest::PathExists(dir / L"missing")) << "no folder made";
+}
+
+TEST(OwnFiles, AFileThatCouldNotBeWrittenWholeIsDiscarded) {
+    qztest::TempDir dir;
+    const std::wstring path = dir / L"result.txt";
+    {
+        DWORD error = 0;
+        bool nameHeld = false;
+        const UniqueFileHandle file = CreateOwnFileOnHeldPath(path.c_str(), MissingFolders::Leave,
+                                                              GENERIC_WRITE | DELETE, 0, error, nameHeld);
+        ASSERT_TRUE(file.valid()) << error;
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), "half", 4, &written, nullptr));
+        EXPECT_TRUE(DiscardOwnFile(file.get()));
+    }
+    EXPECT_FALSE(qztest::PathExists(path));
+}
+
 TEST(OwnFiles, TheFoldersOfThePathAreMadeAndHeld) {
     qztest::TempDir dir;
     qztest::WriteFileBytes(dir / L"file", "x");
     {
-        std::vector<UniqueFileHandle> held;
-        ASSERT_TRUE(CreateOwnFolders(dir / L"a\\b\\c\\", held));
+        HeldFolders held;
+        ASSERT_EQ(0u, HoldFolders((dir / L"a\\b\\c\\x.log").c_str(), MissingFolders::Create, held));
+        EXPECT_TRUE(held.complete());
         EXPECT_TRUE(qztest::PathExists(dir / L"a\\b\\c"));
         // Each folder of the path, the new ones included, cannot be renamed meanwhile.
         EXPECT_FALSE(MoveFileW((dir / L"a\\b").c_str(), (dir / L"a\\moved").c_str()));
         EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+        EXPECT_FALSE(MoveFileW((dir / L"a").c_str(), (dir / L"moved").c_str()));
     }
     EXPECT_TRUE(MoveFileW((dir / L"a\\b").c_str(), (dir / L"a\\moved").c_str())) << "released";
 
-    // A file on the way is left for the system to refuse, as before.
-    std::vector<UniqueFileHandle> held;
-    EXPECT_THROW(CreateOwnFolders(dir / L"file\\below\\", held), WinException);
+    // A relative name holds the current directory's folders too.
+    {
+        wchar_t before[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, before);
+        ASSERT_TRUE(SetCurrentDirectoryW((dir / L"a\\moved").c_str()));
+        HeldFolders held;
+        const DWORD error = HoldFolders(L"c\\x.log", MissingFolders::Leave, held);
+        SetCurrentDirectoryW(before);
+        ASSERT_EQ(0u, error);
+        EXPECT_FALSE(MoveFileW((dir / L"a").c_str(), (dir / L"moved").c_str()));
+    }
+
+    // Another program holds a folder open with leave to delete it: the hold
+    // is refused, not given up.
+    const UniqueFileHandle other(CreateFileW((dir / L"a\\moved").c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(other.valid());
+    const struct {
+        const char* what;
+        std::wstring path;
+        MissingFolders missing;
+        DWORD error;
+        bool complete;
+    } cases[] = {
+        {"a folder held for deletion", dir / L"a\\moved\\c\\x.log", MissingFolders::Create,
+         ERROR_SHARING_VIOLATION, false},
+        {"a file on the way", dir / L"file\\below\\x.log", MissingFolders::Create, ERROR_PATH_NOT_FOUND,
+         false},
+        {"missing folders left missing", dir / L"new\\deeper\\x.log", MissingFolders::Leave, 0, false},
+        {"no folder but the root", L"C:\\x.log", MissingFolders::Leave, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HeldFolders held;
+        EXPECT_EQ(c.error, HoldFolders(c.path.c_str(), c.missing, held));
+        EXPECT_EQ(c.complete, held.complete());
+        EXPECT_EQ(c.error != 0 && c.error != ERROR_PATH_NOT_FOUND, IsFolderRefusal(c.error));
+    }
+    EXPECT_FALSE(qztest::PathExists(dir / L"new"));
+    EXPECT_FALSE(qztest::PathExists(dir / L"a\\moved\\c\\x.log"));
+
+    // The one way the results are made: refused with the hold's reason.
+    DWORD error = 0;
+    bool nameHeld = false;
+    EXPECT_FALSE(CreateOwnFileOnHeldPath((dir / L"a\\moved\\x.txt").c_str(), MissingFolders::Leave,
+                                         GENERIC_WRITE, 0, error, nameHeld)
+                     .valid());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), error);
+    EXPECT_FALSE(qztest::PathExists(dir / L"a\\moved\\x.txt"));
+}
+
+TEST(OwnFiles, WhatTheRunWouldFindAtAName) {
+    qztest::TempDir dir;
+    qztest::WriteFileBytes(dir / L"file.log", "x");
+    qztest::WriteFileBytes(dir / L"held.log", "x");
+    ASSERT_TRUE(CreateDirectoryW((dir / L"folder.log").c_str(), nullptr));
+    const UniqueFileHandle other(CreateFileW((dir / L"held.log").c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(other.valid());
+    const struct {
+        const wchar_t* name;
+        NameState state;
+    } cases[] = {
+        {L"none.log", NameState::Free},
+        {L"file.log", NameState::Removable},
+        {L"held.log", NameState::Held},
+        {L"folder.log", NameState::Held},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qztest::ToUtf8(c.name));
+        EXPECT_EQ(c.state, LookAtName((dir / c.name).c_str()));
+    }
+    EXPECT_TRUE(qztest::PathExists(dir / L"file.log")) << "looked at, not removed";
 }
 
 } // namespace
