@@ -201,10 +201,7 @@ TEST_F(DeploymentExitCodes, EachEndingGivesItsCode) {
         {"an exception: the log's folder is held by another program",
          [this, &holders](const TempDir& dir) {
              Package()(dir);
-             CreateDirectoryW((dir / L"held").c_str(), nullptr);
-             holders.emplace_back(CreateFileW((dir / L"held").c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+             holders.push_back(HeldForDeletion(dir / L"held"));
          },
          with({L"/f", L"package.msi", L"/l", L"held\\run.log"}), 1, 1603, "1\r\n1\r\n"},
         {"the installer stays busy", Package(), with({L"/f", L"package.msi", L"QZ_SETUP_BUSY_WAIT=1"}), 1,

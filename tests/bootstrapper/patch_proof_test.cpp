@@ -35,21 +35,6 @@ template <class... Args> std::string Message(WORD id, const Args&... args) {
     return ToUtf8(text);
 }
 
-// The patch codes the installer lists as applied to a product.
-std::vector<std::wstring> AppliedPatches(const std::wstring& productCode) {
-    std::vector<std::wstring> patches;
-    for (DWORD index = 0;; ++index) {
-        wchar_t patch[39];
-        wchar_t target[39];
-        MSIINSTALLCONTEXT context;
-        if (MsiEnumPatchesExW(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_ALL, MSIPATCHSTATE_APPLIED,
-                              index, patch, target, &context, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        patches.push_back(patch);
-    }
-    return patches;
-}
-
 // The exit file's second line: the result code.
 std::string ExitFileCode(const std::wstring& path) {
     const std::string bytes = ReadFileBytes(path);

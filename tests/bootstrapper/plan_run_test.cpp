@@ -367,10 +367,7 @@ TEST_F(PlanRun, AnEarlyEndIsPlannedWithItsMessageAndExitCodes) {
          1603},
     };
     // Open with leave to delete it: no run can hold the folder.
-    CreateDirectoryW((m_dir / L"held").c_str(), nullptr);
-    const UniqueFileHandle holder(CreateFileW((m_dir / L"held").c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueFileHandle holder = HeldForDeletion(m_dir / L"held");
     ASSERT_TRUE(holder.valid());
     for (const auto& c : cases) {
         for (const bool installerCodes : {false, true}) {

@@ -257,19 +257,9 @@ TEST_F(PlantedFilesTest, APlantedResultWithAnyAttributesNeverReadsAsTheRunsOwn) 
     }
 }
 
-// A folder that this process holds open with leave to delete it, as another
-// program may: a run cannot hold it.
-UniqueFileHandle HeldForDeletion(const std::wstring& folder) {
-    CreateDirectoryW(folder.c_str(), nullptr);
-    UniqueFileHandle holder(CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    EXPECT_TRUE(holder.valid());
-    return holder;
-}
-
 TEST_F(PlantedFilesTest, AFolderThatCannotBeHeldIsNotUsedForAResult) {
     const UniqueFileHandle holder = HeldForDeletion(m_dir / L"out");
+    ASSERT_TRUE(holder.valid());
     const std::wstring reason = SystemText(ERROR_SHARING_VIOLATION);
     {
         SCOPED_TRACE("the exit file: the result stands, the log says why there is no file");

@@ -185,17 +185,6 @@ std::wstring Trimmed(std::wstring text) {
     return text;
 }
 
-// A folder that this process holds open with leave to delete it, as another
-// program may: a run cannot hold it.
-UniqueFileHandle HeldForDeletion(const std::wstring& folder) {
-    CreateDirectoryW(folder.c_str(), nullptr);
-    UniqueFileHandle holder(CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    EXPECT_TRUE(holder.valid());
-    return holder;
-}
-
 TEST_F(SetupRunTest, ExceptionsEndTheRunWithTheirCodes) {
     // On a drive that does not exist the directory chain of the log cannot be
     // made: a WinException whose number becomes the result.
@@ -215,6 +204,7 @@ TEST_F(SetupRunTest, ExceptionsEndTheRunWithTheirCodes) {
     // with message 112.
     {
         const UniqueFileHandle holder = HeldForDeletion(dir / L"held");
+        ASSERT_TRUE(holder.valid());
         DeleteFileW(ExitFile().c_str());
         const SetupRun run = RunSetup(dir.path(), {L"/f", L"package.msi", L"/l", L"held\\x.log",
                                                    L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
@@ -230,6 +220,7 @@ TEST_F(SetupRunTest, AttendedFailureShowsBufferedLinesBeforeTheExitFileIsWritten
     // the dialog is closed.
     Package();
     const UniqueFileHandle holder = HeldForDeletion(dir / L"held");
+    ASSERT_TRUE(holder.valid());
     SetupOptions options;
     options.exitFileToWatch = ExitFile();
     const SetupRun run =

@@ -101,10 +101,7 @@ TEST(SetLogFile, UnopenableFileRaisesMessage112AndLogsIntoTheEarlyBuffer) {
     qztest::TempDir dir;
     // A folder of the log's path that another program holds open for
     // deletion: it cannot be held, and is not used unheld.
-    ASSERT_TRUE(CreateDirectoryW((dir / L"held").c_str(), nullptr));
-    const UniqueFileHandle holder(CreateFileW((dir / L"held").c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueFileHandle holder = qztest::HeldForDeletion(dir / L"held");
     ASSERT_TRUE(holder.valid());
     const std::wstring unopenable = dir / L"held\\run.log";
     std::wstring reason = qztest::SystemText(ERROR_SHARING_VIOLATION);

@@ -131,10 +131,7 @@ TEST(FaultTest, LogPathsThatCannotBeWritten) {
     };
     // Open with leave to delete it: the run cannot hold the folder, and does
     // not use it unheld.
-    CreateDirectoryW((dir / L"held").c_str(), nullptr);
-    const UniqueFileHandle holder(CreateFileW((dir / L"held").c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueFileHandle holder = HeldForDeletion(dir / L"held");
     ASSERT_TRUE(holder.valid());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -41,19 +41,6 @@ private:
     MSIHANDLE m_handle = 0;
 };
 
-// A scratch file that is deleted when its owner goes.
-class ScratchFile {
-public:
-    explicit ScratchFile(std::wstring path) : m_path(std::move(path)) {}
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-    ~ScratchFile() { DeleteFileW(m_path.c_str()); }
-    const std::wstring& path() const { return m_path; }
-
-private:
-    std::wstring m_path;
-};
-
 // Quiet installer user interface for clean-up: no internal UI (the previous level
 // comes back afterwards) and no external handler, whose context may already be
 // gone when a test cleans up. The external handler is not restored: the installer

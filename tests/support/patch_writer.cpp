@@ -48,19 +48,6 @@ const UINT_PTR kOpenPatchFileFlags[] = {32 / sizeof(wchar_t), 32};
 // low word of the transform's Character Count).
 const unsigned kValidateLanguageAndProduct = 0x0007;
 
-// Clean-up of a file this writer made for a while.
-class ScratchFile {
-public:
-    explicit ScratchFile(std::wstring path) : m_path(std::move(path)) {}
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-    ~ScratchFile() { DeleteFileW(m_path.c_str()); }
-    const std::wstring& path() const { return m_path; }
-
-private:
-    std::wstring m_path;
-};
-
 void Check(UINT result, const std::string& what) {
     if (result != ERROR_SUCCESS)
         throw std::runtime_error("patch writer: " + what + " failed with " + std::to_string(result));
@@ -369,6 +356,21 @@ PatchResult WritePatch(const std::wstring& target, const std::wstring& upgraded,
         complete = true;
     }
     return result;
+}
+
+// The patch codes the installer lists as applied to a product.
+std::vector<std::wstring> AppliedPatches(const std::wstring& productCode) {
+    std::vector<std::wstring> patches;
+    for (DWORD index = 0;; ++index) {
+        wchar_t patch[39];
+        wchar_t target[39];
+        MSIINSTALLCONTEXT context;
+        if (MsiEnumPatchesExW(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_ALL, MSIPATCHSTATE_APPLIED,
+                              index, patch, target, &context, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        patches.push_back(patch);
+    }
+    return patches;
 }
 
 } // namespace qztest

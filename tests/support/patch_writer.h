@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace qztest {
 
@@ -20,5 +21,9 @@ struct PatchResult {
 // patch made here cannot carry (a row taken out, another product).
 PatchResult WritePatch(const std::wstring& target, const std::wstring& upgraded, const std::wstring& path,
                        const std::wstring& patchCode = std::wstring());
+
+// The patch codes the installer lists as applied to a product, in every
+// context.
+std::vector<std::wstring> AppliedPatches(const std::wstring& productCode);
 
 } // namespace qztest

@@ -33,21 +33,6 @@ std::wstring SummaryText(MSIHANDLE summary, UINT id) {
     return std::wstring(buffer, size);
 }
 
-// The patch codes the installer lists for an installed product.
-std::vector<std::wstring> AppliedPatches(const std::wstring& productCode) {
-    std::vector<std::wstring> patches;
-    for (DWORD index = 0;; ++index) {
-        wchar_t patch[39];
-        wchar_t target[39];
-        MSIINSTALLCONTEXT context;
-        if (MsiEnumPatchesExW(productCode.c_str(), nullptr, MSIINSTALLCONTEXT_ALL, MSIPATCHSTATE_APPLIED,
-                              index, patch, target, &context, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        patches.push_back(patch);
-    }
-    return patches;
-}
-
 UINT ApplicableStatus(const std::wstring& package, const std::wstring& patch) {
     MSIPATCHSEQUENCEINFOW info{};
     info.szPatchData = patch.c_str();

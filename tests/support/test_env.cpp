@@ -42,6 +42,13 @@ TempDir::~TempDir() {
     RemoveTree(m_path);
 }
 
+UniqueFileHandle HeldForDeletion(const std::wstring& folder) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return UniqueFileHandle(CreateFileW(folder.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
 void RemoveTree(const std::wstring& path) {
     std::wstring dir = path;
     if (!dir.empty() && dir.back() != L'\\')

@@ -5,11 +5,25 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "system/win_owners.h"
 
 namespace qztest {
+
+// A file made for a while, deleted when its owner goes.
+class ScratchFile {
+public:
+    explicit ScratchFile(std::wstring path) : m_path(std::move(path)) {}
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    ~ScratchFile() { DeleteFileW(m_path.c_str()); }
+    const std::wstring& path() const { return m_path; }
+
+private:
+    std::wstring m_path;
+};
 
 // A fresh directory under %TEMP%, removed with its contents when destroyed.
 class TempDir {
@@ -25,6 +39,10 @@ public:
 private:
     std::wstring m_path;
 };
+
+// Makes `folder` if it is missing and opens it with leave to delete it, as
+// another program may: no run can then hold the folder. Invalid on failure.
+UniqueFileHandle HeldForDeletion(const std::wstring& folder);
 
 // Removes a directory tree (best effort).
 void RemoveTree(const std::wstring& path);
