@@ -45,13 +45,6 @@ std::wstring ValueOf(const VariableMap& variables, const wchar_t* name) {
     return found != variables.end() ? found->second : std::wstring();
 }
 
-bool IsControlVariable(const std::wstring& name) {
-    for (const wchar_t* control : g_controlVariableNames)
-        if (name == control)
-            return true;
-    return false;
-}
-
 std::wstring ProgramPath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {

@@ -70,13 +70,6 @@ std::wstring Piece(const std::wstring& name, const std::wstring& value, const Hi
     return L" " + name + L"=" + QuotePropertyValue(hidden ? hidden->Shown(name, value) : value);
 }
 
-bool IsControlVariable(const std::wstring& name) {
-    for (const wchar_t* control : g_controlVariableNames)
-        if (name == control)
-            return true;
-    return false;
-}
-
 // A path in double quotes, as msiexec reads its arguments.
 std::wstring Quoted(const std::wstring& path) {
     return L"\"" + path + L"\"";

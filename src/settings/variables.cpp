@@ -60,6 +60,13 @@ const wchar_t* const g_setupModeNames[4] = {L"INSTALL", L"UNINSTALL", L"UNATTEND
 
 const VariableMap* g_variables = nullptr;
 
+bool IsControlVariable(const std::wstring& name) {
+    for (const wchar_t* control : g_controlVariableNames)
+        if (name == control)
+            return true;
+    return false;
+}
+
 const wchar_t* DefaultSetupModeName(const VariableMap& variables) {
     return variables.count(QZ_SETUP_EXIT_FILE) || variables.count(QZ_SETUP_RESPONSE_FILE)
                ? g_setupModeNames[UNATTENDED]

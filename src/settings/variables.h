@@ -39,6 +39,9 @@ extern const wchar_t* const QZ_SETUP_PATCHES;
 
 // The 17 control variables, in their fixed order; left out of the installer's properties.
 extern const wchar_t* const g_controlVariableNames[17];
+// Whether `name` is one of them (compared exactly: any other spelling is an
+// installer property).
+bool IsControlVariable(const std::wstring& name);
 // Expanded once the settings are gathered, before they are checked: the
 // first 11 of them, the plan file, the transform and its folder, and the
 // patches (so that what the checks see is what the installer gets).

@@ -119,14 +119,6 @@ TEST(MergeVariables, EarlierSourcesWin) {
     EXPECT_EQ(expected, run);
 }
 
-bool IsControlVariable(const std::wstring& name) {
-    for (const wchar_t* control : g_controlVariableNames) {
-        if (name == control)
-            return true;
-    }
-    return false;
-}
-
 TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
     const wchar_t* const order[] = {QZ_SETUP_LOG_FILE,
                                     QZ_SETUP_EXIT_FILE,
