@@ -141,14 +141,6 @@ std::wstring MsiexecCommandLine(const std::wstring& package, const std::wstring&
     return command;
 }
 
-SetupMode SetupModeOf(const VariableMap& variables) {
-    const std::wstring value = ValueOf(variables, QZ_SETUP_MODE);
-    for (int mode = 0; mode < 4; ++mode)
-        if (!value.empty() && value == g_setupModeNames[mode])
-            return static_cast<SetupMode>(mode);
-    return INSTALL;
-}
-
 InstallOperation OperationFor(SetupMode mode, bool productRegistered) {
     if (mode == UNINSTALL || mode == UNATTENDED_UNINSTALL)
         return InstallOperation::Remove;

@@ -67,6 +67,24 @@ bool IsControlVariable(const std::wstring& name) {
     return false;
 }
 
+bool ParseSetupMode(const std::wstring& value, SetupMode& mode) {
+    for (int named = 0; named < 4; ++named) {
+        if (value == g_setupModeNames[named]) {
+            mode = static_cast<SetupMode>(named);
+            return true;
+        }
+    }
+    return false;
+}
+
+SetupMode SetupModeOf(const VariableMap& variables) {
+    SetupMode mode = INSTALL;
+    const auto found = variables.find(QZ_SETUP_MODE);
+    if (found != variables.end())
+        ParseSetupMode(found->second, mode);
+    return mode;
+}
+
 const wchar_t* DefaultSetupModeName(const VariableMap& variables) {
     return variables.count(QZ_SETUP_EXIT_FILE) || variables.count(QZ_SETUP_RESPONSE_FILE)
                ? g_setupModeNames[UNATTENDED]
@@ -141,12 +159,5 @@ bool IsSettingTrue(const std::wstring& name) {
 }
 
 SetupMode GetSetupMode() {
-    std::wstring value;
-    if (GetVariable(QZ_SETUP_MODE, value)) {
-        for (int mode = 0; mode < 4; ++mode) {
-            if (value == g_setupModeNames[mode])
-                return static_cast<SetupMode>(mode);
-        }
-    }
-    return INSTALL;
+    return g_variables ? SetupModeOf(*g_variables) : INSTALL;
 }

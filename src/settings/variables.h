@@ -55,6 +55,13 @@ extern const wchar_t* const EXIT_CODE_INSTALLER;
 // The mode values, by SetupMode number.
 extern const wchar_t* const g_setupModeNames[4];
 
+// The mode `value` names, compared exactly as stored. False for any other
+// text, `mode` then unchanged.
+bool ParseSetupMode(const std::wstring& value, SetupMode& mode);
+// The setup mode of the settings: QZ_SETUP_MODE as one of the four modes
+// (set and exactly so), INSTALL otherwise.
+SetupMode SetupModeOf(const VariableMap& variables);
+
 // The mode a run takes when none is given: "UNATTENDED" when an exit file or
 // a response file is named, "INSTALL" otherwise.
 const wchar_t* DefaultSetupModeName(const VariableMap& variables);

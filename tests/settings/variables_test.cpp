@@ -78,16 +78,19 @@ TEST_F(PublishedVariables, IsVariableTrue) {
     }
 }
 
+// The published reader, the reader of a map and the check of a value read
+// the mode by one rule.
 TEST_F(PublishedVariables, GetSetupModeComparesExactly) {
     const struct {
         const wchar_t* value; // null: not present
         SetupMode mode;
+        bool named; // the value names a mode
     } cases[] = {
-        {L"INSTALL", INSTALL},       {L"UNINSTALL", UNINSTALL},
-        {L"UNATTENDED", UNATTENDED}, {L"UNATTENDED_UNINSTALL", UNATTENDED_UNINSTALL},
-        {L"unattended", INSTALL},    {L"UNATTENDED ", INSTALL},
-        {L"Uninstall", INSTALL},     {L"", INSTALL},
-        {nullptr, INSTALL},
+        {L"INSTALL", INSTALL, true},       {L"UNINSTALL", UNINSTALL, true},
+        {L"UNATTENDED", UNATTENDED, true}, {L"UNATTENDED_UNINSTALL", UNATTENDED_UNINSTALL, true},
+        {L"unattended", INSTALL, false},   {L"UNATTENDED ", INSTALL, false},
+        {L"Uninstall", INSTALL, false},    {L"", INSTALL, false},
+        {nullptr, INSTALL, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value ? qztest::ToUtf8(c.value) : "(absent)");
@@ -96,6 +99,10 @@ TEST_F(PublishedVariables, GetSetupModeComparesExactly) {
             map[L"QZ_SETUP_MODE"] = c.value;
         Publish(map);
         EXPECT_EQ(c.mode, GetSetupMode());
+        EXPECT_EQ(c.mode, SetupModeOf(map));
+        SetupMode parsed = UNATTENDED_UNINSTALL;
+        EXPECT_EQ(c.named, ParseSetupMode(c.value ? c.value : L"", parsed));
+        EXPECT_EQ(c.named ? c.mode : UNATTENDED_UNINSTALL, parsed);
     }
 }
 
