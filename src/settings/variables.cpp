@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "system/path_helpers.h"
 
 const wchar_t* const QZ_SETUP_LOG_FILE = L"QZ_SETUP_LOG_FILE";
@@ -135,13 +137,18 @@ void MergeVariables(VariableMap& target, const VariableMap& source) {
         target.insert(entry); // an existing name keeps its value
 }
 
+std::wstring VariableValue(const VariableMap& variables, std::wstring_view name) {
+    const auto found = variables.find(name);
+    return found != variables.end() ? found->second : std::wstring();
+}
+
 bool GetVariable(const std::wstring& name, std::wstring& value) {
     if (!g_variables)
         return false;
-    const auto found = g_variables->find(name);
-    if (found == g_variables->end() || found->second.empty())
+    std::wstring found = VariableValue(*g_variables, name);
+    if (found.empty())
         return false;
-    value = found->second;
+    value = std::move(found);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 // Names compare by 16-bit code unit, case-sensitively. A name given as a
 // plain text is looked up without making a string of it (nothing to allocate,
@@ -81,6 +82,9 @@ std::wstring GetControlFilePath();
 
 // Adds each entry of `source` whose name `target` lacks.
 void MergeVariables(VariableMap& target, const VariableMap& source);
+
+// The value of `name` in `variables`; empty when it is absent.
+std::wstring VariableValue(const VariableMap& variables, std::wstring_view name);
 
 // Readers through g_variables: true when the name is present with a non-empty value.
 bool GetVariable(const std::wstring& name, std::wstring& value);

@@ -50,6 +50,24 @@ TEST_F(PublishedVariables, GetVariableReportsOnlySetValues) {
     }
 }
 
+// The reader of a map: exact names, and a NUL inside a name is part of it.
+TEST(VariableValue, ExactNameOrEmpty) {
+    const VariableMap map{{L"SET", L"value"}, {L"EMPTY", L""}, {std::wstring(L"A\0B", 3), L"nul"}};
+    const struct {
+        std::wstring name;
+        const wchar_t* value;
+    } cases[] = {
+        {L"SET", L"value"},
+        {L"set", L""},
+        {L"EMPTY", L""},
+        {L"MISSING", L""},
+        {std::wstring(L"A\0B", 3), L"nul"},
+        {L"A", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.value, VariableValue(map, c.name)) << qztest::ToUtf8(c.name);
+}
+
 TEST(GetVariable, NothingBeforePublication) {
     ASSERT_EQ(nullptr, g_variables);
     std::wstring value = L"before";
