@@ -10,6 +10,7 @@
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "settings/value_expansion.h"
+#include "system/msi_api.h"
 #include "system/own_files.h"
 #include "system/window_station.h"
 #include "system/win_owners.h"
@@ -40,9 +41,7 @@ void CentreOnDesktop(HWND dialog) {
 } // namespace
 
 int NormalisedResult(int code) {
-    return (code == 0 || code == ERROR_SUCCESS_REBOOT_INITIATED || code == ERROR_SUCCESS_REBOOT_REQUIRED)
-               ? 0
-               : code;
+    return QZ::MSInstaller::IsSuccessResult(static_cast<unsigned>(code)) ? 0 : code;
 }
 
 int NormalisedResult(const RunResult& result) {

@@ -40,18 +40,6 @@ Json TextOrNull(const std::wstring& text) {
     return text.empty() ? Json() : Json(Utf8(text));
 }
 
-std::wstring ValueOf(const VariableMap& variables, const wchar_t* name) {
-    const auto found = variables.find(name);
-    return found != variables.end() ? found->second : std::wstring();
-}
-
-bool IsControlVariable(const std::wstring& name) {
-    for (const wchar_t* control : g_controlVariableNames)
-        if (name == control)
-            return true;
-    return false;
-}
-
 std::wstring ProgramPath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
@@ -162,7 +150,7 @@ Json Settings(const VariableMap& variables, const SettingOrigins& origins, const
 std::string BasisName(LanguageOffer::Basis basis, const VariableMap& variables) {
     switch (basis) {
     case LanguageOffer::Basis::NotInstallMode:
-        return "the mode is " + Utf8(ValueOf(variables, QZ_SETUP_MODE)) + ", not INSTALL";
+        return "the mode is " + Utf8(VariableValue(variables, QZ_SETUP_MODE)) + ", not INSTALL";
     case LanguageOffer::Basis::ProductRegistered:
         return "the product is installed: it keeps its language";
     case LanguageOffer::Basis::NamedBySetting:
@@ -186,7 +174,7 @@ Json Language(const VariableMap& variables, const PlanRecord& record) {
     language["userLanguage"] = offer.userLanguage;
     if (offer.scanned) {
         language["productLanguage"] = offer.productLanguage;
-        language["transformFolder"] = Utf8(ValueOf(variables, QZ_SETUP_LANG_TRANSFORM_DIR));
+        language["transformFolder"] = Utf8(VariableValue(variables, QZ_SETUP_LANG_TRANSFORM_DIR));
         Json transforms = Json::array();
         for (const auto& item : offer.transforms) {
             Json transform{{"file", Utf8(item.text)}, {"language", item.langId}};
@@ -248,8 +236,8 @@ Json Packages(const VariableMap& variables, const PlanRecord& record) {
     const bool byFile = file && file->givenBy != SettingOrigin::Derived;
     packages["by"] = byFile ? "file" : "name";
     if (!byFile) {
-        packages["name"] = Utf8(ValueOf(variables, QZ_SETUP_PACKAGE_NAME));
-        packages["folder"] = Utf8(ValueOf(variables, QZ_SETUP_PACKAGE_DIR));
+        packages["name"] = Utf8(VariableValue(variables, QZ_SETUP_PACKAGE_NAME));
+        packages["folder"] = Utf8(VariableValue(variables, QZ_SETUP_PACKAGE_DIR));
     }
     if (!byFile) {
         Json candidates = Json::array();
@@ -464,7 +452,7 @@ Json End(const RunResult& result, const PlanRecord& record) {
 } // namespace
 
 std::wstring PlanFilePath(const VariableMap& variables) {
-    std::wstring path = ValueOf(variables, QZ_SETUP_PLAN);
+    std::wstring path = VariableValue(variables, QZ_SETUP_PLAN);
     try {
         path = ExpandEnvironmentVars(path);
     } catch (const WinException&) {
@@ -530,7 +518,7 @@ bool WritePlanFile(const std::wstring& path, const std::string& json, DWORD& err
 
 void ReportPlan(RunResult& result) {
     PlanRecord& record = *result.plan;
-    std::wstring path = ValueOf(result.variables, QZ_SETUP_PLAN);
+    std::wstring path = VariableValue(result.variables, QZ_SETUP_PLAN);
     DWORD error = ERROR_SUCCESS;
     try {
         path = PlanFilePath(result.variables);

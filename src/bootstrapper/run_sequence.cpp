@@ -27,6 +27,7 @@
 #include "settings/setting_origins.h"
 #include "settings/value_expansion.h"
 #include "settings/variable_file.h"
+#include "system/msi_api.h"
 #include "system/own_files.h"
 
 namespace {
@@ -430,14 +431,11 @@ void HandleRunException(RunResult& result) noexcept {
 }
 
 int FinalExitCode(int resultCode) {
-    return (resultCode == 0 || resultCode == ERROR_SUCCESS_REBOOT_INITIATED ||
-            resultCode == ERROR_SUCCESS_REBOOT_REQUIRED)
-               ? 0
-               : 1;
+    return QZ::MSInstaller::IsSuccessResult(static_cast<unsigned>(resultCode)) ? 0 : 1;
 }
 
 bool IsInstallerFailure(unsigned installerResult) {
-    return FinalExitCode(static_cast<int>(installerResult)) != 0;
+    return !QZ::MSInstaller::IsSuccessResult(installerResult);
 }
 
 bool WantsInstallerExitCodes(const VariableMap& variables) {

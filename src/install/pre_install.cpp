@@ -49,9 +49,7 @@ RedistributableOutcome InstallRedistributable(const HeldFile& redistributable, I
 }
 
 unsigned ResultWithRedistributable(unsigned packageResult, const RedistributableOutcome& redistributable) {
-    const bool needsRestart =
-        redistributable.ran && (redistributable.result == ERROR_SUCCESS_REBOOT_REQUIRED ||
-                                redistributable.result == ERROR_SUCCESS_REBOOT_INITIATED);
+    const bool needsRestart = redistributable.ran && QZ::MSInstaller::IsRestartResult(redistributable.result);
     return packageResult == ERROR_SUCCESS && needsRestart ? ERROR_SUCCESS_REBOOT_REQUIRED : packageResult;
 }
 
@@ -65,8 +63,7 @@ int CoreBootstrapper_PreInstall(const RedistributablePlan& plan, InstallerBusyWa
     if (redistributable.held())
         installed = InstallRedistributable(redistributable, busyWait);
     const UINT result = installed.result;
-    if (installed.ran && result != ERROR_SUCCESS && result != ERROR_SUCCESS_REBOOT_REQUIRED &&
-        result != ERROR_SUCCESS_REBOOT_INITIATED) {
+    if (installed.ran && !QZ::MSInstaller::IsSuccessResult(result)) {
         std::wstring description;
         GetSystemErrorText(result, description);
         std::wstring text;

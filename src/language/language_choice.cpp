@@ -34,11 +34,6 @@ LangDlg* g_langDlg = nullptr;
 // dialog has ended: nothing may unwind through the window manager.
 std::exception_ptr g_langDlgFailure;
 
-std::wstring ValueOf(const VariableMap& variables, const wchar_t* name) {
-    const auto found = variables.find(name);
-    return found != variables.end() ? found->second : std::wstring();
-}
-
 // Whether the product is registered with the installer on this machine.
 void FillDialog(HWND dialog, const LangDlg& state) {
     SetWindowTextW(dialog, LoadBuiltInMessage(IDS_LANGUAGE_DIALOG_TITLE).c_str());
@@ -122,8 +117,8 @@ std::vector<std::wstring> GetUserLangCodes() {
 LanguageOffer DecideLanguage(const VariableMap& variables, QZ::MSInstaller::Package& package,
                              std::vector<HeldFile>* held) {
     LanguageOffer offer;
-    const std::wstring mode = ValueOf(variables, QZ_SETUP_MODE);
-    const std::wstring transformDir = ValueOf(variables, QZ_SETUP_LANG_TRANSFORM_DIR);
+    const std::wstring mode = VariableValue(variables, QZ_SETUP_MODE);
+    const std::wstring transformDir = VariableValue(variables, QZ_SETUP_LANG_TRANSFORM_DIR);
 
     offer.productRegistered = QZ::MSInstaller::IsProductRegistered(
         package.ProductCode(), L" Fnc : SetLanguageTransform; Line : 449; ");

@@ -32,14 +32,9 @@ const LogLetter g_logLetters[] = {
     {INSTALLLOGMODE_VERBOSE, L'v'},        {INSTALLLOGMODE_EXTRADEBUG, L'x'},
 };
 
-std::wstring ValueOf(const VariableMap& variables, const wchar_t* name) {
-    const auto found = variables.find(name);
-    return found != variables.end() ? found->second : std::wstring();
-}
-
 // The boolean rule of the settings: "1", or "yes" or "true" in any letter case.
 bool IsTrue(const VariableMap& variables, const wchar_t* name) {
-    return IsTrueValue(ValueOf(variables, name));
+    return IsTrueValue(VariableValue(variables, name));
 }
 
 // A property value the way the installer reads its command line: always in
@@ -68,13 +63,6 @@ std::wstring UpToNul(const std::wstring& text) {
 // One piece " NAME="value"", masked where `hidden` says so.
 std::wstring Piece(const std::wstring& name, const std::wstring& value, const HiddenValues* hidden) {
     return L" " + name + L"=" + QuotePropertyValue(hidden ? hidden->Shown(name, value) : value);
-}
-
-bool IsControlVariable(const std::wstring& name) {
-    for (const wchar_t* control : g_controlVariableNames)
-        if (name == control)
-            return true;
-    return false;
 }
 
 // A path in double quotes, as msiexec reads its arguments.
@@ -148,14 +136,6 @@ std::wstring MsiexecCommandLine(const std::wstring& package, const std::wstring&
     return command;
 }
 
-SetupMode SetupModeOf(const VariableMap& variables) {
-    const std::wstring value = ValueOf(variables, QZ_SETUP_MODE);
-    for (int mode = 0; mode < 4; ++mode)
-        if (!value.empty() && value == g_setupModeNames[mode])
-            return static_cast<SetupMode>(mode);
-    return INSTALL;
-}
-
 InstallOperation OperationFor(SetupMode mode, bool productRegistered) {
     if (mode == UNINSTALL || mode == UNATTENDED_UNINSTALL)
         return InstallOperation::Remove;
@@ -181,7 +161,7 @@ std::wstring InstallPropertyString(const VariableMap& variables, InstallOperatio
     if (IsTrue(variables, QZ_SUPPRESS_REBOOT))
         properties += Piece(L"REBOOT", L"ReallySuppress", hidden);
     // The transform path goes in as it is.
-    const std::wstring transform = ValueOf(variables, QZ_SETUP_LANG_TRANSFORM);
+    const std::wstring transform = VariableValue(variables, QZ_SETUP_LANG_TRANSFORM);
     if (!transform.empty())
         properties += L" TRANSFORMS=\"" +
                       (hidden ? hidden->Shown(L"TRANSFORMS", UpToNul(transform)) : UpToNul(transform)) +
@@ -261,8 +241,8 @@ InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Packag
     plan.mode = SetupModeOf(variables);
 
     FormatResourceMessage(IDS_INSTALL_BANNER, plan.banner, plan.package.file,
-                          ValueOf(variables, QZ_SETUP_PACKAGE_NAME), plan.package.productVersion);
-    plan.logFile = ValueOf(variables, QZ_SETUP_LOG_FILE);
+                          VariableValue(variables, QZ_SETUP_PACKAGE_NAME), plan.package.productVersion);
+    plan.logFile = VariableValue(variables, QZ_SETUP_LOG_FILE);
     plan.logMode = InstallerLogMode(IsTrue(variables, QZ_SETUP_TRACE), IsTrue(variables, QZ_SETUP_VERBOSE));
     plan.silent = plan.mode == UNATTENDED || plan.mode == UNATTENDED_UNINSTALL;
 
@@ -274,7 +254,7 @@ InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Packag
     plan.operation = OperationFor(plan.mode, plan.productRegistered);
     if (plan.operation == InstallOperation::Remove)
         PlanRemoval(plan, package);
-    plan.transform = UpToNul(ValueOf(variables, QZ_SETUP_LANG_TRANSFORM));
+    plan.transform = UpToNul(VariableValue(variables, QZ_SETUP_LANG_TRANSFORM));
     if (patches && plan.operation != InstallOperation::Remove)
         plan.patches = patches->value;
     plan.properties = InstallPropertyString(variables, plan.operation, nullptr, plan.patches);

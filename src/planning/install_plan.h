@@ -109,10 +109,6 @@ struct InstallPlan {
 InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Package& package,
                            const PatchPlan* patches = nullptr);
 
-// The setup mode of the settings: QZ_SETUP_MODE as one of the four modes
-// (set and exactly so), INSTALL otherwise.
-SetupMode SetupModeOf(const VariableMap& variables);
-
 // Removal in the two uninstall modes; otherwise a repair of a registered
 // product, or a first installation.
 InstallOperation OperationFor(SetupMode mode, bool productRegistered);

@@ -10,11 +10,6 @@
 
 namespace {
 
-std::wstring ValueOf(const VariableMap& variables, const wchar_t* name) {
-    const auto found = variables.find(name);
-    return found != variables.end() ? found->second : std::wstring();
-}
-
 bool EndsWithMsp(const std::wstring& name) {
     return name.size() > 4 &&
            CompareStringOrdinal(name.c_str() + name.size() - 4, 4, L".msp", 4, TRUE) == CSTR_EQUAL;
@@ -84,7 +79,7 @@ PatchPlan PlanPatches(const VariableMap& variables, const std::wstring& packageP
         return plan;
     plan.given = true;
     plan.setting = setting->second;
-    plan.folder = ValueOf(variables, QZ_SETUP_PACKAGE_DIR);
+    plan.folder = VariableValue(variables, QZ_SETUP_PACKAGE_DIR);
     plan.removal = mode == UNINSTALL || mode == UNATTENDED_UNINSTALL;
     if (plan.removal)
         return plan;

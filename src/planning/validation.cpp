@@ -10,9 +10,6 @@
 
 namespace {
 
-// The mode values the run knows, compared exactly as stored.
-const wchar_t* const g_acceptedModes[] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};
-
 template <class... Args>
 PlanRefusal Refuse(RefusalMessage& message, PlanRefusal why, WORD messageId, const Args&... args) {
     std::wstring text;
@@ -23,12 +20,10 @@ PlanRefusal Refuse(RefusalMessage& message, PlanRefusal why, WORD messageId, con
     return why;
 }
 
+// The mode values the run knows, compared exactly as stored.
 bool IsAcceptedMode(const std::wstring& mode) {
-    for (const wchar_t* accepted : g_acceptedModes) {
-        if (mode == accepted)
-            return true;
-    }
-    return false;
+    SetupMode known = INSTALL;
+    return ParseSetupMode(mode, known);
 }
 
 // The rules in their order; the first that refuses decides.

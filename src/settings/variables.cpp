@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "system/path_helpers.h"
 
 const wchar_t* const QZ_SETUP_LOG_FILE = L"QZ_SETUP_LOG_FILE";
@@ -60,6 +62,31 @@ const wchar_t* const g_setupModeNames[4] = {L"INSTALL", L"UNINSTALL", L"UNATTEND
 
 const VariableMap* g_variables = nullptr;
 
+bool IsControlVariable(const std::wstring& name) {
+    for (const wchar_t* control : g_controlVariableNames)
+        if (name == control)
+            return true;
+    return false;
+}
+
+bool ParseSetupMode(const std::wstring& value, SetupMode& mode) {
+    for (int named = 0; named < 4; ++named) {
+        if (value == g_setupModeNames[named]) {
+            mode = static_cast<SetupMode>(named);
+            return true;
+        }
+    }
+    return false;
+}
+
+SetupMode SetupModeOf(const VariableMap& variables) {
+    SetupMode mode = INSTALL;
+    const auto found = variables.find(QZ_SETUP_MODE);
+    if (found != variables.end())
+        ParseSetupMode(found->second, mode);
+    return mode;
+}
+
 const wchar_t* DefaultSetupModeName(const VariableMap& variables) {
     return variables.count(QZ_SETUP_EXIT_FILE) || variables.count(QZ_SETUP_RESPONSE_FILE)
                ? g_setupModeNames[UNATTENDED]
@@ -110,13 +137,18 @@ void MergeVariables(VariableMap& target, const VariableMap& source) {
         target.insert(entry); // an existing name keeps its value
 }
 
+std::wstring VariableValue(const VariableMap& variables, std::wstring_view name) {
+    const auto found = variables.find(name);
+    return found != variables.end() ? found->second : std::wstring();
+}
+
 bool GetVariable(const std::wstring& name, std::wstring& value) {
     if (!g_variables)
         return false;
-    const auto found = g_variables->find(name);
-    if (found == g_variables->end() || found->second.empty())
+    std::wstring found = VariableValue(*g_variables, name);
+    if (found.empty())
         return false;
-    value = found->second;
+    value = std::move(found);
     return true;
 }
 
@@ -134,12 +166,5 @@ bool IsSettingTrue(const std::wstring& name) {
 }
 
 SetupMode GetSetupMode() {
-    std::wstring value;
-    if (GetVariable(QZ_SETUP_MODE, value)) {
-        for (int mode = 0; mode < 4; ++mode) {
-            if (value == g_setupModeNames[mode])
-                return static_cast<SetupMode>(mode);
-        }
-    }
-    return INSTALL;
+    return g_variables ? SetupModeOf(*g_variables) : INSTALL;
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 // Names compare by 16-bit code unit, case-sensitively. A name given as a
 // plain text is looked up without making a string of it (nothing to allocate,
@@ -39,6 +40,9 @@ extern const wchar_t* const QZ_SETUP_PATCHES;
 
 // The 17 control variables, in their fixed order; left out of the installer's properties.
 extern const wchar_t* const g_controlVariableNames[17];
+// Whether `name` is one of them (compared exactly: any other spelling is an
+// installer property).
+bool IsControlVariable(const std::wstring& name);
 // Expanded once the settings are gathered, before they are checked: the
 // first 11 of them, the plan file, the transform and its folder, and the
 // patches (so that what the checks see is what the installer gets).
@@ -51,6 +55,13 @@ extern const wchar_t* const EXIT_CODE_INSTALLER;
 
 // The mode values, by SetupMode number.
 extern const wchar_t* const g_setupModeNames[4];
+
+// The mode `value` names, compared exactly as stored. False for any other
+// text, `mode` then unchanged.
+bool ParseSetupMode(const std::wstring& value, SetupMode& mode);
+// The setup mode of the settings: QZ_SETUP_MODE as one of the four modes
+// (set and exactly so), INSTALL otherwise.
+SetupMode SetupModeOf(const VariableMap& variables);
 
 // The mode a run takes when none is given: "UNATTENDED" when an exit file or
 // a response file is named, "INSTALL" otherwise.
@@ -71,6 +82,9 @@ std::wstring GetControlFilePath();
 
 // Adds each entry of `source` whose name `target` lacks.
 void MergeVariables(VariableMap& target, const VariableMap& source);
+
+// The value of `name` in `variables`; empty when it is absent.
+std::wstring VariableValue(const VariableMap& variables, std::wstring_view name);
 
 // Readers through g_variables: true when the name is present with a non-empty value.
 bool GetVariable(const std::wstring& name, std::wstring& value);

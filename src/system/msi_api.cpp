@@ -120,5 +120,13 @@ bool FormatRecordText(MSIHANDLE record, std::wstring& text) {
     return true;
 }
 
+bool IsSuccessResult(unsigned result) {
+    return result == ERROR_SUCCESS || IsRestartResult(result);
+}
+
+bool IsRestartResult(unsigned result) {
+    return result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_REBOOT_INITIATED;
+}
+
 } // namespace MSInstaller
 } // namespace QZ

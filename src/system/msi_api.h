@@ -50,5 +50,12 @@ const MsiApi& Msi();
 // the record cannot be formatted.
 bool FormatRecordText(MSIHANDLE record, std::wstring& text);
 
+// Whether an installer result is a success: 0, or one that also asks for a
+// restart (IsRestartResult).
+bool IsSuccessResult(unsigned result);
+// Whether an installer result is a success that asks for a restart: 3010
+// (required) or 1641 (started).
+bool IsRestartResult(unsigned result);
+
 } // namespace MSInstaller
 } // namespace QZ

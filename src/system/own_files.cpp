@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "diag/errors.h"
+#include "system/path_helpers.h"
 
 namespace {
 
@@ -123,19 +124,15 @@ UniqueFileHandle TryCreate(const wchar_t* path, DWORD access, DWORD share, SECUR
     return file;
 }
 
-bool IsSeparator(wchar_t c) noexcept {
-    return c == L'\\' || c == L'/';
-}
-
 // The end of the component that starts at `at`.
 std::size_t ComponentEnd(const wchar_t* path, std::size_t at) noexcept {
-    while (path[at] != L'\0' && !IsSeparator(path[at]))
+    while (path[at] != L'\0' && !IsPathSeparator(path[at]))
         ++at;
     return at;
 }
 
 std::size_t SkipSeparators(const wchar_t* path, std::size_t at) noexcept {
-    while (IsSeparator(path[at]))
+    while (IsPathSeparator(path[at]))
         ++at;
     return at;
 }
@@ -159,7 +156,7 @@ std::size_t RootLength(const wchar_t* path) noexcept {
     } else if (StartsWith(path, L"\\\\?\\") || StartsWith(path, L"\\\\.\\")) {
         at = 4;
         parts = 1;
-    } else if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+    } else if (IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
         at = 2;
         parts = 2;
     } else if (path[0] != L'\0' && path[1] == L':') {
@@ -363,28 +360,21 @@ DWORD HoldFolders(const wchar_t* file, MissingFolders missing, HeldFolders& held
 
     // The last component is the file's own name.
     std::size_t nameStart = length;
-    while (nameStart > 0 && !IsSeparator(full[nameStart - 1]))
+    while (nameStart > 0 && !IsPathSeparator(full[nameStart - 1]))
         --nameStart;
-    std::size_t at = RootLength(full);
-    while (at < nameStart) {
-        const std::size_t end = ComponentEnd(full, at);
-        if (end >= nameStart)
-            break;
-        const wchar_t separator = full[end];
-        full[end] = L'\0';
-        bool stop = false;
-        UniqueFileHandle folder;
-        const DWORD error = HoldFolder(full, missing, security.attributes(), stop, folder);
-        full[end] = separator;
-        if (error != 0)
-            return error;
-        if (stop)
-            return 0;
-        if (folder.valid() && !held.Add(std::move(folder)))
-            return ERROR_FILENAME_EXCED_RANGE;
-        at = SkipSeparators(full, end);
-    }
-    held.m_complete = true;
+    DWORD error = 0;
+    const bool walked =
+        WalkPathFolders(full, RootLength(full), nameStart, [&](const wchar_t* prefix, std::size_t) noexcept {
+            bool stop = false;
+            UniqueFileHandle folder;
+            error = HoldFolder(prefix, missing, security.attributes(), stop, folder);
+            if (error == 0 && folder.valid() && !held.Add(std::move(folder)))
+                error = ERROR_FILENAME_EXCED_RANGE;
+            return error == 0 && !stop;
+        });
+    if (error != 0)
+        return error;
+    held.m_complete = walked;
     return 0;
 }
 

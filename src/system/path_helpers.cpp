@@ -99,13 +99,6 @@ int _ExistsArchive(const std::wstring& path) {
     ThrowWinException(error, L" Fnc : `anonymous-namespace'::_ExistsArchive; Line : 31; ");
 }
 
-// Two backslashes count as one separator.
-std::size_t SeparatorLengthAt(const wchar_t* text, std::size_t position, std::size_t length) {
-    if (text[position] == L'\\')
-        return position + 1 < length && text[position + 1] == L'\\' ? 2 : 1;
-    return text[position] == L'/' ? 1 : 0;
-}
-
 bool IsTrimmedSpace(wchar_t c) {
     return std::iswspace(c) || std::iswblank(c);
 }
@@ -202,32 +195,20 @@ void CreateDirPath(const std::wstring& path) {
     path.copy(text, length);
     text[length] = L'\0';
 
-    std::size_t componentStart = 0;
-    for (;;) {
-        std::size_t position = componentStart;
-        std::size_t separatorLength = 0;
-        while (position < length && (separatorLength = SeparatorLengthAt(text, position, length)) == 0)
-            ++position;
-
-        // Empty components (leading, doubled or trailing separators) and bare drives need no step.
-        if (position > componentStart && text[position - 1] != L':') {
-            const wchar_t separator = text[position];
-            text[position] = L'\0'; // the prefix up to the separator
-            const UniqueFileHandle probe = OpenForProbe(text, FILE_FLAG_BACKUP_SEMANTICS);
-            if (!probe.valid()) {
-                const DWORD error = GetLastError();
-                if (error != ERROR_FILE_NOT_FOUND)
-                    ThrowWinException(error, L" Fnc : CreateDirPath; Line : 52; ");
-                if (!CreateDirectoryW(text, nullptr))
-                    ThrowWinException(GetLastError(), L" Fnc : CreateDirPath; Line : 49; ");
-            }
-            text[position] = separator;
+    WalkPathFolders(text, 0, length, [](const wchar_t* prefix, std::size_t prefixLength) {
+        // A bare drive needs no step.
+        if (prefix[prefixLength - 1] == L':')
+            return true;
+        const UniqueFileHandle probe = OpenForProbe(prefix, FILE_FLAG_BACKUP_SEMANTICS);
+        if (!probe.valid()) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND)
+                ThrowWinException(error, L" Fnc : CreateDirPath; Line : 52; ");
+            if (!CreateDirectoryW(prefix, nullptr))
+                ThrowWinException(GetLastError(), L" Fnc : CreateDirPath; Line : 49; ");
         }
-
-        if (position >= length)
-            break;
-        componentStart = position + separatorLength;
-    }
+        return true;
+    });
 }
 
 TmpFile& TmpFile::operator=(TmpFile&& other) noexcept {

@@ -1,6 +1,7 @@
 // Path and file helpers over wide paths. Failures of the file system raise a
 // WinException with the location of the failing step.
 #pragma once
+#include <cstddef>
 #include <string>
 
 // The executable's directory, ending in a separator.
@@ -26,6 +27,37 @@ void TrimSpaces(std::wstring& text);
 
 // Creates every missing directory along `path`.
 void CreateDirPath(const std::wstring& path);
+
+// Whether `c` separates the names of a path.
+inline bool IsPathSeparator(wchar_t c) noexcept {
+    return c == L'\\' || c == L'/';
+}
+
+// The walk along the folders of a path: for each name in `text` between
+// `from` and `limit` (names end at a separator; runs of separators count as
+// one), `step(prefix, length)` is called with `text` cut just after that
+// name, and made whole again after the call. Stops at the first step that
+// returns false; true when every name up to `limit` was walked. A step that
+// raises leaves `text` cut where it was.
+template <class Step> bool WalkPathFolders(wchar_t* text, std::size_t from, std::size_t limit, Step&& step) {
+    std::size_t at = from;
+    for (;;) {
+        while (at < limit && IsPathSeparator(text[at]))
+            ++at;
+        std::size_t end = at;
+        while (end < limit && !IsPathSeparator(text[end]))
+            ++end;
+        if (end == at)
+            return true;
+        const wchar_t kept = text[end];
+        text[end] = L'\0';
+        const bool go = step(static_cast<const wchar_t*>(text), end);
+        text[end] = kept;
+        if (!go)
+            return false;
+        at = end;
+    }
+}
 
 // Owner of one temporary file: deletes it when destroyed.
 class TmpFile {

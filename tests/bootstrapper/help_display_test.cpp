@@ -23,9 +23,7 @@ namespace {
 
 // A file in the user's temporary directory, where a derived log goes.
 std::wstring SystemTempFile(const std::wstring& name) {
-    wchar_t temp[MAX_PATH + 1] = L"";
-    GetTempPathW(MAX_PATH + 1, temp);
-    return temp + name;
+    return TempFolder() + name;
 }
 
 // The rich edit control of the viewer gives every line break back as CR LF.
@@ -144,18 +142,6 @@ TEST(DisplayHelp, AFileThatCannotBeOpenedRaisesAfterLogging) {
                          L"Error description: Failed to open help file..\r\n");
 }
 
-// The exit file as the completion report writes it, in text mode.
-std::string ExitFileContent(int normalised, int code, const std::wstring& text) {
-    std::string content = std::to_string(normalised) + "\n" + std::to_string(code) + "\n" + ToUtf8(text);
-    std::string bytes;
-    for (char c : content) {
-        if (c == '\n')
-            bytes += '\r';
-        bytes += c;
-    }
-    return bytes;
-}
-
 // Help runs of the real program. A help run locates its package first, so
 // each one names a package file.
 class HelpRunTest : public ::testing::Test {
@@ -203,7 +189,7 @@ TEST_F(HelpRunTest, UnattendedHelpShowsNothingAndWritesSuccess) {
         RunSetup(dir.path(), {L"/h", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"x.txt", L"/f", L"package.msi"});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.dialogs.empty());
-    EXPECT_EQ(ReadFileBytes(dir / L"x.txt"), ExitFileContent(0, 0, SystemText(0)));
+    EXPECT_EQ(ReadFileBytes(dir / L"x.txt"), ExitFileBytes(0, 0, SystemText(0)));
 }
 
 TEST_F(HelpRunTest, AnExitOrResponseFileAloneDoesNotSilenceHelp) {

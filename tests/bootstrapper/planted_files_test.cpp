@@ -20,16 +20,6 @@ using namespace qztest;
 
 namespace {
 
-// How many names a file has.
-DWORD LinksOf(const std::wstring& path) {
-    const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION information{};
-    return file.valid() && GetFileInformationByHandle(file.get(), &information) ? information.nNumberOfLinks
-                                                                                : 0;
-}
-
 bool EndsWith(const std::wstring& text, const std::wstring& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -46,23 +36,6 @@ std::wstring LogTail(const std::wstring& path) {
     return text;
 }
 
-std::wstring TempFolder() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"TEMP", buffer, MAX_PATH);
-    return std::wstring(buffer, length < MAX_PATH ? length : 0);
-}
-
-// The exit file's bytes: text mode writes each line feed as CR LF.
-std::string ExitFileBytes(int normalised, int code, const std::wstring& text) {
-    std::string bytes;
-    for (const char c : std::to_string(normalised) + "\n" + std::to_string(code) + "\n" + ToUtf8(text)) {
-        if (c == '\n')
-            bytes += '\r';
-        bytes += c;
-    }
-    return bytes;
-}
-
 const std::wstring kSuccessLine = L"QZSETUP:BOOTSTRAP:INFO:0:" + SystemText(0) + L"\r\n";
 const std::wstring kClosingLine = L"QZSETUP:BOOTSTRAP:INFO::Bootstrapper logging completed.\r\n";
 
@@ -76,7 +49,7 @@ protected:
         m_spec.installFolder = m_spec.productName;
         BuildPackage(m_spec, m_dir / L"package.msi");
         InstallSetupExe(m_dir.path());
-        m_defaultLog = TempFolder() + L"\\" + m_spec.productName + L"_install.log";
+        m_defaultLog = TempFolder() + m_spec.productName + L"_install.log";
     }
     void TearDown() override {
         RemoveProduct(m_spec.productCode);
@@ -87,7 +60,7 @@ protected:
     }
 
     std::wstring FreshLog(int n) const {
-        return TempFolder() + L"\\" + m_spec.productName + L"_install-" + std::to_wstring(n) + L".log";
+        return TempFolder() + m_spec.productName + L"_install-" + std::to_wstring(n) + L".log";
     }
 
     TempDir m_dir;
@@ -300,7 +273,7 @@ std::vector<std::wstring> RandomLogs(const std::wstring& defaultLog) {
     do {
         const std::wstring name = data.cFileName;
         if (name.find_first_not_of(L"0123456789abcdef", name.size() - 20) == name.size() - 4)
-            found.push_back(TempFolder() + L"\\" + name);
+            found.push_back(TempFolder() + name);
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return found;
@@ -363,7 +336,7 @@ TEST(DefaultLogName, AProductNameWithSeparatorsKeepsTheLogInTemp) {
     built.productName = L"AC/DC: Agent..";
     built.installFolder = L"QZ Log Name " + built.productCode.substr(1, 8);
     BuildPackage(built, dir / L"package.msi");
-    const std::wstring log = TempFolder() + L"\\AC_DC_ Agent___install.log";
+    const std::wstring log = TempFolder() + L"AC_DC_ Agent___install.log";
     DeleteFileW(log.c_str());
 
     const SetupRun run =
@@ -375,7 +348,7 @@ TEST(DefaultLogName, AProductNameWithSeparatorsKeepsTheLogInTemp) {
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(registered);
     EXPECT_TRUE(EndsWith(LogTail(log), kSuccessLine + kClosingLine)) << ToUtf8(LogTail(log));
-    EXPECT_FALSE(PathExists(TempFolder() + L"\\AC")) << "no folder from the name";
+    EXPECT_FALSE(PathExists(TempFolder() + L"AC")) << "no folder from the name";
     DeleteFileW(log.c_str());
 }
 

@@ -167,15 +167,7 @@ TEST_F(SetupRunTest, EarlyEndsReturnTheirResultCode) {
 // The exit file as the completion report writes it, in text mode: every line
 // feed of the content becomes CR LF.
 std::string ExitFileContent(int code, const std::wstring& text) {
-    const int normalised = FinalExitCode(code) == 0 ? 0 : code;
-    std::string content = std::to_string(normalised) + "\n" + std::to_string(code) + "\n" + ToUtf8(text);
-    std::string bytes;
-    for (char c : content) {
-        if (c == '\n')
-            bytes += '\r';
-        bytes += c;
-    }
-    return bytes;
+    return ExitFileBytes(FinalExitCode(code) == 0 ? 0 : code, code, text);
 }
 
 // The system's text without its line end, as the run puts it into a message.

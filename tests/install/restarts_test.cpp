@@ -71,17 +71,6 @@ bool LogHolds(const std::wstring& log, const std::wstring& line) {
     return ReadFileBytes(log).find(Utf16Bytes(line)) != std::string::npos;
 }
 
-// The exit file's bytes (text mode: LF becomes CR LF).
-std::string ExitFileBytes(int normalised, int code, const std::wstring& text) {
-    std::string bytes;
-    for (const char c : std::to_string(normalised) + "\n" + std::to_string(code) + "\n" + ToUtf8(text)) {
-        if (c == '\n')
-            bytes += '\r';
-        bytes += c;
-    }
-    return bytes;
-}
-
 // A redistributable and a main package beside the program, both installing
 // into one folder of their own.
 class RestartsTest : public ::testing::Test {

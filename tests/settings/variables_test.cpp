@@ -50,6 +50,24 @@ TEST_F(PublishedVariables, GetVariableReportsOnlySetValues) {
     }
 }
 
+// The reader of a map: exact names, and a NUL inside a name is part of it.
+TEST(VariableValue, ExactNameOrEmpty) {
+    const VariableMap map{{L"SET", L"value"}, {L"EMPTY", L""}, {std::wstring(L"A\0B", 3), L"nul"}};
+    const struct {
+        std::wstring name;
+        const wchar_t* value;
+    } cases[] = {
+        {L"SET", L"value"},
+        {L"set", L""},
+        {L"EMPTY", L""},
+        {L"MISSING", L""},
+        {std::wstring(L"A\0B", 3), L"nul"},
+        {L"A", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.value, VariableValue(map, c.name)) << qztest::ToUtf8(c.name);
+}
+
 TEST(GetVariable, NothingBeforePublication) {
     ASSERT_EQ(nullptr, g_variables);
     std::wstring value = L"before";
@@ -78,16 +96,19 @@ TEST_F(PublishedVariables, IsVariableTrue) {
     }
 }
 
+// The published reader, the reader of a map and the check of a value read
+// the mode by one rule.
 TEST_F(PublishedVariables, GetSetupModeComparesExactly) {
     const struct {
         const wchar_t* value; // null: not present
         SetupMode mode;
+        bool named; // the value names a mode
     } cases[] = {
-        {L"INSTALL", INSTALL},       {L"UNINSTALL", UNINSTALL},
-        {L"UNATTENDED", UNATTENDED}, {L"UNATTENDED_UNINSTALL", UNATTENDED_UNINSTALL},
-        {L"unattended", INSTALL},    {L"UNATTENDED ", INSTALL},
-        {L"Uninstall", INSTALL},     {L"", INSTALL},
-        {nullptr, INSTALL},
+        {L"INSTALL", INSTALL, true},       {L"UNINSTALL", UNINSTALL, true},
+        {L"UNATTENDED", UNATTENDED, true}, {L"UNATTENDED_UNINSTALL", UNATTENDED_UNINSTALL, true},
+        {L"unattended", INSTALL, false},   {L"UNATTENDED ", INSTALL, false},
+        {L"Uninstall", INSTALL, false},    {L"", INSTALL, false},
+        {nullptr, INSTALL, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value ? qztest::ToUtf8(c.value) : "(absent)");
@@ -96,6 +117,10 @@ TEST_F(PublishedVariables, GetSetupModeComparesExactly) {
             map[L"QZ_SETUP_MODE"] = c.value;
         Publish(map);
         EXPECT_EQ(c.mode, GetSetupMode());
+        EXPECT_EQ(c.mode, SetupModeOf(map));
+        SetupMode parsed = UNATTENDED_UNINSTALL;
+        EXPECT_EQ(c.named, ParseSetupMode(c.value ? c.value : L"", parsed));
+        EXPECT_EQ(c.named ? c.mode : UNATTENDED_UNINSTALL, parsed);
     }
 }
 
@@ -117,14 +142,6 @@ TEST(MergeVariables, EarlierSourcesWin) {
                                {L"COMPANY", L"FromResponseFile"},
                                {L"qz_setup_package_name", L"lower"}};
     EXPECT_EQ(expected, run);
-}
-
-bool IsControlVariable(const std::wstring& name) {
-    for (const wchar_t* control : g_controlVariableNames) {
-        if (name == control)
-            return true;
-    }
-    return false;
 }
 
 TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {

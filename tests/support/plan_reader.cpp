@@ -138,8 +138,8 @@ bool IsDocumented(const std::string& field, const std::vector<DocumentedRow>& ro
     return false;
 }
 
-void CollectUndocumented(const PlanJson& value, const std::string& path, const std::vector<DocumentedRow>& rows,
-                         std::vector<std::string>& missing) {
+void CollectUndocumented(const PlanJson& value, const std::string& path,
+                         const std::vector<DocumentedRow>& rows, std::vector<std::string>& missing) {
     if (value.is_object()) {
         for (const auto& field : value.items()) {
             const std::string fieldPath = path.empty() ? field.key() : path + "." + field.key();
@@ -192,14 +192,6 @@ std::set<std::wstring> ListTree(const std::wstring& dir, const std::wstring& ski
     std::set<std::wstring> found;
     Walk(dir, std::wstring(), skip, found);
     return found;
-}
-
-std::wstring TempFolder() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, buffer);
-    if (length == 0 || length >= MAX_PATH)
-        throw std::runtime_error("GetTempPathW failed");
-    return std::wstring(buffer, length);
 }
 
 } // namespace qztest

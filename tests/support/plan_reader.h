@@ -34,7 +34,4 @@ std::vector<std::string> UndocumentedPlanFields(const PlanJson& plan);
 // leaving out the folder `skip` (a full path ending in a backslash).
 std::set<std::wstring> ListTree(const std::wstring& dir, const std::wstring& skip = std::wstring());
 
-// The user's TEMP folder, ending in a backslash.
-std::wstring TempFolder();
-
 } // namespace qztest

@@ -81,4 +81,14 @@ std::vector<std::wstring> ReadLogLines(const std::wstring& path, bool* hadByteOr
     return lines;
 }
 
+std::string ExitFileBytes(int normalised, int code, const std::wstring& text) {
+    std::string bytes;
+    for (const char c : std::to_string(normalised) + "\n" + std::to_string(code) + "\n" + ToUtf8(text)) {
+        if (c == '\n')
+            bytes += '\r';
+        bytes += c;
+    }
+    return bytes;
+}
+
 } // namespace qztest

@@ -42,6 +42,10 @@ SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& argu
 SetupRun RunSetupCommandLine(const std::wstring& dir, const std::wstring& argumentsText,
                              const SetupOptions& options = {});
 
+// The exit file's bytes as a run writes them: the normalised code, the code
+// and the text, in text mode (each line feed written as CR LF).
+std::string ExitFileBytes(int normalised, int code, const std::wstring& text);
+
 // The bootstrap log (UTF-16LE) split into its CR LF lines; the byte-order mark
 // is checked and removed (an empty result when it is missing).
 std::vector<std::wstring> ReadLogLines(const std::wstring& path, bool* hadByteOrderMark = nullptr);

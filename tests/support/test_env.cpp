@@ -7,14 +7,6 @@
 namespace qztest {
 namespace {
 
-std::wstring TempRoot() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, buffer);
-    if (length == 0 || length >= MAX_PATH)
-        throw std::runtime_error("GetTempPathW failed");
-    return std::wstring(buffer, length);
-}
-
 struct FindHandle {
     HANDLE handle;
     ~FindHandle() {
@@ -26,7 +18,7 @@ struct FindHandle {
 } // namespace
 
 TempDir::TempDir() {
-    const std::wstring root = TempRoot();
+    const std::wstring root = TempFolder();
     for (unsigned attempt = 0; attempt < 1000; ++attempt) {
         const std::wstring candidate = root + L"qzt" + std::to_wstring(GetCurrentProcessId()) + L"_" +
                                        std::to_wstring(GetTickCount() + attempt) + L"\\";
@@ -188,6 +180,26 @@ std::wstring NativePlatform() {
 
 std::wstring ForeignPlatform() {
     return MachineIsX64() ? L"Intel" : L"x64";
+}
+
+std::wstring TempFolder() {
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"TEMP", buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        throw std::runtime_error("TEMP is not set, or too long");
+    std::wstring folder(buffer, length);
+    if (folder.back() != L'\\')
+        folder += L'\\';
+    return folder;
+}
+
+DWORD LinksOf(const std::wstring& path) {
+    const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    return file.valid() && GetFileInformationByHandle(file.get(), &information) ? information.nNumberOfLinks
+                                                                                : 0;
 }
 
 } // namespace qztest

@@ -56,6 +56,13 @@ std::wstring SetupExePath();
 // Linux root.
 std::wstring SourcePath(const std::wstring& relative);
 
+// The folder the TEMP variable names, where a run puts its default log,
+// ending in a backslash. Raises when TEMP is not set.
+std::wstring TempFolder();
+
+// How many names a file has (0 when it cannot be looked at).
+DWORD LinksOf(const std::wstring& path);
+
 // Whole-file access, byte-exact.
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);

@@ -51,16 +51,6 @@ TEST(OwnFiles, TheDecisionFromTheHandlesFacts) {
     }
 }
 
-// How many names a file has.
-DWORD LinksOf(const std::wstring& path) {
-    const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION information{};
-    return file.valid() && GetFileInformationByHandle(file.get(), &information) ? information.nNumberOfLinks
-                                                                                : 0;
-}
-
 std::string Contents(HANDLE file) {
     std::string bytes(64, '\0');
     DWORD read = 0;
@@ -77,7 +67,7 @@ TEST(OwnFiles, WhateverStandsAtTheNameIsReplacedNeverWrittenInto) {
     qztest::WriteFileBytes(protectedFile, "protected");
     qztest::WriteFileBytes(dir / L"planted.log", "planted by a user");
     ASSERT_TRUE(CreateHardLinkW((dir / L"linked.log").c_str(), protectedFile.c_str(), nullptr));
-    ASSERT_EQ(2u, LinksOf(protectedFile));
+    ASSERT_EQ(2u, qztest::LinksOf(protectedFile));
 
     for (const wchar_t* name : {L"new.log", L"planted.log", L"linked.log"}) {
         SCOPED_TRACE(qztest::ToUtf8(name));
@@ -92,10 +82,10 @@ TEST(OwnFiles, WhateverStandsAtTheNameIsReplacedNeverWrittenInto) {
         EXPECT_EQ("", Contents(file.get())) << "a new, empty file";
         DWORD written = 0;
         ASSERT_TRUE(WriteFile(file.get(), "the run's own", 13, &written, nullptr));
-        EXPECT_EQ(1u, LinksOf(path));
+        EXPECT_EQ(1u, qztest::LinksOf(path));
     }
     EXPECT_EQ("protected", qztest::ReadFileBytes(protectedFile)) << "the link's target is untouched";
-    EXPECT_EQ(1u, LinksOf(protectedFile));
+    EXPECT_EQ(1u, qztest::LinksOf(protectedFile));
     EXPECT_EQ("the run's own", qztest::ReadFileBytes(dir / L"linked.log"));
 }
 
@@ -275,7 +265,7 @@ TEST(OwnFiles, ANamePlantedWithAttributesGoesTheFileKeepsThem) {
             bool nameHeld = true;
             const UniqueFileHandle file = CreateOwnFile(path.c_str(), GENERIC_WRITE, 0, error, nameHeld);
             ASSERT_TRUE(file.valid()) << error;
-            EXPECT_EQ(1u, LinksOf(path));
+            EXPECT_EQ(1u, qztest::LinksOf(path));
             EXPECT_EQ(0u, AttributesOf(path) & kKeptAttributes);
         }
         {
@@ -294,7 +284,7 @@ TEST(OwnFiles, ANamePlantedWithAttributesGoesTheFileKeepsThem) {
     }
     // The other user's file lost a name, never its content or its attributes.
     EXPECT_EQ("protected", qztest::ReadFileBytes(protectedFile));
-    EXPECT_EQ(1u, LinksOf(protectedFile));
+    EXPECT_EQ(1u, qztest::LinksOf(protectedFile));
     EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
               AttributesOf(protectedFile) & kKeptAttributes);
     SetFileAttributesW(protectedFile.c_str(), FILE_ATTRIBUTE_NORMAL);

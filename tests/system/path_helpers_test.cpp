@@ -239,6 +239,43 @@ TEST_F(PathTest, CreateDirPathCreatesEveryMissingDirectory) {
     EXPECT_EQ(m_current, CurrentDirectory());
 }
 
+// The walk that both the making of a path and the holding of a file's
+// folders go along: each name once, whatever separators stand between.
+TEST(WalkPathFolders, EachNameUpToTheLimit) {
+    const struct {
+        const wchar_t* path;
+        std::size_t from;
+        std::size_t limit;       // npos: the whole text
+        const wchar_t* prefixes; // the prefixes walked, each followed by '|'
+    } cases[] = {
+        {L"C:\\a\\b", 0, std::wstring::npos, L"C:|C:\\a|C:\\a\\b|"},
+        {L"\\\\a//b\\\\\\c\\", 0, std::wstring::npos, L"\\\\a|\\\\a//b|\\\\a//b\\\\\\c|"},
+        {L"C:\\a\\b\\file", 3, 7, L"C:\\a|C:\\a\\b|"},
+        {L"", 0, 0, L""},
+        {L"\\/\\", 0, std::wstring::npos, L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qztest::ToUtf8(c.path));
+        std::wstring text = c.path;
+        std::wstring walked;
+        const std::size_t limit = c.limit == std::wstring::npos ? text.size() : c.limit;
+        EXPECT_TRUE(WalkPathFolders(&text[0], c.from, limit, [&](const wchar_t* prefix, std::size_t length) {
+            EXPECT_EQ(std::wstring(prefix).size(), length);
+            walked += std::wstring(prefix) + L"|";
+            return true;
+        }));
+        EXPECT_EQ(c.prefixes, walked);
+        EXPECT_EQ(c.path, text) << "the text is made whole again";
+    }
+
+    std::wstring text = L"a\\b\\c";
+    int steps = 0;
+    EXPECT_FALSE(
+        WalkPathFolders(&text[0], 0, text.size(), [&](const wchar_t*, std::size_t) { return ++steps < 2; }));
+    EXPECT_EQ(2, steps) << "the walk stops at the step that says so";
+    EXPECT_EQ(L"a\\b\\c", text);
+}
+
 TEST_F(PathTest, CreateDirPathStopsAtAFile) {
     const auto raised = CaptureWinException([&] { CreateDirPath(m_dir / L"file.txt\\below\\"); });
     EXPECT_NE(0u, raised.first);
