@@ -35,16 +35,6 @@ template <class... Args> std::string Message(WORD id, const Args&... args) {
     return ToUtf8(text);
 }
 
-// The exit file's second line: the result code.
-std::string ExitFileCode(const std::wstring& path) {
-    const std::string bytes = ReadFileBytes(path);
-    const size_t first = bytes.find("\r\n");
-    if (first == std::string::npos)
-        return std::string();
-    const size_t second = bytes.find("\r\n", first + 2);
-    return bytes.substr(first + 2, second == std::string::npos ? std::string::npos : second - first - 2);
-}
-
 // A folder with the program, a product's base package (1.0.0) and the patch
 // to 1.0.1 (a changed property and a changed file), and another product's
 // package and patch to put beside it.
@@ -277,7 +267,7 @@ TEST(PatchProof, PatchesAreAppliedAsPlanned) {
         const SetupRun run = RunSetup(folder.path(), c.arguments, options);
         ASSERT_FALSE(run.timedOut);
         EXPECT_EQ(c.exitCode, run.exitCode);
-        EXPECT_EQ(c.resultCode, ExitFileCode(folder / L"exit.txt"));
+        EXPECT_EQ(c.resultCode, ReadExitFile(folder / L"exit.txt").code);
         const ProductState after = StateOf(folder);
         EXPECT_EQ(c.registered, after.registered);
         if (c.patched) {

@@ -40,16 +40,6 @@ unsigned OtherLanguage() {
     return PRIMARYLANGID(GetUserDefaultLangID()) == LANG_GERMAN ? 1033 : 1031;
 }
 
-// The exit file's second line: the result code.
-std::string ExitFileCode(const std::wstring& path) {
-    const std::string bytes = ReadFileBytes(path);
-    const size_t first = bytes.find("\r\n");
-    if (first == std::string::npos)
-        return std::string();
-    const size_t second = bytes.find("\r\n", first + 2);
-    return bytes.substr(first + 2, second == std::string::npos ? std::string::npos : second - first - 2);
-}
-
 // A property string (" NAME="value" ...", a double quote inside a value
 // written as two) as NAME -> value.
 std::map<std::string, std::string> ParseProperties(const std::string& text) {
@@ -210,7 +200,7 @@ void PlanProof::Prove(const ProofCase& c) {
     DeleteFileW((folder / L"plan.json").c_str());
     std::string plannedExitFileCode;
     if (PathExists(folder / L"exit.txt")) {
-        plannedExitFileCode = ExitFileCode(folder / L"exit.txt");
+        plannedExitFileCode = ReadExitFile(folder / L"exit.txt").code;
         DeleteFileW((folder / L"exit.txt").c_str());
     }
 
@@ -241,8 +231,8 @@ void PlanProof::Prove(const ProofCase& c) {
         EXPECT_EQ(run.exitCode, planned.exitCode);
         EXPECT_EQ(run.exitCode, plan["end"][installerCodes ? "installerExitCode" : "exitCode"].get<DWORD>());
         if (PathExists(folder / L"exit.txt")) {
-            EXPECT_EQ(ExitFileCode(folder / L"exit.txt"), plannedExitFileCode);
-            EXPECT_EQ(ExitFileCode(folder / L"exit.txt"),
+            EXPECT_EQ(ReadExitFile(folder / L"exit.txt").code, plannedExitFileCode);
+            EXPECT_EQ(ReadExitFile(folder / L"exit.txt").code,
                       std::to_string(plan["end"]["resultCode"].get<int>()));
         }
         EXPECT_FALSE(plan.contains("operation") && !plan["operation"].is_null());

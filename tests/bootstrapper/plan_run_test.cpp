@@ -39,19 +39,6 @@ std::wstring Message(UINT id, const std::wstring& argument) {
     return text;
 }
 
-struct ExitFile {
-    std::string normalised, code, text;
-};
-
-ExitFile ReadExitFile(const std::wstring& path) {
-    const std::string bytes = ReadFileBytes(path);
-    const size_t first = bytes.find("\r\n");
-    const size_t second = first == std::string::npos ? first : bytes.find("\r\n", first + 2);
-    if (second == std::string::npos)
-        return {bytes, "", ""};
-    return {bytes.substr(0, first), bytes.substr(first + 2, second - first - 2), bytes.substr(second + 2)};
-}
-
 class RegisteredProduct {
 public:
     explicit RegisteredProduct(std::wstring productCode) : m_productCode(std::move(productCode)) {}
@@ -176,7 +163,7 @@ TEST_F(PlanRun, InstallsNothingShowsNothingAndSaysItWouldCallTheInstaller) {
         EXPECT_EQ(sizeof(void*) == 8 ? "64-bit" : "32-bit", plan["program"]["configuration"]);
 
         if (PathExists(m_dir / L"exit.txt")) {
-            const ExitFile exit = ReadExitFile(m_dir / L"exit.txt");
+            const ExitFileParts exit = ReadExitFile(m_dir / L"exit.txt");
             EXPECT_EQ("0", exit.normalised);
             EXPECT_EQ("0", exit.code);
             EXPECT_EQ(ToUtf8(Message(IDS_PLAN_WRITTEN, m_dir / L"plan.json")), exit.text);
@@ -408,7 +395,7 @@ TEST_F(PlanRun, AnEarlyEndIsPlannedWithItsMessageAndExitCodes) {
                 EXPECT_FALSE(end.contains("message"));
             }
             // The exit file holds the run's result as it would.
-            const ExitFile exit = ReadExitFile(m_dir / L"exit.txt");
+            const ExitFileParts exit = ReadExitFile(m_dir / L"exit.txt");
             EXPECT_EQ(std::to_string(c.resultCode), exit.code);
         }
     }
@@ -428,7 +415,7 @@ TEST_F(PlanRun, APlanThatCannotBeWrittenIsAFailure) {
                                   L"QZ_SETUP_EXIT_CODE=INSTALLER"});
         EXPECT_EQ(static_cast<DWORD>(ERROR_INSTALL_FAILURE), run.exitCode);
         EXPECT_TRUE(run.dialogs.empty());
-        const ExitFile exit = ReadExitFile(m_dir / L"exit.txt");
+        const ExitFileParts exit = ReadExitFile(m_dir / L"exit.txt");
         EXPECT_EQ("3", exit.normalised);
         EXPECT_EQ("3", exit.code);
         EXPECT_EQ(0u, exit.text.find(ToUtf8(said))) << exit.text;

@@ -46,23 +46,6 @@ std::wstring ProcessorText() {
     return MachineIsX64() ? L"AMD64" : L"x86";
 }
 
-// The exit file's three parts (its lines end in CR LF; the text may hold more lines).
-struct ExitFile {
-    std::string normalised, code, text;
-};
-ExitFile ReadExitFile(const std::wstring& path) {
-    const std::string bytes = ReadFileBytes(path);
-    ExitFile file;
-    const size_t first = bytes.find("\r\n");
-    const size_t second = first == std::string::npos ? first : bytes.find("\r\n", first + 2);
-    if (second == std::string::npos)
-        return {bytes, "", ""};
-    file.normalised = bytes.substr(0, first);
-    file.code = bytes.substr(first + 2, second - first - 2);
-    file.text = bytes.substr(second + 2);
-    return file;
-}
-
 // The system text as the exit file holds it (written in text mode: CR LF becomes CR CR LF).
 std::string ExitFileText(DWORD error) {
     std::string text = ToUtf8(SystemText(error)), out;
@@ -178,7 +161,7 @@ TEST_F(PlanningRun, ANameThatMatchesNothingIsRefusedBeforeTheLogOpens) {
         const SetupRun run = RunSetup(m_dir.path(), arguments, options);
         EXPECT_EQ(1u, run.exitCode);
         EXPECT_TRUE(run.dialogs.empty());
-        const ExitFile exit = ReadExitFile(ExitPath());
+        const ExitFileParts exit = ReadExitFile(ExitPath());
         EXPECT_EQ("30665", exit.normalised);
         EXPECT_EQ("30665", exit.code);
         // The result text, then why, as the viewer would have said it.
@@ -222,7 +205,7 @@ TEST_F(PlanningRun, WhatAMatchIs) {
         const SetupRun run =
             RunSetup(dir.path(), {L"/p", c.name, L"/h", L"QZ_SETUP_MODE=UNATTENDED", L"/e", L"exit.txt"});
         EXPECT_TRUE(run.dialogs.empty());
-        const ExitFile exit = ReadExitFile(dir / L"exit.txt");
+        const ExitFileParts exit = ReadExitFile(dir / L"exit.txt");
         if (c.code == "installer") {
             // Not skipped: the installer's error on opening it ends the run.
             EXPECT_EQ(1u, run.exitCode);
@@ -418,7 +401,7 @@ TEST_F(FrenchUserRun, EscapeEndsAsAUserExitWithAnExitFileAndNoLog) {
     EXPECT_EQ(1, dialogs);
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_FALSE(IsProductRegistered(m_package.productCode));
-    const ExitFile exit = ReadExitFile(ExitPath());
+    const ExitFileParts exit = ReadExitFile(ExitPath());
     EXPECT_EQ("1602", exit.normalised);
     EXPECT_EQ("1602", exit.code);
     EXPECT_EQ(ExitFileText(ERROR_INSTALL_USEREXIT), exit.text);

@@ -81,6 +81,15 @@ std::vector<std::wstring> ReadLogLines(const std::wstring& path, bool* hadByteOr
     return lines;
 }
 
+ExitFileParts ReadExitFile(const std::wstring& path) {
+    const std::string bytes = ReadFileBytes(path);
+    const size_t first = bytes.find("\r\n");
+    const size_t second = first == std::string::npos ? first : bytes.find("\r\n", first + 2);
+    if (second == std::string::npos)
+        return {bytes, "", ""};
+    return {bytes.substr(0, first), bytes.substr(first + 2, second - first - 2), bytes.substr(second + 2)};
+}
+
 std::string ExitFileBytes(int normalised, int code, const std::wstring& text) {
     std::string bytes;
     for (const char c : std::to_string(normalised) + "\n" + std::to_string(code) + "\n" + ToUtf8(text)) {

@@ -46,6 +46,13 @@ SetupRun RunSetupCommandLine(const std::wstring& dir, const std::wstring& argume
 // and the text, in text mode (each line feed written as CR LF).
 std::string ExitFileBytes(int normalised, int code, const std::wstring& text);
 
+// The exit file's three parts (its lines end in CR LF; the text may hold more
+// lines). A file of fewer than three lines is all `normalised`.
+struct ExitFileParts {
+    std::string normalised, code, text;
+};
+ExitFileParts ReadExitFile(const std::wstring& path);
+
 // The bootstrap log (UTF-16LE) split into its CR LF lines; the byte-order mark
 // is checked and removed (an empty result when it is missing).
 std::vector<std::wstring> ReadLogLines(const std::wstring& path, bool* hadByteOrderMark = nullptr);

@@ -41,7 +41,7 @@ struct TransformSpec {
 
 // What a patch's transforms carry besides.
 struct TransformDetails {
-    // Rows of other tables (a "Property" entry adds to the spec's rows).
+    // Rows of other tables (a "Property" entry adds to the TransformSpec's Property rows).
     std::vector<TransformTable> tables;
     // Summary information: the target's language (";1033"),
     // "{product}version;{product}version;{upgrade code}" and the validation
