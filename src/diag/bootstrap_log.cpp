@@ -250,6 +250,18 @@ void WriteLine(const DWORD* code, const std::wstring& text, LogKind kind) {
     PutLogLine(kind == LOG_ERROR ? std::wcerr : std::wcout, code, text, kind);
 }
 
+// Holds the folders of the log's path, or raises as the run ends when it
+// cannot: a folder that is a link, or that another program keeps from being
+// held, is message 112; any other failure of the path the system's error.
+// The plan raises the same, so that it ends as the run would.
+void HoldLogFolders(const std::wstring& path, MissingFolders missing, HeldFolders& folders) {
+    const DWORD refused = HoldFolders(path.c_str(), missing, folders);
+    if (IsFolderRefusal(refused))
+        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ", path, refused);
+    if (refused != 0)
+        ThrowWinException(refused, L" Fnc : SetLogFile; Line : 52; ");
+}
+
 } // namespace
 
 std::wstring FormatLogLine(const DWORD* code, const std::wstring& text, LogKind kind) {
@@ -271,11 +283,7 @@ std::wstring SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) 
     // be turned into a link meanwhile; one that is a link already, or that
     // another program keeps from being held, is not used.
     HeldFolders folders;
-    const DWORD refused = HoldFolders(path.c_str(), MissingFolders::Create, folders);
-    if (IsFolderRefusal(refused))
-        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ", path, refused);
-    if (refused != 0)
-        ThrowWinException(refused, L" Fnc : SetLogFile; Line : 52; ");
+    HoldLogFolders(path, MissingFolders::Create, folders);
 
     std::wstring used;
     DWORD error = 0;
@@ -316,11 +324,7 @@ std::wstring SetLogFile(const std::wstring& path, std::wstringbuf& earlyBuffer) 
 
 LogFilePlan PlanLogFile(const std::wstring& path) {
     HeldFolders folders;
-    const DWORD refused = HoldFolders(path.c_str(), MissingFolders::Leave, folders);
-    if (IsFolderRefusal(refused))
-        RaiseOpenFailure(L" Fnc : SetLogFile; Line : 55; ", path, refused);
-    if (refused != 0)
-        ThrowWinException(refused, L" Fnc : SetLogFile; Line : 52; ");
+    HoldLogFolders(path, MissingFolders::Leave, folders);
     LogFilePlan plan;
     plan.path = path;
     // Folders that are not there yet would be made, and the file in them.
