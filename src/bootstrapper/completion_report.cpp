@@ -6,7 +6,7 @@
 
 #include "bootstrapper/plan_report.h"
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "settings/value_expansion.h"

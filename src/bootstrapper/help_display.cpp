@@ -6,7 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "system/path_helpers.h"

@@ -7,7 +7,7 @@
 
 #include "bootstrapper/run_sequence.h"
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "language/language_choice.h"
 #include "planning/hidden_values.h"

@@ -10,7 +10,7 @@
 #include "bootstrapper/help_display.h"
 #include "bootstrapper/plan_report.h"
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "install/message_handler.h"

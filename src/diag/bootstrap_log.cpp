@@ -9,7 +9,7 @@
 
 #include <ntsecapi.h>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "system/own_files.h"
@@ -261,6 +261,35 @@ void HoldLogFolders(const std::wstring& path, MissingFolders missing, HeldFolder
     if (refused != 0)
         ThrowWinException(refused, L" Fnc : SetLogFile; Line : 52; ");
 }
+
+// What a raise tells the log before its exception is thrown: message 129 as
+// an error line, and the catalogue's texts of the described failures.
+void LogRaise(const wchar_t* location, const std::wstring& description, const DWORD* code) {
+    std::wstring line;
+    FormatResourceMessage(IDS_ERROR_AT, line, location, description);
+    if (code)
+        WriteLogLine(*code, line, LOG_ERROR);
+    else
+        WriteLogLine(line, LOG_ERROR);
+}
+
+void LogRaiseWhat(const wchar_t* location, const char* what) {
+    const std::unique_ptr<wchar_t[]> description = _Mb2Uni(what);
+    LogRaise(location, std::wstring(description.get()), nullptr);
+}
+
+bool DescribeRaise(WORD id, std::wstring& text, const std::wstring& first, const std::wstring& second,
+                   const std::wstring& third) {
+    return FormatResourceMessage(id, text, first, second, third);
+}
+
+const RaiseReporter g_logReporter{LogRaise, LogRaiseWhat, DescribeRaise};
+
+// Installed as the program starts, before anything can raise: every program
+// that writes this log hears its raises.
+struct ReporterInstaller {
+    ReporterInstaller() { SetRaiseReporter(&g_logReporter); }
+} g_reporterInstaller;
 
 } // namespace
 

@@ -7,7 +7,7 @@
 
 #include "diag/bootstrap_log.h"
 #include "diag/message_rules.h"
-#include "diag/text_conversion.h"
+#include "system/smart_buffer.h"
 #include "system/win_owners.h"
 
 namespace {

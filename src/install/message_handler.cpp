@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "msi/database.h"

@@ -6,7 +6,7 @@
 #include <objbase.h>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "install/busy_wait.h"
 #include "install/message_handler.h"
 #include "system/msi_api.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "install/busy_wait.h"
 #include "settings/variables.h"

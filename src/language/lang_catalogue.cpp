@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "msi/transform_reader.h"
 #include "system/machine_queries.h"

@@ -6,7 +6,7 @@
 #include <exception>
 #include <utility>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "msi/product_registration.h"
 #include "resources/resource_ids.h"

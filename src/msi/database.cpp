@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "diag/errors.h"
-#include "diag/text_conversion.h"
+#include "system/errors.h"
+#include "system/smart_buffer.h"
 #include "system/msi_api.h"
 
 using QZ::MSInstaller::Msi;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "msi/database.h"
 #include "msi/package_properties.h"

@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/database.h"
 #include "system/msi_api.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "diag/text_conversion.h"
+#include "system/smart_buffer.h"
 #include "msi/database.h"
 
 namespace QZ {

@@ -3,7 +3,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/database.h"
 #include "system/msi_api.h"
 

@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "system/msi_api.h"
 
 namespace QZ {

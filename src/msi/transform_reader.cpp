@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/database.h"
 #include "system/msi_api.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "language/language_choice.h"
 #include "msi/transform_reader.h"

@@ -2,7 +2,7 @@
 
 #include <msi.h>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "msi/product_registration.h"
 #include "system/path_helpers.h"

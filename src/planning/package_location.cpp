@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "system/path_helpers.h"
 #include "system/win_owners.h"

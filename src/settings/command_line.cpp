@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cwchar>
 
-#include "diag/errors.h"
-#include "diag/text_conversion.h"
+#include "system/errors.h"
+#include "system/smart_buffer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/text_conversion.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "system/win_owners.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "diag/errors.h"
-#include "diag/text_conversion.h"
+#include "system/errors.h"
+#include "system/smart_buffer.h"
 
 namespace QZ {
 namespace MSInstaller {

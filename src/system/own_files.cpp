@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "system/path_helpers.h"
 
 namespace {

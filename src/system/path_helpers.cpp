@@ -5,8 +5,8 @@
 #include <cwctype>
 #include <memory>
 
-#include "diag/errors.h"
-#include "diag/text_conversion.h"
+#include "system/errors.h"
+#include "system/smart_buffer.h"
 #include "system/win_owners.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bootstrapper/run_sequence.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "resources/resource_ids.h"
 #include "support/dialog_driver.h"
 #include "support/package_builder.h"

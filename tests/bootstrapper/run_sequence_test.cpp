@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "bootstrapper/run_sequence.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "support/package_builder.h"
 #include "support/platform_deviations.h"
 #include "support/setup_runner.h"

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "support/module_texts.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "language/language_choice.h"
 #include "resources/resource_ids.h"
 #include "support/dialog_driver.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/database.h"
 #include "support/test_env.h"
 

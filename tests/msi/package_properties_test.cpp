@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/database.h"
 #include "msi/package_properties.h"
 #include "support/package_builder.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/package_properties.h"
 #include "support/package_builder.h"
 #include "support/tamper.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/database.h"
 #include "msi/transform_reader.h"
 #include "support/test_env.h"

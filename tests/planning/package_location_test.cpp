@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/package_properties.h"
 #include "planning/package_location.h"
 #include "support/package_builder.h"

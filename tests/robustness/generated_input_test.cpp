@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/text_conversion.h"
 #include "settings/command_line.h"
 #include "settings/variable_file.h"

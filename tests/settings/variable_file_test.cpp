@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "support/test_env.h"
 
 namespace {

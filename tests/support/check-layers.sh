@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Fails when a source file includes a header from a folder above its own.
 # The folders stack from the bottom up:
-#   diag, system, resources   (one layer: they may use each other)
+#   system, resources   (one layer: the handle owners, files and paths, the
+#                        installer binding, the exception types and raise
+#                        operations; the string tables and their ids)
+#   diag                (the message catalogue and the log stand on system:
+#                        system never includes diag, and a raise reaches the
+#                        log only through the reporter the log installs)
 #   msi, settings, language, planning, install, bootstrapper and rsc (the
 #   resource-module builder, a program of its own beside the bootstrapper)
 # A folder may include its own layer's headers and any below it.
@@ -10,13 +15,14 @@ src="${1:-$(cd "$(dirname "$0")/../../src" && pwd)}"
 
 rank() {
     case "$1" in
-    diag | system | resources) echo 0 ;;
-    msi) echo 1 ;;
-    settings) echo 2 ;;
-    language) echo 3 ;;
-    planning) echo 4 ;;
-    install) echo 5 ;;
-    bootstrapper | rsc) echo 6 ;;
+    system | resources) echo 0 ;;
+    diag) echo 1 ;;
+    msi) echo 2 ;;
+    settings) echo 3 ;;
+    language) echo 4 ;;
+    planning) echo 5 ;;
+    install) echo 6 ;;
+    bootstrapper | rsc) echo 7 ;;
     *) echo "" ;;
     esac
 }

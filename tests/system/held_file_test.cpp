@@ -9,7 +9,7 @@
 #include <string>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "support/tamper.h"
 #include "support/test_env.h"
 #include "system/win_owners.h"

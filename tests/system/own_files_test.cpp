@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "support/tamper.h"
 #include "support/test_env.h"
 #include "system/win_owners.h"

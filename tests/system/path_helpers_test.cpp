@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "diag/bootstrap_log.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "support/test_env.h"
 
 namespace {

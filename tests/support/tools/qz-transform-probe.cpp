@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "msi/transform_reader.h"
 #include "support/test_env.h"
 

@@ -1,4 +1,6 @@
 // Exception types of the bootstrapper and the operations that raise them.
+// They stand beneath the log: a raise tells the log through the reporter the
+// log installs (RaiseReporter), never by calling up into it.
 // Every raising point passes its own location string, of the form
 // L" Fnc : Qualified::Name; Line : 12; ".
 #pragma once
@@ -103,6 +105,23 @@ private:
 // The system's text for an error number, exactly as the system gives it
 // (with its trailing line break); empty and false when there is none.
 bool GetSystemErrorText(DWORD error, std::wstring& text);
+
+// Where a raise is told before its exception is thrown. The bootstrap log
+// installs the one reporter (SetRaiseReporter) as the program starts: it
+// writes message 129 as an error line, and gives the catalogue's texts of the
+// described failures. Without a reporter a raise is thrown untold, and a
+// described failure says what the system's text of its error says.
+struct RaiseReporter {
+    // Message 129: the location and the description, with `code` when not null.
+    void (*raised)(const wchar_t* location, const std::wstring& description, const DWORD* code);
+    // Message 129 for a failure that describes itself in the ANSI code page.
+    void (*raisedWhat)(const wchar_t* location, const char* what);
+    // Message `id` of the catalogue, formatted with up to three texts; false
+    // when the catalogue has no such message.
+    bool (*describe)(WORD id, std::wstring& text, const std::wstring& first, const std::wstring& second,
+                     const std::wstring& third);
+};
+void SetRaiseReporter(const RaiseReporter* reporter) noexcept;
 
 // Log message 129 (location and system text) with the error as code, then throw.
 [[noreturn]] void ThrowWinException(DWORD error, const wchar_t* location);

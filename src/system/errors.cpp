@@ -1,10 +1,8 @@
-#include "diag/errors.h"
+#include "system/errors.h"
 
 #include <msiquery.h>
 
-#include "diag/bootstrap_log.h"
-#include "diag/messages.h"
-#include "diag/text_conversion.h"
+#include "resources/resource_ids.h"
 #include "system/msi_api.h"
 
 namespace {
@@ -68,19 +66,29 @@ char* FormatRecordAnsi(MSIHANDLE record) {
     return ToAnsiLocal(text.c_str(), static_cast<int>(text.size()), 2);
 }
 
-// Message 129 for a raised error, as an error line.
+// The reporter the log installed; none until it does.
+const RaiseReporter* g_raiseReporter = nullptr;
+
+// Message 129 for a raised error, as an error line (when a reporter listens).
 void LogRaisedError(const wchar_t* location, const std::wstring& description, const DWORD* code) {
-    std::wstring line;
-    FormatResourceMessage(IDS_ERROR_AT, line, location, description);
-    if (code)
-        WriteLogLine(*code, line, LOG_ERROR);
-    else
-        WriteLogLine(line, LOG_ERROR);
+    if (g_raiseReporter)
+        g_raiseReporter->raised(location, description, code);
 }
 
 void LogRaisedError(const wchar_t* location, const char* what) {
-    const std::unique_ptr<wchar_t[]> description = _Mb2Uni(what ? what : "");
-    LogRaisedError(location, std::wstring(description.get()), nullptr);
+    if (g_raiseReporter)
+        g_raiseReporter->raisedWhat(location, what ? what : "");
+}
+
+// The catalogue's text of message `id` for a described failure; empty
+// without a reporter, or when the catalogue has none (what() then gives the
+// system's text of the error).
+std::wstring DescribeRaise(WORD id, const std::wstring& first, const std::wstring& second,
+                           const std::wstring& third) {
+    std::wstring text;
+    if (g_raiseReporter)
+        g_raiseReporter->describe(id, text, first, second, third);
+    return text;
 }
 
 // The copy thrown for an allocation failure: the standard type, with the
@@ -224,6 +232,10 @@ bool IsSharingError(DWORD error) {
 
 // ---------------------------------------------------------------- raising
 
+void SetRaiseReporter(const RaiseReporter* reporter) noexcept {
+    g_raiseReporter = reporter;
+}
+
 bool GetSystemErrorText(DWORD error, std::wstring& text) {
     LocalMemory buffer;
     const DWORD length = FormatSystemMessage(error, buffer);
@@ -245,9 +257,7 @@ void ThrowFileHoldFailure(const std::wstring& path, DWORD error, const wchar_t* 
     std::wstring description;
     GetSystemErrorText(error, description);
     LogRaisedError(location, description, &error);
-    std::wstring text;
-    FormatResourceMessage(IDS_FILE_NOT_HELD, text, path, description);
-    throw FileHoldFailure(error, text);
+    throw FileHoldFailure(error, DescribeRaise(IDS_FILE_NOT_HELD, path, description, std::wstring()));
 }
 
 void ThrowTransformFailure(DWORD error, const std::wstring& transform, const std::wstring& package,
@@ -257,9 +267,7 @@ void ThrowTransformFailure(DWORD error, const std::wstring& transform, const std
     LogRaisedError(location, description, &cause);
     while (!description.empty() && (description.back() == L'\r' || description.back() == L'\n'))
         description.pop_back();
-    std::wstring text;
-    FormatResourceMessage(IDS_TRANSFORM_NOT_USABLE, text, transform, package, description);
-    throw TransformFailure(error, text);
+    throw TransformFailure(error, DescribeRaise(IDS_TRANSFORM_NOT_USABLE, transform, package, description));
 }
 
 void ThrowMSIException(MSIHANDLE record, DWORD error, const wchar_t*) {

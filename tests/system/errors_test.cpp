@@ -1,4 +1,4 @@
-#include "diag/errors.h"
+#include "system/errors.h"
 
 #include <gtest/gtest.h>
 
