@@ -8,25 +8,9 @@
 
 #include "system/errors.h"
 #include "diag/messages.h"
+#include "system/win_owners.h"
 
 namespace {
-
-// Owner of the argument vector that CommandLineToArgvW allocates.
-class ArgumentVector {
-public:
-    explicit ArgumentVector(LPWSTR* argv) : m_argv(argv) {}
-    ~ArgumentVector() {
-        if (m_argv)
-            LocalFree(m_argv);
-    }
-    ArgumentVector(const ArgumentVector&) = delete;
-    ArgumentVector& operator=(const ArgumentVector&) = delete;
-
-    LPWSTR* get() const { return m_argv; }
-
-private:
-    LPWSTR* m_argv;
-};
 
 enum class OptionKind {
     Value,          // stores its value; the option form consumes the next argument
@@ -110,9 +94,10 @@ int ParseCommandLine(VariableMap& variables, std::wstring& offending, std::vecto
 int ParseCommandLineText(const wchar_t* commandLine, VariableMap& variables, std::wstring& offending,
                          std::vector<std::wstring>* ignored) {
     int count = 0;
-    const ArgumentVector arguments(CommandLineToArgvW(commandLine, &count));
-    if (!arguments.get())
+    const UniqueLocalMemory argumentBlock(CommandLineToArgvW(commandLine, &count));
+    if (!argumentBlock.valid())
         ThrowWinException(GetLastError(), L" Fnc : ParseCommandLine; Line : 19; ");
+    LPWSTR* const arguments = static_cast<LPWSTR*>(argumentBlock.get());
 
     VariableMap collected;
     std::vector<std::wstring> unused;
@@ -120,7 +105,7 @@ int ParseCommandLineText(const wchar_t* commandLine, VariableMap& variables, std
     for (int i = 0; i < count; ++i) {
         const bool wasValue = isValue;
         isValue = false;
-        const std::wstring argument = arguments.get()[i];
+        const std::wstring argument = arguments[i];
         const std::wstring::size_type equals = argument.find(L'=');
         const bool optionForm = equals == std::wstring::npos;
 
@@ -129,7 +114,7 @@ int ParseCommandLineText(const wchar_t* commandLine, VariableMap& variables, std
         if (optionForm) {
             name = argument;
             if (i + 1 < count)
-                value = arguments.get()[i + 1];
+                value = arguments[i + 1];
         } else {
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);

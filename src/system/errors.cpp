@@ -4,39 +4,16 @@
 
 #include "resources/resource_ids.h"
 #include "system/msi_api.h"
+#include "system/win_owners.h"
 
 namespace {
 
 const char kUntranslatedError[] = "Failed to translate the windows error code to text.";
 
-// Owner of a block from LocalAlloc (or one the system allocated that way).
-class LocalMemory {
-public:
-    LocalMemory() = default;
-    explicit LocalMemory(HLOCAL block) : m_block(block) {}
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-    ~LocalMemory() {
-        if (m_block)
-            LocalFree(m_block);
-    }
-
-    HLOCAL* put() { return &m_block; }
-    HLOCAL get() const { return m_block; }
-    HLOCAL release() {
-        HLOCAL block = m_block;
-        m_block = nullptr;
-        return block;
-    }
-
-private:
-    HLOCAL m_block = nullptr;
-};
-
 // The system's message for `error` in a system-allocated block; the length in
 // characters, 0 when there is none. Inserts are left as they are: these texts
 // come with no arguments.
-DWORD FormatSystemMessage(DWORD error, LocalMemory& text) {
+DWORD FormatSystemMessage(DWORD error, UniqueLocalMemory& text) {
     return FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(text.put()), 0, nullptr);
@@ -49,7 +26,7 @@ char* ToAnsiLocal(const wchar_t* text, int length, std::size_t spare) {
     const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
     if (size <= 0)
         return nullptr;
-    LocalMemory block(LocalAlloc(LMEM_FIXED, static_cast<SIZE_T>(size) + spare));
+    UniqueLocalMemory block(LocalAlloc(LMEM_FIXED, static_cast<SIZE_T>(size) + spare));
     char* const ansi = static_cast<char*>(block.get());
     if (!ansi || WideCharToMultiByte(CP_ACP, 0, text, length, ansi, size, nullptr, nullptr) != size)
         return nullptr;
@@ -139,7 +116,7 @@ const char* WinException::what() const noexcept {
 const char* WinException::SystemText() const noexcept {
     if (m_text)
         return m_text;
-    LocalMemory text;
+    UniqueLocalMemory text;
     const DWORD length = FormatSystemMessage(m_error, text);
     CacheText(length ? ToAnsiLocal(static_cast<const wchar_t*>(text.get()), static_cast<int>(length), 1)
                      : nullptr);
@@ -237,7 +214,7 @@ void SetRaiseReporter(const RaiseReporter* reporter) noexcept {
 }
 
 bool GetSystemErrorText(DWORD error, std::wstring& text) {
-    LocalMemory buffer;
+    UniqueLocalMemory buffer;
     const DWORD length = FormatSystemMessage(error, buffer);
     if (length)
         text.assign(static_cast<const wchar_t*>(buffer.get()), length);

@@ -20,6 +20,12 @@ public:
     ~unique_resource() { reset(); }
 
     pointer get() const noexcept { return m_value; }
+    // Releases the current resource and gives the place for a call that
+    // hands out a new one through a pointer (FormatMessageW's allocated buffer).
+    pointer* put() noexcept {
+        reset();
+        return &m_value;
+    }
     bool valid() const noexcept { return Traits::IsValid(m_value); }
     // Releases the current resource and takes `value`.
     void reset(pointer value = Traits::Invalid()) noexcept {
@@ -81,6 +87,13 @@ struct RegistryKeyTraits {
     static void Close(pointer h) noexcept { RegCloseKey(h); }
 };
 
+struct LocalMemoryTraits {
+    using pointer = HLOCAL;
+    static constexpr pointer Invalid() noexcept { return nullptr; }
+    static bool IsValid(pointer h) noexcept { return h != nullptr; }
+    static void Close(pointer h) noexcept { LocalFree(h); }
+};
+
 } // namespace detail
 
 // A handle from CreateFileW.
@@ -95,3 +108,6 @@ using UniqueWindow = unique_resource<detail::WindowTraits>;
 using UniqueModule = unique_resource<detail::ModuleTraits>;
 // A registry key from RegOpenKeyExW or RegCreateKeyExW.
 using UniqueRegistryKey = unique_resource<detail::RegistryKeyTraits>;
+// A block from LocalAlloc, or one the system allocated that way for the caller
+// (FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER, CommandLineToArgvW).
+using UniqueLocalMemory = unique_resource<detail::LocalMemoryTraits>;
