@@ -91,39 +91,54 @@ std::wstring RecipeArguments(const DeploymentFacts& facts, bool uninstall) {
 // ---------------------------------------------------------------- return codes
 
 Json ReturnCode(int code, const char* intune, const char* configurationManager, const char* when) {
-    return {
-        {"code", code}, {"intune", intune}, {"configurationManager", configurationManager}, {"when", when}};
+    Json entry;
+    entry["code"] = code;
+    entry["intune"] = intune;
+    entry["configurationManager"] = configurationManager;
+    entry["when"] = when;
+    return entry;
 }
 
 // The codes qz-setup.exe ends with under QZ_SETUP_EXIT_CODE=INSTALLER, and
 // how Intune and Configuration Manager are to read each.
 Json ReturnCodes() {
+    const struct {
+        int code;
+        const char* intune;
+        const char* configurationManager;
+        const char* when;
+    } kCodes[] = {
+        {InstallerExitCode(RunEnd::InstallerCalled, ERROR_SUCCESS), "Success", "Success",
+         "installed, repaired or removed"},
+        {ERROR_SUCCESS_REBOOT_REQUIRED, "Soft reboot", "Soft Reboot",
+         "installed; a restart finishes it (asked for by the package, or by the redistributable installed "
+         "before "
+         "it)"},
+        {ERROR_SUCCESS_REBOOT_INITIATED, "Hard reboot", "Hard Reboot",
+         "installed, and the installer restarts the machine: only when QZ_SUPPRESS_REBOOT lets it (by "
+         "default "
+         "restarts are suppressed)"},
+        {InstallerExitCode(RunEnd::FileInUse, 0), "Retry", "Fast Retry",
+         "another installation was running (still after QZ_SETUP_BUSY_WAIT), or a file of the folder was "
+         "open "
+         "for writing in another program"},
+        {kInstallSucceeded, "Success", "Success", "the installer's own success code, handed on"},
+        {InstallerExitCode(RunEnd::UserCancelled, 0), "Failed", "Failure",
+         "cancelled: by the user, or by the installer"},
+        {InstallerExitCode(RunEnd::Failed, 0), "Failed", "Failure",
+         "the installation failed, or the run ended early (a refused setting, control or response file, an "
+         "error "
+         "of the system)"},
+        {InstallerExitCode(RunEnd::PackageNotFound, 0), "Failed", "Failure",
+         "no package for this machine's processor, or the package file is missing"},
+        {InstallerExitCode(RunEnd::TransformFailed, 0), "Failed", "Failure",
+         "a transform to install with is missing, unreadable or does not apply"},
+        {InstallerExitCode(RunEnd::CommandLineRefused, 0), "Failed", "Failure",
+         "the command line was refused (an option without its value)"},
+    };
     Json codes = Json::array();
-    codes.push_back(ReturnCode(InstallerExitCode(RunEnd::InstallerCalled, ERROR_SUCCESS), "Success",
-                               "Success", "installed, repaired or removed"));
-    codes.push_back(ReturnCode(ERROR_SUCCESS_REBOOT_REQUIRED, "Soft reboot", "Soft Reboot",
-                               "installed; a restart finishes it (asked for by the package, or by the "
-                               "redistributable installed before it)"));
-    codes.push_back(ReturnCode(ERROR_SUCCESS_REBOOT_INITIATED, "Hard reboot", "Hard Reboot",
-                               "installed, and the installer restarts the machine: only when "
-                               "QZ_SUPPRESS_REBOOT lets it (by default restarts are suppressed)"));
-    codes.push_back(ReturnCode(InstallerExitCode(RunEnd::FileInUse, 0), "Retry", "Fast Retry",
-                               "another installation was running (still after QZ_SETUP_BUSY_WAIT), or a "
-                               "file of the folder was open for writing in another program"));
-    codes.push_back(
-        ReturnCode(kInstallSucceeded, "Success", "Success", "the installer's own success code, handed on"));
-    codes.push_back(ReturnCode(InstallerExitCode(RunEnd::UserCancelled, 0), "Failed", "Failure",
-                               "cancelled: by the user, or by the installer"));
-    codes.push_back(
-        ReturnCode(InstallerExitCode(RunEnd::Failed, 0), "Failed", "Failure",
-                   "the installation failed, or the run ended early (a refused setting, control or "
-                   "response file, an error of the system)"));
-    codes.push_back(ReturnCode(InstallerExitCode(RunEnd::PackageNotFound, 0), "Failed", "Failure",
-                               "no package for this machine's processor, or the package file is missing"));
-    codes.push_back(ReturnCode(InstallerExitCode(RunEnd::TransformFailed, 0), "Failed", "Failure",
-                               "a transform to install with is missing, unreadable or does not apply"));
-    codes.push_back(ReturnCode(InstallerExitCode(RunEnd::CommandLineRefused, 0), "Failed", "Failure",
-                               "the command line was refused (an option without its value)"));
+    for (const auto& code : kCodes)
+        codes.push_back(ReturnCode(code.code, code.intune, code.configurationManager, code.when));
     return codes;
 }
 
@@ -132,23 +147,25 @@ Json ReturnCodes() {
 Json Detection(const DeploymentFacts& facts) {
     Json detection;
     Json rules = Json::array();
-    for (const ShippedPackage& package : facts.packages)
-        rules.push_back({{"architecture", Utf8(package.architecture)},
-                         {"method", "Windows Installer"},
-                         {"productCode", Utf8(package.productCode)},
-                         {"productVersion", Utf8(package.productVersion)},
-                         {"versionOperator", "greaterThanOrEqual"}});
+    for (const ShippedPackage& package : facts.packages) {
+        Json rule;
+        rule["architecture"] = Utf8(package.architecture);
+        rule["method"] = "Windows Installer";
+        rule["productCode"] = Utf8(package.productCode);
+        rule["productVersion"] = Utf8(package.productVersion);
+        rule["versionOperator"] = "greaterThanOrEqual";
+        rules.push_back(std::move(rule));
+    }
     detection["rules"] = rules;
     if (facts.packages.size() > 1)
         detection["advice"] =
-            "The folder holds one package per architecture, each with its own product code, and qz-setup.exe "
-            "installs the one of the machine's processor (the plans for each processor show which). Give "
-            "each "
-            "architecture a rule set of its own: an app (Intune) or a deployment type (Configuration "
-            "Manager) "
-            "per architecture, with that package's product code as its detection rule and a requirement rule "
-            "on the operating system's architecture; or one app whose detection accepts any of the product "
-            "codes.";
+            "The folder holds one package per architecture, each with its own product code, "
+            "and qz-setup.exe installs the one of the machine's processor (the plans for each "
+            "processor show which). Give each architecture a rule set of its own: an app "
+            "(Intune) or a deployment type (Configuration Manager) per architecture, with that "
+            "package's product code as its detection rule and a requirement rule on the "
+            "operating system's architecture; or one app whose detection accepts any of the "
+            "product codes.";
     else if (facts.packages.size() == 1)
         detection["advice"] = "The folder holds one package: one detection rule, its product code.";
     else
@@ -326,67 +343,93 @@ std::string Yaml(const std::string& utf8) {
     return quoted + "\"";
 }
 
+// Appends "<indent><key>: <value>\n".
+void Field(std::string& text, const char* key, const std::string& value) {
+    text += key;
+    text += ": ";
+    text += value;
+    text += '\n';
+}
+
 std::string Header(const char* type) {
-    return std::string("# Written by qz-setup's folder check from the folder's packages.\n"
-                       "# yaml-language-server: $schema=https://aka.ms/winget-manifest.") +
-           type + "." + kManifestVersion + ".schema.json\n\n";
+    std::string text = "# Written by qz-setup's folder check from the folder's packages.\n"
+                       "# yaml-language-server: $schema=https://aka.ms/winget-manifest.";
+    text += type;
+    text += ".";
+    text += kManifestVersion;
+    text += ".schema.json\n\n";
+    return text;
+}
+
+// The start every manifest shares: its header, the identifier and the version.
+std::string Start(const char* type, const WingetValues& values) {
+    std::string text = Header(type);
+    Field(text, "PackageIdentifier", Yaml(values.identifier));
+    Field(text, "PackageVersion", Yaml(values.version));
+    return text;
+}
+
+std::string End(std::string text, const char* type) {
+    Field(text, "ManifestType", type);
+    Field(text, "ManifestVersion", kManifestVersion);
+    return text;
 }
 
 std::string VersionManifest(const WingetValues& values) {
-    return Header("version") + "PackageIdentifier: " + Yaml(values.identifier) +
-           "\nPackageVersion: " + Yaml(values.version) + "\nDefaultLocale: " + kLocale +
-           "\nManifestType: version\nManifestVersion: " + kManifestVersion + "\n";
+    std::string text = Start("version", values);
+    Field(text, "DefaultLocale", kLocale);
+    return End(std::move(text), "version");
 }
 
 std::string LocaleManifest(const WingetValues& values) {
-    return Header("defaultLocale") + "PackageIdentifier: " + Yaml(values.identifier) +
-           "\nPackageVersion: " + Yaml(values.version) + "\nPackageLocale: " + kLocale +
-           "\nPublisher: " + Yaml(values.publisher) + "\nPackageName: " + Yaml(values.name) +
-           "\nLicense: " + Yaml(values.license) + "\nShortDescription: " + Yaml(values.description) +
-           "\nManifestType: defaultLocale\nManifestVersion: " + kManifestVersion + "\n";
+    std::string text = Start("defaultLocale", values);
+    Field(text, "PackageLocale", kLocale);
+    Field(text, "Publisher", Yaml(values.publisher));
+    Field(text, "PackageName", Yaml(values.name));
+    Field(text, "License", Yaml(values.license));
+    Field(text, "ShortDescription", Yaml(values.description));
+    return End(std::move(text), "defaultLocale");
 }
 
 // The return codes winget is told of, with QZ_SETUP_EXIT_CODE=INSTALLER.
 const struct {
-    int code;
+    const char* code;
     const char* response;
 } kExpectedReturnCodes[] = {
-    {1602, "cancelledByUser"},        {1618, "installInProgress"}, {1619, "invalidParameter"},
-    {1633, "systemNotSupported"},     {1638, "alreadyInstalled"},  {1641, "rebootInitiated"},
-    {3010, "rebootRequiredToFinish"},
+    {"1602", "cancelledByUser"},        {"1618", "installInProgress"}, {"1619", "invalidParameter"},
+    {"1633", "systemNotSupported"},     {"1638", "alreadyInstalled"},  {"1641", "rebootInitiated"},
+    {"3010", "rebootRequiredToFinish"},
 };
 
 std::string InstallerManifest(const WingetValues& values, const DeploymentFacts& facts) {
     const std::string silent = Yaml(Utf8(RecipeArguments(facts, false)));
-    std::string text = Header("installer") + "PackageIdentifier: " + Yaml(values.identifier) +
-                       "\nPackageVersion: " + Yaml(values.version) +
-                       "\nInstallerType: zip\nNestedInstallerType: exe\nNestedInstallerFiles:\n"
-                       "  - RelativeFilePath: qz-setup.exe\nInstallers:\n";
+    std::string text = Start("installer", values);
+    text += "InstallerType: zip\nNestedInstallerType: exe\nNestedInstallerFiles:\n"
+            "  - RelativeFilePath: qz-setup.exe\nInstallers:\n";
     for (const ShippedPackage& package : facts.packages) {
-        text += "  - Architecture: " + Utf8(package.architecture) + "\n";
-        text += "    InstallerUrl: " + Yaml(values.url) + "\n";
-        text += "    InstallerSha256: " + Yaml(values.sha256) + "\n"; // all digits would read as a number
-        text += "    Scope: machine\n    ElevationRequirement: elevatesSelf\n";
-        text += "    InstallerSwitches:\n      Silent: " + silent + "\n      SilentWithProgress: " + silent +
-                "\n";
+        Field(text, "  - Architecture", Utf8(package.architecture));
+        Field(text, "    InstallerUrl", Yaml(values.url));
+        Field(text, "    InstallerSha256", Yaml(values.sha256)); // all digits would read as a number
+        text += "    Scope: machine\n    ElevationRequirement: elevatesSelf\n    InstallerSwitches:\n";
+        Field(text, "      Silent", silent);
+        Field(text, "      SilentWithProgress", silent);
         text += "    ExpectedReturnCodes:\n";
-        for (const auto& expected : kExpectedReturnCodes)
-            text += "      - InstallerReturnCode: " + std::to_string(expected.code) +
-                    "\n        ReturnResponse: " + expected.response + "\n";
+        for (const auto& expected : kExpectedReturnCodes) {
+            Field(text, "      - InstallerReturnCode", expected.code);
+            Field(text, "        ReturnResponse", expected.response);
+        }
         if (package.productCode.empty() && package.upgradeCode.empty())
             continue;
         if (!package.productCode.empty())
-            text += "    ProductCode: " + Yaml(Utf8(package.productCode)) + "\n";
+            Field(text, "    ProductCode", Yaml(Utf8(package.productCode)));
         text += "    AppsAndFeaturesEntries:\n";
-        const char* entry = "      - ";
-        if (!package.productCode.empty()) {
-            text += entry + std::string("ProductCode: ") + Yaml(Utf8(package.productCode)) + "\n";
-            entry = "        ";
-        }
+        if (!package.productCode.empty())
+            Field(text, "      - ProductCode", Yaml(Utf8(package.productCode)));
         if (!package.upgradeCode.empty())
-            text += entry + std::string("UpgradeCode: ") + Yaml(Utf8(package.upgradeCode)) + "\n";
+            Field(text, package.productCode.empty() ? "      - UpgradeCode" : "        UpgradeCode",
+                  Yaml(Utf8(package.upgradeCode)));
     }
-    return text + "ManifestType: installer\nManifestVersion: " + kManifestVersion + "\n";
+    return End(std::move(text), "installer");
 }
 
 // The three files of the multi-file form, named as winget's own repository names them.
@@ -395,11 +438,17 @@ struct ManifestFile {
     std::string text;
 };
 
-std::vector<ManifestFile> Manifests(const WingetValues& values, const DeploymentFacts& facts) {
+// The names of the version, installer and default locale manifests.
+std::vector<std::wstring> ManifestNames(const WingetValues& values) {
     const std::wstring identifier = DecodeUtf8(values.identifier);
-    return {{identifier + L".yaml", VersionManifest(values)},
-            {identifier + L".installer.yaml", InstallerManifest(values, facts)},
-            {identifier + L".locale." + std::wstring(L"en-US") + L".yaml", LocaleManifest(values)}};
+    return {identifier + L".yaml", identifier + L".installer.yaml", identifier + L".locale.en-US.yaml"};
+}
+
+std::vector<ManifestFile> Manifests(const WingetValues& values, const DeploymentFacts& facts) {
+    const std::vector<std::wstring> names = ManifestNames(values);
+    return {{names[0], VersionManifest(values)},
+            {names[1], InstallerManifest(values, facts)},
+            {names[2], LocaleManifest(values)}};
 }
 
 bool EndsWithYaml(const wchar_t* name) {
@@ -433,28 +482,35 @@ Json DeploymentPart(const DeploymentFacts& facts, const VariableMap& variables,
     Json part;
     part["packageName"] = Utf8(facts.packageName);
     Json packages = Json::array();
-    for (const ShippedPackage& package : facts.packages)
-        packages.push_back(
-            {{"architecture", Utf8(package.architecture)},
-             {"productCode", Utf8(package.productCode)},
-             {"upgradeCode", package.upgradeCode.empty() ? Json() : Json(Utf8(package.upgradeCode))},
-             {"productVersion", Utf8(package.productVersion)},
-             {"productName", Utf8(package.productName)},
-             {"manufacturer", Utf8(package.manufacturer)},
-             {"file", Utf8(package.file)}});
+    for (const ShippedPackage& package : facts.packages) {
+        Json entry;
+        entry["architecture"] = Utf8(package.architecture);
+        entry["productCode"] = Utf8(package.productCode);
+        entry["upgradeCode"] = package.upgradeCode.empty() ? Json() : Json(Utf8(package.upgradeCode));
+        entry["productVersion"] = Utf8(package.productVersion);
+        entry["productName"] = Utf8(package.productName);
+        entry["manufacturer"] = Utf8(package.manufacturer);
+        entry["file"] = Utf8(package.file);
+        packages.push_back(std::move(entry));
+    }
     part["packages"] = packages;
-    part["commands"] = {{"install", "qz-setup.exe " + Utf8(RecipeArguments(facts, false))},
-                        {"uninstall", "qz-setup.exe " + Utf8(RecipeArguments(facts, true))}};
+    Json commands;
+    commands["install"] = "qz-setup.exe " + Utf8(RecipeArguments(facts, false));
+    commands["uninstall"] = "qz-setup.exe " + Utf8(RecipeArguments(facts, true));
+    part["commands"] = commands;
     part["returnCodes"] = ReturnCodes();
-    part["otherReturnCodes"] = {{"intune", "Failed"}, {"configurationManager", "Failure"}};
+    Json other;
+    other["intune"] = "Failed";
+    other["configurationManager"] = "Failure";
+    part["otherReturnCodes"] = other;
     part["detection"] = Detection(facts);
 
     const WingetValues values = ResolveWinget(facts, variables);
     Json winget;
     winget["manifestVersion"] = kManifestVersion;
     Json files = Json::array();
-    for (const ManifestFile& file : Manifests(values, facts))
-        files.push_back(Utf8(file.name));
+    for (const std::wstring& name : ManifestNames(values))
+        files.push_back(Utf8(name));
     winget["files"] = files;
     winget["packageIdentifier"] = values.identifier;
     winget["packageVersion"] = values.version;
@@ -467,8 +523,12 @@ Json DeploymentPart(const DeploymentFacts& facts, const VariableMap& variables,
     Json zip;
     if (!values.zip.empty()) {
         zip["file"] = Utf8(values.zip);
-        if (values.zipError != ERROR_SUCCESS)
-            zip["error"] = {{"code", values.zipError}, {"text", Utf8(SystemText(values.zipError))}};
+        if (values.zipError != ERROR_SUCCESS) {
+            Json error;
+            error["code"] = values.zipError;
+            error["text"] = Utf8(SystemText(values.zipError));
+            zip["error"] = error;
+        }
     }
     winget["zip"] = zip;
     winget["silentSwitches"] = Utf8(RecipeArguments(facts, false));
