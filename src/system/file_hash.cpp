@@ -109,6 +109,10 @@ bool Sha256OfFile(const std::wstring& path, std::string& digest, DWORD& error) {
         error = GetLastError();
         return false;
     }
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+        error = ERROR_NOT_SUPPORTED; // a pipe or a device, which might never end
+        return false;
+    }
     UniqueModule module;
     CngApi api{};
     if (!LoadCng(module, api, error))

@@ -271,6 +271,8 @@ TEST(Sha256OfFile, MatchesSha256sum) {
     EXPECT_FALSE(Sha256OfFile(dir / L"absent.zip", digest, error));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error);
     EXPECT_FALSE(Sha256OfFile(dir.path(), digest, error)) << "a folder is no zip";
+    EXPECT_FALSE(Sha256OfFile(L"NUL", digest, error)) << "a device is no zip";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), error);
 }
 
 TEST(WingetManifests, OneInstallerEntryPerArchitectureAndEarlierManifestsGo) {
