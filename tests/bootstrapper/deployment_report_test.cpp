@@ -109,17 +109,25 @@ TEST(DeploymentPart, FactsPerArchitectureAreThePackagesOwn) {
         EXPECT_EQ("2.5.1", rule["productVersion"]);
     }
     EXPECT_NE(std::string::npos, part["detection"]["advice"].get<std::string>().find("per architecture"));
+}
 
-    // The manual's recipes, word for word, with the name filled in.
-    EXPECT_EQ(
-        "qz-setup.exe /p \"Sample Agent\" /l \"%SystemRoot%\\Logs\\Sample Agent\\setup.log\" /e "
-        "\"%SystemRoot%\\Logs\\Sample Agent\\exit.txt\" QZ_SETUP_EXIT_CODE=INSTALLER QZ_SETUP_BUSY_WAIT=600",
-        part["commands"]["install"]);
-    EXPECT_EQ(
-        "qz-setup.exe /p \"Sample Agent\" QZ_SETUP_MODE=UNATTENDED_UNINSTALL /l "
-        "\"%SystemRoot%\\Logs\\Sample Agent\\remove.log\" /e \"%SystemRoot%\\Logs\\Sample Agent\\exit.txt\" "
-        "QZ_SETUP_EXIT_CODE=INSTALLER QZ_SETUP_BUSY_WAIT=600",
-        part["commands"]["uninstall"]);
+// The command after `label` in the manual's Intune recipe.
+std::string RecipeCommand(const std::string& manual, const std::string& label) {
+    const std::size_t recipe = manual.find("\n### Intune (Win32 app)\n");
+    const std::size_t at = manual.find("\n" + label, recipe);
+    if (recipe == std::string::npos || at == std::string::npos)
+        return "(no " + label + " in the manual's Intune recipe)";
+    const std::size_t command = manual.find("qz-setup.exe ", at);
+    return manual.substr(command, manual.find('\n', command) - command);
+}
+
+TEST(DeploymentPart, TheCommandsAreTheManualsRecipes) {
+    Folder folder({Spec(L"x64")}, L"Sample Agent");
+    std::vector<std::wstring> placeholders;
+    const Json part = DeploymentPart(folder.facts, VariableMap(), placeholders);
+    const std::string manual = ReadFileBytes(SourcePath(L"MANUAL.md"));
+    EXPECT_EQ(RecipeCommand(manual, "Install command:"), part["commands"]["install"]);
+    EXPECT_EQ(RecipeCommand(manual, "Uninstall command:"), part["commands"]["uninstall"]);
 }
 
 TEST(DeploymentPart, OnePackageNeedsOneRuleAndANameMayHoldQuotes) {
