@@ -264,9 +264,9 @@ WingetValues ResolveWinget(const DeploymentFacts& facts, const VariableMap& vari
          "Publisher.Product");
     take(values.version, L"PackageVersion", first.productVersion, VersionFits(first.productVersion), "0.0.0");
     take(values.publisher, L"Publisher", first.manufacturer, TextFits(first.manufacturer, 2, 256),
-         "Placeholder: the packages name no Manufacturer");
+         "Placeholder: set the packages' Manufacturer");
     take(values.name, L"PackageName", first.productName, TextFits(first.productName, 2, 256),
-         "Placeholder: the packages name no ProductName");
+         "Placeholder: set the packages' ProductName");
     const std::wstring license = VariableValue(variables, QZ_SETUP_WINGET_LICENSE);
     take(values.license, L"License", license, TextFits(license, 3, 512),
          "Placeholder: set QZ_SETUP_WINGET_LICENSE");
