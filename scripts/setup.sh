@@ -5,15 +5,16 @@
 # qemu-user (to run the 32-bit program on a kernel without 32-bit support),
 # osslsigncode and openssl (to sign the kit, and to test its signatures),
 # nlohmann-json3-dev (the header-only JSON library the plan is written with),
-# and for the benchmark NSIS (the peer it builds) and strace (it counts the
-# log's writes).
+# for the benchmark NSIS (the peer it builds) and strace (it counts the
+# log's writes), and python3-jsonschema and python3-yaml (the winget manifests'
+# schema check).
 # Does nothing when everything is there already.
 set -uo pipefail
 
 packages=(wine wine32:i386 wine64 fonts-wine g++-mingw-w64-i686-posix g++-mingw-w64-i686
           g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64 msitools wixl xvfb xauth googletest cmake
           fonts-wqy-microhei gcc libc6-dev qemu-user-static osslsigncode openssl nlohmann-json3-dev
-          nsis strace)
+          nsis strace python3-jsonschema python3-yaml)
 need=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || need+=("$package")

@@ -37,18 +37,29 @@ extern const wchar_t* const QZ_SETUP_PLAN;
 // The patches installed with the package: "*" for every .msp in the package's
 // folder, or a list of names or paths separated by ";".
 extern const wchar_t* const QZ_SETUP_PATCHES;
+// What the winget manifests of the folder check take from the publisher
+// rather than from the packages: the package identifier, the license, the
+// short description, the URL of the zip that holds the folder, and that zip
+// itself (the manifests carry its SHA-256).
+extern const wchar_t* const QZ_SETUP_WINGET_ID;
+extern const wchar_t* const QZ_SETUP_WINGET_LICENSE;
+extern const wchar_t* const QZ_SETUP_WINGET_DESCRIPTION;
+extern const wchar_t* const QZ_SETUP_WINGET_URL;
+extern const wchar_t* const QZ_SETUP_WINGET_ZIP;
 
-// The 17 control variables, in their fixed order; left out of the installer's properties.
-extern const wchar_t* const g_controlVariableNames[17];
+// The 22 control variables, in their fixed order; left out of the installer's properties.
+extern const wchar_t* const g_controlVariableNames[22];
 // Whether `name` is one of them (compared exactly: any other spelling is an
 // installer property).
 bool IsControlVariable(const std::wstring& name);
 // Expanded once the settings are gathered, before they are checked: the
 // first 11 of them, the plan file, the transform and its folder, and the
-// patches (so that what the checks see is what the installer gets).
-extern const wchar_t* const g_expandedVariableNames[15];
-// The last two (exit code, busy wait): never expanded, compared as stored.
-extern const wchar_t* const g_unexpandedVariableNames[2];
+// patches (so that what the checks see is what the installer gets), then the
+// zip of the winget manifests.
+extern const wchar_t* const g_expandedVariableNames[16];
+// The exit code and the busy wait, compared as stored, and the winget texts
+// (a URL may hold "%"): never expanded.
+extern const wchar_t* const g_unexpandedVariableNames[6];
 
 // The one value QZ_SETUP_EXIT_CODE takes.
 extern const wchar_t* const EXIT_CODE_INSTALLER;

@@ -162,6 +162,9 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {156,
      L"Log file %s is no longer the file this run made: the redistributable's installer runs without a log."},
     {157, L"Package %s has no %s property that could be read.\nError description: %s"},
+    {180, L"Failed to write the winget manifests to %s.\nError description: %s"},
+    {181, L"The winget manifests hold a placeholder for %s: %s is not given, cannot be read or does not fit "
+          L"winget's manifest schema."},
 };
 
 // What the enumeration callbacks collect; they never throw across the system.
