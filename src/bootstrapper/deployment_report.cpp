@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bootstrapper/run_sequence.h"
-#include "diag/errors.h"
+#include "system/errors.h"
 #include "diag/messages.h"
 #include "diag/text_conversion.h"
 #include "planning/derived_settings.h"
