@@ -11,6 +11,7 @@
 #include "planning/patch_plan.h"
 #include "settings/setting_origins.h"
 #include "settings/variables.h"
+#include "system/machine_queries.h"
 
 struct RunResult;
 
@@ -29,7 +30,11 @@ struct PlanRecord {
     DerivationNotes derivation; // planOnly in a plan run
     RefusalMessage endMessage;  // the message that ended the run early, when one did
     std::vector<IgnoredArgument> ignored;
-    std::wstring ignoredNote;      // the information lines that named them, one a line
+    std::wstring ignoredNote; // the information lines that named them, one a line
+    // The facts the run decides by: this machine's, or those QZ_SETUP_PLAN_AS
+    // names for a plan for another machine.
+    RunFacts facts = GetRunFacts();
+    std::wstring planAs;           // the QZ_SETUP_PLAN_AS value the facts were assumed from
     bool askNobody = false;        // nobody can see this process's dialogs
     bool reachedInstaller = false; // everything up to the installer call was done
     // The decisions up to the installer call, as far as the run got.

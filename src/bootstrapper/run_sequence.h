@@ -63,6 +63,10 @@ bool IsInstallerFailure(unsigned installerResult);
 // can still be reported is.
 int FinishRun(RunResult& result, bool earlyEnd) noexcept;
 
+// The exit codes of a finished run, by default and with installer codes,
+// noted in its plan; returns the one it ends with (see FinishRun).
+int SettleExitCodes(RunResult& result, bool earlyEnd) noexcept;
+
 // True when the settings ask for Windows Installer exit codes
 // (QZ_SETUP_EXIT_CODE=INSTALLER, exactly).
 bool WantsInstallerExitCodes(const VariableMap& variables);

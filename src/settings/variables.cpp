@@ -24,11 +24,12 @@ const wchar_t* const QZ_SETUP_EXIT_CODE = L"QZ_SETUP_EXIT_CODE";
 const wchar_t* const QZ_SETUP_BUSY_WAIT = L"QZ_SETUP_BUSY_WAIT";
 const wchar_t* const QZ_SETUP_PLAN = L"QZ_SETUP_PLAN";
 const wchar_t* const QZ_SETUP_PATCHES = L"QZ_SETUP_PATCHES";
+const wchar_t* const QZ_SETUP_PLAN_AS = L"QZ_SETUP_PLAN_AS";
 const wchar_t* const EXIT_CODE_INSTALLER = L"INSTALLER";
 
 // Literals rather than the constants above keep these tables statically
 // initialised, so they are ready before any other unit's initialisers run.
-const wchar_t* const g_controlVariableNames[17] = {L"QZ_SETUP_LOG_FILE",
+const wchar_t* const g_controlVariableNames[18] = {L"QZ_SETUP_LOG_FILE",
                                                    L"QZ_SETUP_EXIT_FILE",
                                                    L"QZ_SETUP_HELP_FILE",
                                                    L"QZ_SETUP_PACKAGE_FILE",
@@ -44,7 +45,8 @@ const wchar_t* const g_controlVariableNames[17] = {L"QZ_SETUP_LOG_FILE",
                                                    L"QZ_SETUP_EXIT_CODE",
                                                    L"QZ_SETUP_BUSY_WAIT",
                                                    L"QZ_SETUP_PLAN",
-                                                   L"QZ_SETUP_PATCHES"};
+                                                   L"QZ_SETUP_PATCHES",
+                                                   L"QZ_SETUP_PLAN_AS"};
 
 const wchar_t* const g_expandedVariableNames[15] = {
     L"QZ_SETUP_LOG_FILE",       L"QZ_SETUP_EXIT_FILE",
@@ -56,7 +58,8 @@ const wchar_t* const g_expandedVariableNames[15] = {
     L"QZ_SETUP_LANG_TRANSFORM", L"QZ_SETUP_LANG_TRANSFORM_DIR",
     L"QZ_SETUP_PATCHES"};
 
-const wchar_t* const g_unexpandedVariableNames[2] = {L"QZ_SETUP_EXIT_CODE", L"QZ_SETUP_BUSY_WAIT"};
+const wchar_t* const g_unexpandedVariableNames[3] = {L"QZ_SETUP_EXIT_CODE", L"QZ_SETUP_BUSY_WAIT",
+                                                     L"QZ_SETUP_PLAN_AS"};
 
 const wchar_t* const g_setupModeNames[4] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};
 

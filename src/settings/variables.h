@@ -37,9 +37,12 @@ extern const wchar_t* const QZ_SETUP_PLAN;
 // The patches installed with the package: "*" for every .msp in the package's
 // folder, or a list of names or paths separated by ";".
 extern const wchar_t* const QZ_SETUP_PATCHES;
+// The machine a plan is made for, "<processor>[:<language id>]", or "*" for
+// the folder check; plans only.
+extern const wchar_t* const QZ_SETUP_PLAN_AS;
 
-// The 17 control variables, in their fixed order; left out of the installer's properties.
-extern const wchar_t* const g_controlVariableNames[17];
+// The 18 control variables, in their fixed order; left out of the installer's properties.
+extern const wchar_t* const g_controlVariableNames[18];
 // Whether `name` is one of them (compared exactly: any other spelling is an
 // installer property).
 bool IsControlVariable(const std::wstring& name);
@@ -47,8 +50,9 @@ bool IsControlVariable(const std::wstring& name);
 // first 11 of them, the plan file, the transform and its folder, and the
 // patches (so that what the checks see is what the installer gets).
 extern const wchar_t* const g_expandedVariableNames[15];
-// The last two (exit code, busy wait): never expanded, compared as stored.
-extern const wchar_t* const g_unexpandedVariableNames[2];
+// The exit code, the busy wait and the machine of a plan: never expanded,
+// compared as stored.
+extern const wchar_t* const g_unexpandedVariableNames[3];
 
 // The one value QZ_SETUP_EXIT_CODE takes.
 extern const wchar_t* const EXIT_CODE_INSTALLER;

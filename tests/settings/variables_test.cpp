@@ -179,6 +179,9 @@ TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
     // The patches come last, expanded like the transform.
     EXPECT_STREQ(L"QZ_SETUP_PATCHES", g_controlVariableNames[16]);
     EXPECT_STREQ(L"QZ_SETUP_PATCHES", g_expandedVariableNames[14]);
+    // The machine of a plan comes after them, compared as stored.
+    EXPECT_STREQ(L"QZ_SETUP_PLAN_AS", g_controlVariableNames[17]);
+    EXPECT_STREQ(L"QZ_SETUP_PLAN_AS", g_unexpandedVariableNames[2]);
 
     EXPECT_TRUE(IsControlVariable(L"QZ_SETUP_PACKAGE_NAME"));
     EXPECT_FALSE(IsControlVariable(L"qz_setup_package_name"));
