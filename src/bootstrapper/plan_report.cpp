@@ -542,7 +542,8 @@ void ReportPlan(RunResult& result) {
     DWORD error = ERROR_SUCCESS;
     try {
         path = PlanFilePath(result.variables);
-        record.written = WritePlanFile(path, MakePlanJson(result), error);
+        record.written =
+            WritePlanFile(path, record.folderCheck ? record.folderCheckJson : MakePlanJson(result), error);
     } catch (const std::bad_alloc&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {

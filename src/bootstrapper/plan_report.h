@@ -34,7 +34,10 @@ struct PlanRecord {
     // The facts the run decides by: this machine's, or those QZ_SETUP_PLAN_AS
     // names for a plan for another machine.
     RunFacts facts = GetRunFacts();
-    std::wstring planAs;           // the QZ_SETUP_PLAN_AS value the facts were assumed from
+    std::wstring planAs;      // the QZ_SETUP_PLAN_AS value the facts were assumed from
+    bool folderCheck = false; // QZ_SETUP_PLAN_AS=*: the plan becomes the folder check
+    // The folder check's document, written instead of this run's plan.
+    std::string folderCheckJson;
     bool askNobody = false;        // nobody can see this process's dialogs
     bool reachedInstaller = false; // everything up to the installer call was done
     // The decisions up to the installer call, as far as the run got.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bootstrapper/completion_report.h"
+#include "bootstrapper/folder_check.h"
 #include "bootstrapper/help_display.h"
 #include "bootstrapper/plan_report.h"
 #include "diag/bootstrap_log.h"
@@ -260,10 +261,17 @@ bool RunSteps(RunResult& result, const std::wstring& planAs = std::wstring()) {
     // The facts the run decides by are taken once, here: this machine's, or
     // another machine's for a plan for it.
     record.derivation.facts = &record.facts;
-    if (!ValidateSettings(variables, &refusal, &record.endMessage) ||
-        !SettleRunFacts(variables, record.planRun, record.facts, record.endMessage) ||
-        !ChangeSettings(result, SettingOrigin::Derived,
-                        [&] { return DeriveSettings(variables, package, &refusal, &record.derivation); })) {
+    bool folderCheck = false;
+    const auto settle = [&] {
+        if (!ValidateSettings(variables, &refusal, &record.endMessage) ||
+            !SettleRunFacts(variables, record.planRun, record.facts, record.endMessage))
+            return false;
+        folderCheck = record.planRun && IsFolderCheck(variables);
+        return folderCheck || ChangeSettings(result, SettingOrigin::Derived, [&] {
+                   return DeriveSettings(variables, package, &refusal, &record.derivation);
+               });
+    };
+    if (!settle()) {
         if (record.endMessage.id == 0)
             record.endMessage = record.derivation.refusal;
         result.code = RESULT_INVALID_SETTINGS;
@@ -281,6 +289,11 @@ bool RunSteps(RunResult& result, const std::wstring& planAs = std::wstring()) {
     result.end = RunEnd::Failed;
     if (record.facts.assumed)
         record.planAs = VariableValue(variables, QZ_SETUP_PLAN_AS);
+    // The folder check makes a plan for each machine itself.
+    if (folderCheck) {
+        record.folderCheck = true;
+        return false;
+    }
 
     if (variables.count(QZ_SETUP_HELP)) {
         const auto helpFile = variables.find(QZ_SETUP_HELP_FILE);
@@ -496,6 +509,8 @@ int RunBootstrapper() {
     bool earlyEnd = false;
     try {
         earlyEnd = RunSteps(result);
+        if (plan.folderCheck)
+            RunFolderCheck(result);
     } catch (...) {
         HandleRunException(result);
     }
@@ -519,6 +534,26 @@ int SettleExitCodes(RunResult& result, bool earlyEnd) noexcept {
         // Memory ran out: a failure, which a script can still read.
     }
     return RESULT_GENERIC_FAILURE;
+}
+
+std::string PlanInProcess(const std::wstring& planAs, PlanRecord& record, VariableMap& variables) {
+    std::wstringbuf lines(std::ios_base::in | std::ios_base::out);
+    RunResult result{std::wstring(), 0, lines, variables};
+    result.plan = &record;
+    GetSystemErrorText(0, result.text);
+    const LogStreamCapture capture(lines);
+    bool earlyEnd = false;
+    try {
+        earlyEnd = RunSteps(result, planAs);
+    } catch (...) {
+        HandleRunException(result);
+    }
+    SettleExitCodes(result, earlyEnd);
+    // The result line the report logs before it writes the plan.
+    WriteLogLine(static_cast<DWORD>(result.code), result.text,
+                 result.code == 0 && !result.installerFailed ? LOG_INFO : LOG_ERROR);
+    FlushLogStreams();
+    return MakePlanJson(result);
 }
 
 int FinishRun(RunResult& result, bool earlyEnd) noexcept {

@@ -67,6 +67,12 @@ int FinishRun(RunResult& result, bool earlyEnd) noexcept;
 // noted in its plan; returns the one it ends with (see FinishRun).
 int SettleExitCodes(RunResult& result, bool earlyEnd) noexcept;
 
+// One plan run inside this process, with its own settings, log lines and
+// plan record, and QZ_SETUP_PLAN_AS taken as `planAs` whatever the settings
+// say: everything a plan run with that setting does up to its report, then
+// its plan as it would write it. Nothing is shown or written.
+std::string PlanInProcess(const std::wstring& planAs, PlanRecord& record, VariableMap& variables);
+
 // True when the settings ask for Windows Installer exit codes
 // (QZ_SETUP_EXIT_CODE=INSTALLER, exactly).
 bool WantsInstallerExitCodes(const VariableMap& variables);

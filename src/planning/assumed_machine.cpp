@@ -104,7 +104,7 @@ bool SettleRunFacts(const VariableMap& variables, bool planRun, RunFacts& facts,
         WriteLogLine(text, LOG_INFO);
         return true;
     }
-    if (ParsePlanAs(planAs->second, facts, facts))
+    if (planAs->second == PLAN_AS_EVERY_MACHINE || ParsePlanAs(planAs->second, facts, facts))
         return true;
     std::wstring text;
     FormatResourceMessage(IDS_PLAN_AS_REFUSED, text, planAs->second);
