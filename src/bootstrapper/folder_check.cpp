@@ -125,11 +125,11 @@ private:
             std::wstring(ProcessorDisplayName(processor)) + L":" + std::to_wstring(language);
         PlanRecord record;
         VariableMap variables;
-        const std::string text = PlanInProcess(setting, record, variables);
+        Json plan = PlanInProcess(setting, record, variables);
         m_plans.push_back({{"processor", Utf8(ProcessorDisplayName(processor))},
                            {"language", language},
                            {"setting", Utf8(setting)},
-                           {"plan", Json::parse(text)}});
+                           {"plan", std::move(plan)}});
         if (m_packageDir.empty()) {
             m_packageDir = VariableValue(variables, QZ_SETUP_PACKAGE_DIR);
             m_packageName = VariableValue(variables, QZ_SETUP_PACKAGE_NAME);

@@ -491,7 +491,7 @@ bool IsPlanRun(const VariableMap& variables) {
     return plan != variables.end() && !plan->second.empty();
 }
 
-std::string MakePlanJson(const RunResult& result) {
+nlohmann::ordered_json MakePlan(const RunResult& result) {
     static const PlanRecord none;
     const PlanRecord& record = result.plan ? *result.plan : none;
     const VariableMap& variables = result.variables;
@@ -511,9 +511,13 @@ std::string MakePlanJson(const RunResult& result) {
     plan["moment"] = Moment(record);
     plan["log"] = LogLines(result.buffer.str());
     plan["end"] = End(result, record);
+    return plan;
+}
+
+std::string MakePlanJson(const RunResult& result) {
     // Whatever a value holds, the plan stays readable: text that is no
     // valid UTF-16 comes out with replacement characters.
-    return plan.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return MakePlan(result).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 bool WritePlanFile(const std::wstring& path, const std::string& json, DWORD& error) {

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <string>
 #include <vector>
 
@@ -67,7 +69,10 @@ bool IsPlanRun(const VariableMap& variables);
 // program's own folder.
 std::wstring PlanFilePath(const VariableMap& variables);
 
-// The plan of a run that ended as `result`: UTF-8 JSON, indented.
+// The plan of a run that ended as `result`.
+nlohmann::ordered_json MakePlan(const RunResult& result);
+
+// The same as UTF-8 JSON, indented.
 std::string MakePlanJson(const RunResult& result);
 
 // The plan step of the completion report of a plan run: writes the plan to

@@ -1,5 +1,7 @@
 #include "bootstrapper/run_sequence.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <exception>
 #include <ios>
@@ -536,7 +538,7 @@ int SettleExitCodes(RunResult& result, bool earlyEnd) noexcept {
     return RESULT_GENERIC_FAILURE;
 }
 
-std::string PlanInProcess(const std::wstring& planAs, PlanRecord& record, VariableMap& variables) {
+nlohmann::ordered_json PlanInProcess(const std::wstring& planAs, PlanRecord& record, VariableMap& variables) {
     std::wstringbuf lines(std::ios_base::in | std::ios_base::out);
     RunResult result{std::wstring(), 0, lines, variables};
     result.plan = &record;
@@ -553,7 +555,7 @@ std::string PlanInProcess(const std::wstring& planAs, PlanRecord& record, Variab
     WriteLogLine(static_cast<DWORD>(result.code), result.text,
                  result.code == 0 && !result.installerFailed ? LOG_INFO : LOG_ERROR);
     FlushLogStreams();
-    return MakePlanJson(result);
+    return MakePlan(result);
 }
 
 int FinishRun(RunResult& result, bool earlyEnd) noexcept {

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <sstream>
 #include <string>
 
@@ -71,7 +73,7 @@ int SettleExitCodes(RunResult& result, bool earlyEnd) noexcept;
 // plan record, and QZ_SETUP_PLAN_AS taken as `planAs` whatever the settings
 // say: everything a plan run with that setting does up to its report, then
 // its plan as it would write it. Nothing is shown or written.
-std::string PlanInProcess(const std::wstring& planAs, PlanRecord& record, VariableMap& variables);
+nlohmann::ordered_json PlanInProcess(const std::wstring& planAs, PlanRecord& record, VariableMap& variables);
 
 // True when the settings ask for Windows Installer exit codes
 // (QZ_SETUP_EXIT_CODE=INSTALLER, exactly).
