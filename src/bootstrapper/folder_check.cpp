@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -302,7 +303,8 @@ private:
     }
 
     void FindLanguageGaps() {
-        std::set<WORD> transformLanguages;
+        // By primary language: the first full language id met.
+        std::map<WORD, LANGID> transformLanguages;
         for (const FolderTransform& transform : m_transforms) {
             if (!transform.readable)
                 continue;
@@ -312,11 +314,11 @@ private:
                         L" sets no ProductLanguage: it is passed over (message 137) and never offered.");
                 continue;
             }
-            transformLanguages.insert(PrimaryLanguage(transform.language));
+            transformLanguages.emplace(PrimaryLanguage(transform.language), transform.language);
         }
-        std::set<WORD> helpLanguages;
+        std::map<WORD, LANGID> helpLanguages;
         for (const LANGID language : m_helpLanguages)
-            helpLanguages.insert(PrimaryLanguage(language));
+            helpLanguages.emplace(PrimaryLanguage(language), language);
         // The packages' own languages need no transform.
         std::set<WORD> packageLanguages;
         for (const ArchitecturePackage& package : m_check.packages) {
@@ -329,15 +331,21 @@ private:
             } catch (const WinException&) {
             }
         }
-        for (const WORD language : transformLanguages)
-            if (!helpLanguages.count(language))
-                Add(FolderFinding::Severity::Warning, "language-without-help",
-                    L"Language " + std::to_wstring(language) + L" (" + GetLanguageName(language) +
-                        L") has a transform but no help file " + m_packageName + L"_" +
-                        GetUserLangCodes(MAKELANGID(language, SUBLANG_DEFAULT)).front() +
-                        L": its users see the help of another language.");
-        for (const WORD language : helpLanguages)
-            if (!transformLanguages.count(language) && !packageLanguages.count(language))
+        for (const auto& [primary, language] : transformLanguages) {
+            if (helpLanguages.count(primary))
+                continue;
+            // The help file's name holds a code only for the languages the
+            // program has one for; the others get the English help.
+            const std::vector<std::wstring> codes = GetUserLangCodes(language);
+            const std::wstring named = codes.size() > 1
+                                           ? L"no help file " + m_packageName + L"_" + codes.front()
+                                           : std::wstring(L"no help file code of its own");
+            Add(FolderFinding::Severity::Warning, "language-without-help",
+                L"Language " + std::to_wstring(language) + L" (" + GetLanguageName(language) +
+                    L") has a transform but " + named + L": its users see the help of another language.");
+        }
+        for (const auto& [primary, language] : helpLanguages)
+            if (!transformLanguages.count(primary) && !packageLanguages.count(primary))
                 Add(FolderFinding::Severity::Warning, "help-without-language",
                     L"Language " + std::to_wstring(language) + L" (" + GetLanguageName(language) +
                         L") has a help file but neither a transform nor a package of its own.");

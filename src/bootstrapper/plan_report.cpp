@@ -547,7 +547,10 @@ void ReportPlan(RunResult& result) {
     try {
         path = PlanFilePath(result.variables);
         record.written =
-            WritePlanFile(path, record.folderCheck ? record.folderCheckJson : MakePlanJson(result), error);
+            // A folder check that did not get to its document writes the
+            // plan of its own run, which says how that ended.
+            WritePlanFile(
+                path, !record.folderCheckJson.empty() ? record.folderCheckJson : MakePlanJson(result), error);
     } catch (const std::bad_alloc&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {
