@@ -84,9 +84,10 @@ Json Program() {
     return program;
 }
 
-Json Machine() {
+Json Machine(const PlanRecord& record) {
     Json machine;
-    const MachineFacts facts = GetMachineFacts();
+    const RunFacts& run = record.facts;
+    const MachineFacts& facts = run.machine;
     const DWORD native = NativeProcessorOf(facts);
     machine["processor"] = Utf8(ProcessorDisplayName(native));
     // The platforms a package found by name may have, in the order they are tried.
@@ -95,6 +96,22 @@ Json Machine() {
     if (native != facts.reportedProcessor)
         platforms.push_back(PlatformName(facts.reportedProcessor));
     machine["packagePlatforms"] = platforms;
+    if (native != facts.reportedProcessor)
+        machine["fallback"] = {
+            {"platform", PlatformName(facts.reportedProcessor)},
+            {"why", std::string("this ") + (sizeof(void*) == 8 ? "64-bit" : "32-bit") +
+                        " program runs emulated as " + Utf8(ProcessorDisplayName(facts.reportedProcessor)) +
+                        " there: without an Arm64 package it takes the first package of that platform"}};
+    if (run.assumed)
+        machine["assumed"] = {{"setting", Utf8(record.planAs)},
+                              {"processor", true},
+                              {"userLanguage", run.languageAssumed},
+                              {"productInstalled", false},
+                              {"why", "QZ_SETUP_PLAN_AS plans for another machine: its processor and user "
+                                      "language are assumed, its product is taken as not installed; Windows "
+                                      "and the rights are this machine's"}};
+    else
+        machine["assumed"] = Json();
 
     const WindowsVersion version = GetWindowsVersion();
     Json windows;
@@ -106,13 +123,13 @@ Json Machine() {
     machine["windows"] = windows;
 
     Json languages;
-    const LCID user = GetUserDefaultLCID();
+    const LCID user = MAKELCID(run.userLanguage, SORT_DEFAULT);
     languages["user"] = {{"id", LOWORD(user)}, {"name", LocaleName(user)}};
     // The language dialog offers the transforms of the user's primary language.
     languages["dialog"] = {{"primaryLanguage", PrimaryLanguage(LOWORD(user))},
                            {"name", Utf8(GetLanguageName(LOWORD(user)))}};
     Json codes = Json::array();
-    for (const std::wstring& code : GetUserLangCodes())
+    for (const std::wstring& code : GetUserLangCodes(run.userLanguage))
         codes.push_back(Utf8(code));
     languages["helpFile"] = codes;
     machine["languages"] = languages;
@@ -356,7 +373,10 @@ Json Operation(const PlanRecord& record) {
         operation["why"] = "the product " + code + " is registered on this machine";
         break;
     case InstallOperation::Install:
-        operation["why"] = "the product " + code + " is not registered on this machine";
+        operation["why"] =
+            record.facts.assumed
+                ? "the product " + code + " is taken as not installed on the machine planned for"
+                : "the product " + code + " is not registered on this machine";
         break;
     }
     operation["mode"] = Utf8(g_setupModeNames[install.mode]);
@@ -471,7 +491,7 @@ bool IsPlanRun(const VariableMap& variables) {
     return plan != variables.end() && !plan->second.empty();
 }
 
-std::string MakePlanJson(const RunResult& result) {
+nlohmann::ordered_json MakePlan(const RunResult& result) {
     static const PlanRecord none;
     const PlanRecord& record = result.plan ? *result.plan : none;
     const VariableMap& variables = result.variables;
@@ -480,7 +500,7 @@ std::string MakePlanJson(const RunResult& result) {
 
     Json plan;
     plan["program"] = Program();
-    plan["machine"] = Machine();
+    plan["machine"] = Machine(record);
     plan["settings"] = Settings(variables, record.origins, hidden);
     plan["ignoredArguments"] = IgnoredArguments(record);
     plan["packages"] = Packages(variables, record);
@@ -491,9 +511,13 @@ std::string MakePlanJson(const RunResult& result) {
     plan["moment"] = Moment(record);
     plan["log"] = LogLines(result.buffer.str());
     plan["end"] = End(result, record);
+    return plan;
+}
+
+std::string MakePlanJson(const RunResult& result) {
     // Whatever a value holds, the plan stays readable: text that is no
     // valid UTF-16 comes out with replacement characters.
-    return plan.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return MakePlan(result).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 bool WritePlanFile(const std::wstring& path, const std::string& json, DWORD& error) {
@@ -522,7 +546,11 @@ void ReportPlan(RunResult& result) {
     DWORD error = ERROR_SUCCESS;
     try {
         path = PlanFilePath(result.variables);
-        record.written = WritePlanFile(path, MakePlanJson(result), error);
+        record.written =
+            // A folder check that did not get to its document writes the
+            // plan of its own run, which says how that ended.
+            WritePlanFile(
+                path, !record.folderCheckJson.empty() ? record.folderCheckJson : MakePlanJson(result), error);
     } catch (const std::bad_alloc&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "planning/patch_plan.h"
 #include "settings/setting_origins.h"
 #include "settings/variables.h"
+#include "system/machine_queries.h"
 
 struct RunResult;
 
@@ -29,7 +32,14 @@ struct PlanRecord {
     DerivationNotes derivation; // planOnly in a plan run
     RefusalMessage endMessage;  // the message that ended the run early, when one did
     std::vector<IgnoredArgument> ignored;
-    std::wstring ignoredNote;      // the information lines that named them, one a line
+    std::wstring ignoredNote; // the information lines that named them, one a line
+    // The facts the run decides by: this machine's, or those QZ_SETUP_PLAN_AS
+    // names for a plan for another machine.
+    RunFacts facts = GetRunFacts();
+    std::wstring planAs;      // the QZ_SETUP_PLAN_AS value the facts were assumed from
+    bool folderCheck = false; // QZ_SETUP_PLAN_AS=*: the plan becomes the folder check
+    // The folder check's document, written instead of this run's plan.
+    std::string folderCheckJson;
     bool askNobody = false;        // nobody can see this process's dialogs
     bool reachedInstaller = false; // everything up to the installer call was done
     // The decisions up to the installer call, as far as the run got.
@@ -59,7 +69,10 @@ bool IsPlanRun(const VariableMap& variables);
 // program's own folder.
 std::wstring PlanFilePath(const VariableMap& variables);
 
-// The plan of a run that ended as `result`: UTF-8 JSON, indented.
+// The plan of a run that ended as `result`.
+nlohmann::ordered_json MakePlan(const RunResult& result);
+
+// The same as UTF-8 JSON, indented.
 std::string MakePlanJson(const RunResult& result);
 
 // The plan step of the completion report of a plan run: writes the plan to

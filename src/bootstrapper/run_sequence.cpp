@@ -1,5 +1,7 @@
 #include "bootstrapper/run_sequence.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <exception>
 #include <ios>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "bootstrapper/completion_report.h"
+#include "bootstrapper/folder_check.h"
 #include "bootstrapper/help_display.h"
 #include "bootstrapper/plan_report.h"
 #include "diag/bootstrap_log.h"
@@ -17,6 +20,7 @@
 #include "install/package_run.h"
 #include "install/pre_install.h"
 #include "msi/product_registration.h"
+#include "planning/assumed_machine.h"
 #include "planning/derived_settings.h"
 #include "planning/install_plan.h"
 #include "planning/patch_plan.h"
@@ -171,10 +175,13 @@ template <class Step> auto ChangeSettings(RunResult& result, SettingOrigin origi
     }
 }
 
-// Steps 3 to 15. Returns true for an early end (the exit code is the result code).
-bool RunSteps(RunResult& result) {
+// Steps 3 to 15. Returns true for an early end (the exit code is the result
+// code). `planAs`, when not empty, stands for QZ_SETUP_PLAN_AS whatever the
+// settings say (the folder check's plans).
+bool RunSteps(RunResult& result, const std::wstring& planAs = std::wstring()) {
     VariableMap& variables = result.variables;
     PlanRecord& record = *result.plan;
+    record.facts = GetRunFacts();
 
     std::wstring moduleDir;
     GetModuleDir(moduleDir);
@@ -228,6 +235,8 @@ bool RunSteps(RunResult& result) {
         record.planRun = IsPlanRun(variables);
         RemoveEarlierResults(variables);
     }
+    if (!planAs.empty())
+        variables[QZ_SETUP_PLAN_AS] = planAs;
     // A plan asks nobody: the language dialog is written down instead.
     record.derivation.planOnly = record.planRun;
     // Nor does a run whose dialogs nobody could see: it goes on as an
@@ -251,9 +260,20 @@ bool RunSteps(RunResult& result) {
     PlanRefusal refusal = PlanRefusal::None;
     FlushLogStreams();
     const std::size_t refusalLinesFrom = result.buffer.str().size();
-    if (!ValidateSettings(variables, &refusal, &record.endMessage) ||
-        !ChangeSettings(result, SettingOrigin::Derived,
-                        [&] { return DeriveSettings(variables, package, &refusal, &record.derivation); })) {
+    // The facts the run decides by are taken once, here: this machine's, or
+    // another machine's for a plan for it.
+    record.derivation.facts = &record.facts;
+    bool folderCheck = false;
+    const auto settle = [&] {
+        if (!ValidateSettings(variables, &refusal, &record.endMessage) ||
+            !SettleRunFacts(variables, record.planRun, record.facts, record.endMessage))
+            return false;
+        folderCheck = record.planRun && IsFolderCheck(variables);
+        return folderCheck || ChangeSettings(result, SettingOrigin::Derived, [&] {
+                   return DeriveSettings(variables, package, &refusal, &record.derivation);
+               });
+    };
+    if (!settle()) {
         if (record.endMessage.id == 0)
             record.endMessage = record.derivation.refusal;
         result.code = RESULT_INVALID_SETTINGS;
@@ -269,6 +289,13 @@ bool RunSteps(RunResult& result) {
         return false;
     }
     result.end = RunEnd::Failed;
+    if (record.facts.assumed)
+        record.planAs = VariableValue(variables, QZ_SETUP_PLAN_AS);
+    // The folder check makes a plan for each machine itself.
+    if (folderCheck) {
+        record.folderCheck = true;
+        return false;
+    }
 
     if (variables.count(QZ_SETUP_HELP)) {
         const auto helpFile = variables.find(QZ_SETUP_HELP_FILE);
@@ -307,8 +334,10 @@ bool RunSteps(RunResult& result) {
     if (variables.count(QZ_SETUP_PATCHES)) {
         const SetupMode mode = SetupModeOf(variables);
         const bool removal = mode == UNINSTALL || mode == UNATTENDED_UNINSTALL;
-        const bool registered = !removal && QZ::MSInstaller::IsProductRegistered(
-                                                package.ProductCode(), L" Fnc : PlanPatches; Line : 60; ");
+        // Another machine's product is taken as not installed there.
+        const bool registered =
+            !removal && !record.facts.assumed &&
+            QZ::MSInstaller::IsProductRegistered(package.ProductCode(), L" Fnc : PlanPatches; Line : 60; ");
         record.patches = PlanPatches(variables, package.Path(), package.ProductCode(), registered, mode);
         record.patchesPlanned = true;
         for (const std::wstring& line : record.patches.lines)
@@ -331,8 +360,7 @@ bool RunSteps(RunResult& result) {
     // Every decision up to the installer call is made once, in the order the
     // run meets them: a plan run writes them down, a real run carries them
     // out. First the redistributable (held from here on when it would run).
-    const MachineFacts machine = GetMachineFacts();
-    record.redistributable = PlanRedistributable(variables, package.Platform(), machine);
+    record.redistributable = PlanRedistributable(variables, package.Platform(), record.facts.machine);
     record.redistributablePlanned = true;
     const RedistributablePlan& redistributable = record.redistributable;
     // A restart already pending is named before the first installer call.
@@ -345,7 +373,7 @@ bool RunSteps(RunResult& result) {
         // The lines the run would log before the installer's own.
         if (redistributable.noteLogged)
             WriteLogLine(0, redistributable.missingNote, LOG_INFO);
-        record.install = PlanPackageRun(variables, package, patches);
+        record.install = PlanPackageRun(variables, package, patches, record.facts.assumed);
         record.install.silent = record.install.silent || record.askNobody;
         record.installPlanned = true;
         WriteLogLine(record.install.banner, LOG_INFO);
@@ -366,7 +394,7 @@ bool RunSteps(RunResult& result) {
     unsigned outcome = static_cast<unsigned>(
         CoreBootstrapper_PreInstall(redistributable, busyWait, &redistributableOutcome));
     if (outcome == 0) {
-        record.install = PlanPackageRun(variables, package, patches);
+        record.install = PlanPackageRun(variables, package, patches, record.facts.assumed);
         record.install.silent = record.install.silent || record.askNobody;
         record.installPlanned = true;
         outcome =
@@ -483,6 +511,8 @@ int RunBootstrapper() {
     bool earlyEnd = false;
     try {
         earlyEnd = RunSteps(result);
+        if (plan.folderCheck)
+            RunFolderCheck(result);
     } catch (...) {
         HandleRunException(result);
     }
@@ -490,23 +520,50 @@ int RunBootstrapper() {
     return FinishRun(result, earlyEnd);
 }
 
-int FinishRun(RunResult& result, bool earlyEnd) noexcept {
-    int exitCode = RESULT_GENERIC_FAILURE;
-    bool installerCodes = false;
+int SettleExitCodes(RunResult& result, bool earlyEnd) noexcept {
     try {
         // Success is the installer's to say, whatever number its message had.
         const int byDefault = earlyEnd                 ? result.code
                               : result.installerFailed ? static_cast<int>(RESULT_GENERIC_FAILURE)
                                                        : FinalExitCode(result.code);
         const int byInstaller = InstallerExitCode(result.end, result.installerResult);
-        installerCodes = WantsInstallerExitCodes(result.variables);
-        exitCode = installerCodes ? byInstaller : byDefault;
         if (result.plan) {
             result.plan->exitCode = byDefault;
             result.plan->installerExitCode = byInstaller;
         }
+        return WantsInstallerExitCodes(result.variables) ? byInstaller : byDefault;
     } catch (...) {
         // Memory ran out: a failure, which a script can still read.
+    }
+    return RESULT_GENERIC_FAILURE;
+}
+
+nlohmann::ordered_json PlanInProcess(const std::wstring& planAs, PlanRecord& record, VariableMap& variables) {
+    std::wstringbuf lines(std::ios_base::in | std::ios_base::out);
+    RunResult result{std::wstring(), 0, lines, variables};
+    result.plan = &record;
+    GetSystemErrorText(0, result.text);
+    const LogStreamCapture capture(lines);
+    bool earlyEnd = false;
+    try {
+        earlyEnd = RunSteps(result, planAs);
+    } catch (...) {
+        HandleRunException(result);
+    }
+    SettleExitCodes(result, earlyEnd);
+    // The result line the report logs before it writes the plan.
+    WriteLogLine(static_cast<DWORD>(result.code), result.text,
+                 result.code == 0 && !result.installerFailed ? LOG_INFO : LOG_ERROR);
+    FlushLogStreams();
+    return MakePlan(result);
+}
+
+int FinishRun(RunResult& result, bool earlyEnd) noexcept {
+    int exitCode = SettleExitCodes(result, earlyEnd);
+    bool installerCodes = false;
+    try {
+        installerCodes = WantsInstallerExitCodes(result.variables);
+    } catch (...) {
     }
     try {
         ReportCompletion(result);

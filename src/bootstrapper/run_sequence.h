@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <sstream>
 #include <string>
 
@@ -62,6 +64,16 @@ bool IsInstallerFailure(unsigned installerResult);
 // completion report. When memory runs out here, the exit code is 1 and what
 // can still be reported is.
 int FinishRun(RunResult& result, bool earlyEnd) noexcept;
+
+// The exit codes of a finished run, by default and with installer codes,
+// noted in its plan; returns the one it ends with (see FinishRun).
+int SettleExitCodes(RunResult& result, bool earlyEnd) noexcept;
+
+// One plan run inside this process, with its own settings, log lines and
+// plan record, and QZ_SETUP_PLAN_AS taken as `planAs` whatever the settings
+// say: everything a plan run with that setting does up to its report, then
+// its plan as it would write it. Nothing is shown or written.
+nlohmann::ordered_json PlanInProcess(const std::wstring& planAs, PlanRecord& record, VariableMap& variables);
 
 // True when the settings ask for Windows Installer exit codes
 // (QZ_SETUP_EXIT_CODE=INSTALLER, exactly).

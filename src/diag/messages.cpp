@@ -248,3 +248,24 @@ HMODULE GetResourceModule() {
     }
     return g_resourceModule.get();
 }
+
+std::vector<WORD> ModuleTextsPassedOver() {
+    std::vector<WORD> ids;
+    const HMODULE module = GetResourceModule();
+    if (!module)
+        return ids;
+    // The string tables of both modules hold ids below 0x1000.
+    for (WORD id = 1; id < 0x1000; ++id) {
+        const wchar_t* text = nullptr;
+        int length = 0;
+        const wchar_t* builtIn = nullptr;
+        int builtInLength = 0;
+        if (IsNeverFromModule(id) || !FindText(module, id, text, length) ||
+            !FindText(ExecutableModule(), id, builtIn, builtInLength))
+            continue;
+        if (!ConversionsMatch(text, static_cast<std::size_t>(length), builtIn,
+                              static_cast<std::size_t>(builtInLength)))
+            ids.push_back(id);
+    }
+    return ids;
+}

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 #include <type_traits>
 
 #include "resources/resource_ids.h"
@@ -48,3 +49,8 @@ std::wstring LoadBuiltInMessage(WORD id);
 
 // The resource module, loaded on the first call; null when there is none.
 HMODULE GetResourceModule();
+
+// The ids of the resource module's texts that would be passed over (their
+// conversions differ from the built-in text's), in id order; none without a
+// module. Nothing is logged.
+std::vector<WORD> ModuleTextsPassedOver();

@@ -105,7 +105,26 @@ std::wstring GetLanguageName(WORD langId) {
 }
 
 std::vector<std::wstring> GetUserLangCodes() {
-    const WORD primary = PrimaryLanguage(GetUserDefaultLangID());
+    return GetUserLangCodes(GetUserDefaultLangID());
+}
+
+std::vector<LANGID> HelpFileLanguages(const std::vector<std::wstring>& directories,
+                                      const std::wstring& name) {
+    std::vector<LANGID> languages;
+    for (const auto& code : g_langCodes) {
+        for (const std::wstring& directory : directories) {
+            const DWORD attributes = GetFileAttributesW((directory + name + L"_" + code.second).c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                languages.push_back(MAKELANGID(code.first, SUBLANG_DEFAULT));
+                break;
+            }
+        }
+    }
+    return languages;
+}
+
+std::vector<std::wstring> GetUserLangCodes(LANGID language) {
+    const WORD primary = PrimaryLanguage(language);
     std::vector<std::wstring> codes;
     for (const auto& code : g_langCodes)
         if (code.first == primary)
@@ -115,14 +134,18 @@ std::vector<std::wstring> GetUserLangCodes() {
 }
 
 LanguageOffer DecideLanguage(const VariableMap& variables, QZ::MSInstaller::Package& package,
-                             std::vector<HeldFile>* held) {
+                             std::vector<HeldFile>* held, const RunFacts* facts) {
     LanguageOffer offer;
     const std::wstring mode = VariableValue(variables, QZ_SETUP_MODE);
     const std::wstring transformDir = VariableValue(variables, QZ_SETUP_LANG_TRANSFORM_DIR);
 
-    offer.productRegistered = QZ::MSInstaller::IsProductRegistered(
-        package.ProductCode(), L" Fnc : SetLanguageTransform; Line : 449; ");
-    offer.userLanguage = LOWORD(GetUserDefaultLCID());
+    // Another machine's product is taken as not installed there (its code
+    // is read all the same, as this machine's run reads it).
+    const std::wstring& productCode = package.ProductCode();
+    offer.productRegistered =
+        !(facts && facts->assumed) &&
+        QZ::MSInstaller::IsProductRegistered(productCode, L" Fnc : SetLanguageTransform; Line : 449; ");
+    offer.userLanguage = facts ? facts->userLanguage : LOWORD(GetUserDefaultLCID());
 
     // Only a fresh attended installation without a transform of the user's own gets one chosen.
     if (mode != g_setupModeNames[INSTALL]) {
@@ -189,9 +212,9 @@ bool TransformForChoice(const LanguageOffer& offer, WORD selected, std::wstring&
 }
 
 int SetLanguageTransform(VariableMap& variables, QZ::MSInstaller::Package& package, LanguageOffer* planned,
-                         bool askNobody) {
+                         bool askNobody, const RunFacts* facts) {
     std::vector<HeldFile> held;
-    LanguageOffer offer = DecideLanguage(variables, package, &held);
+    LanguageOffer offer = DecideLanguage(variables, package, &held, facts);
     if (offer.basis != LanguageOffer::Basis::Dialog) {
         if (planned)
             *planned = std::move(offer);

@@ -10,6 +10,7 @@
 #include "msi/package.h"
 #include "settings/variables.h"
 #include "system/held_file.h"
+#include "system/machine_queries.h"
 
 // What the language choice decided, or would offer, for one run.
 struct LanguageOffer {
@@ -42,8 +43,11 @@ struct LanguageOffer {
 // package reads do. The transforms are held while they are read; `held`, when
 // given, receives the holders of those the user is offered (one for each of
 // `transforms`, empty for the others, which are released at once).
+// `facts`: the user language and whether the product is taken as not
+// installed (assumed facts ask nothing of this machine's installer); null
+// for this machine's.
 LanguageOffer DecideLanguage(const VariableMap& variables, QZ::MSInstaller::Package& package,
-                             std::vector<HeldFile>* held = nullptr);
+                             std::vector<HeldFile>* held = nullptr, const RunFacts* facts = nullptr);
 
 // The transform that choosing `selected` in the dialog leads to: empty for
 // the package's own language. False when no transform of the offer has that
@@ -58,14 +62,23 @@ bool TransformForChoice(const LanguageOffer& offer, WORD selected, std::wstring&
 // is not shown: the offer is written there and the item that starts selected
 // is taken, as OK would take it. With `askNobody` (nobody could see the
 // dialog) that item is taken as well.
+// `facts` as for DecideLanguage.
 int SetLanguageTransform(VariableMap& variables, QZ::MSInstaller::Package& package,
-                         LanguageOffer* planned = nullptr, bool askNobody = false);
+                         LanguageOffer* planned = nullptr, bool askNobody = false,
+                         const RunFacts* facts = nullptr);
 
 // The display name of a language ("Deutsch", ...), empty when not in the table.
 std::wstring GetLanguageName(WORD langId);
 
 // The three-letter codes of the user's language, then "enu".
 std::vector<std::wstring> GetUserLangCodes();
+// The same for the user language `language`.
+std::vector<std::wstring> GetUserLangCodes(LANGID language);
+
+// The languages that have a help file "<directory><name>_<code>" in one of
+// `directories`, in the order the codes are tried (each as its primary
+// language with the default sublanguage).
+std::vector<LANGID> HelpFileLanguages(const std::vector<std::wstring>& directories, const std::wstring& name);
 
 // The language dialog (dialog 119).
 class LangDlg {

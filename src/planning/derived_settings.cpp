@@ -47,7 +47,7 @@ bool ReadEnvironment(const wchar_t* name, std::wstring& value, DWORD& error) {
 // <dir><name>_<code> that exists, by the user's language codes and then by
 // directory (package directory, executable's directory). None found leaves
 // the built-in usage text.
-void DeriveHelpFile(VariableMap& variables) {
+void DeriveHelpFile(VariableMap& variables, const RunFacts* facts) {
     const auto given = variables.find(QZ_SETUP_HELP_FILE);
     if (given != variables.end()) {
         Rel2AbsFilePath(given->second);
@@ -55,7 +55,7 @@ void DeriveHelpFile(VariableMap& variables) {
     }
     const std::wstring directories[] = {variables[QZ_SETUP_PACKAGE_DIR], GetModuleDir()};
     const std::wstring& name = variables[QZ_SETUP_PACKAGE_NAME];
-    for (const std::wstring& code : GetUserLangCodes()) {
+    for (const std::wstring& code : facts ? GetUserLangCodes(facts->userLanguage) : GetUserLangCodes()) {
         for (const std::wstring& directory : directories) {
             const std::wstring candidate = directory + name + L"_" + code;
             if (FileExists(candidate)) {
@@ -146,7 +146,8 @@ bool DeriveAll(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRe
     else
         Rel2AbsDirPath(packageDir->second);
 
-    if (!LocatePackage(variables, package, &notes.candidates)) {
+    if (!LocatePackage(variables, package, &notes.candidates,
+                       notes.facts ? &notes.facts->machine : nullptr)) {
         LogMessage(IDS_NO_INSTALLATION_PACKAGE, notes);
         refusal = PlanRefusal::PackageNotFound;
         return false;
@@ -154,7 +155,7 @@ bool DeriveAll(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRe
 
     // Help installs nothing: only the help file is needed.
     if (variables.count(QZ_SETUP_HELP)) {
-        DeriveHelpFile(variables);
+        DeriveHelpFile(variables, notes.facts);
         refusal = PlanRefusal::None;
         return true;
     }
@@ -190,8 +191,8 @@ bool DeriveAll(VariableMap& variables, QZ::MSInstaller::Package& package, PlanRe
     Rel2AbsDirPath(transformDir->second);
 
     const bool transformGiven = variables.count(QZ_SETUP_LANG_TRANSFORM) != 0;
-    const int chosen =
-        SetLanguageTransform(variables, package, notes.planOnly ? &notes.language : nullptr, notes.askNobody);
+    const int chosen = SetLanguageTransform(variables, package, notes.planOnly ? &notes.language : nullptr,
+                                            notes.askNobody, notes.facts);
     notes.languageDecided = notes.planOnly;
     if (!chosen) {
         LogMessage(IDS_NO_LANGUAGE_TRANSFORM, notes);

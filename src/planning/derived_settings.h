@@ -16,6 +16,9 @@ struct DerivationNotes {
     // In: nobody can see a dialog. The language dialog is not shown and the
     // item that starts selected is taken, as in a plan.
     bool askNobody = false;
+    // In: the facts the package, the help file and the language are chosen
+    // by (those of another machine in a plan for it); null: this machine's.
+    const RunFacts* facts = nullptr;
     // Out: the packages a search by name looked at.
     PackageCandidates candidates;
     // Out: the language decision, when the derivation got that far.

@@ -14,14 +14,14 @@ wchar_t UpperAscii(wchar_t c) {
     return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
+} // namespace
+
 bool ContainsPassword(const std::wstring& name) {
     static const std::wstring word = L"PASSWORD";
     const auto found = std::search(name.begin(), name.end(), word.begin(), word.end(),
                                    [](wchar_t a, wchar_t b) { return UpperAscii(a) == b; });
     return found != name.end();
 }
-
-} // namespace
 
 HiddenValues::HiddenValues(const std::wstring& msiHiddenProperties) {
     std::size_t start = 0;

@@ -7,6 +7,10 @@
 // What stands in a plan instead of a hidden value.
 extern const wchar_t* const HIDDEN_VALUE_MASK; // "********"
 
+// Whether a name says it holds a password: it contains PASSWORD in any
+// letter case.
+bool ContainsPassword(const std::wstring& name);
+
 class HiddenValues {
 public:
     HiddenValues() = default;

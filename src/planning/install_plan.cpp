@@ -73,9 +73,10 @@ std::wstring Quoted(const std::wstring& path) {
 // What a removal finds on the machine: the product installed, or not, and
 // then any other version of it that is. An answer the installer cannot give
 // leaves the removal as it is, unnamed.
-void PlanRemoval(InstallPlan& plan, QZ::MSInstaller::Package& package) {
+void PlanRemoval(InstallPlan& plan, QZ::MSInstaller::Package& package, bool assumedNotInstalled) {
     const PlannedPackage& chosen = plan.package;
-    const UINT registration = QZ::MSInstaller::ProductRegistration(chosen.productCode);
+    const UINT registration = assumedNotInstalled ? static_cast<UINT>(ERROR_UNKNOWN_PRODUCT)
+                                                  : QZ::MSInstaller::ProductRegistration(chosen.productCode);
     if (registration != ERROR_SUCCESS && registration != ERROR_UNKNOWN_PRODUCT)
         return;
     plan.removalChecked = true;
@@ -86,7 +87,8 @@ void PlanRemoval(InstallPlan& plan, QZ::MSInstaller::Package& package) {
         return;
     }
     plan.upgradeCode = package.UpgradeCode();
-    plan.otherVersions = QZ::MSInstaller::InstalledRelatedProducts(plan.upgradeCode, chosen.productCode);
+    if (!assumedNotInstalled)
+        plan.otherVersions = QZ::MSInstaller::InstalledRelatedProducts(plan.upgradeCode, chosen.productCode);
     if (plan.otherVersions.empty()) {
         FormatResourceMessage(IDS_PRODUCT_NOT_INSTALLED, plan.removalNote, chosen.productName,
                               chosen.productVersion, chosen.productCode, chosen.file);
@@ -229,7 +231,7 @@ RedistributablePlan PlanRedistributable(const VariableMap& variables, DWORD pack
 }
 
 InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Package& package,
-                           const PatchPlan* patches) {
+                           const PatchPlan* patches, bool assumedNotInstalled) {
     InstallPlan plan;
     plan.package.file = package.Path();
     plan.package.productName = package.ProductName();
@@ -248,12 +250,12 @@ InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Packag
 
     // A removal does not ask whether the product is there.
     plan.package.productCode = package.ProductCode();
-    if (plan.mode != UNINSTALL && plan.mode != UNATTENDED_UNINSTALL)
+    if (plan.mode != UNINSTALL && plan.mode != UNATTENDED_UNINSTALL && !assumedNotInstalled)
         plan.productRegistered = QZ::MSInstaller::IsProductRegistered(plan.package.productCode,
                                                                       L" Fnc : RunPackage; Line : 229; ");
     plan.operation = OperationFor(plan.mode, plan.productRegistered);
     if (plan.operation == InstallOperation::Remove)
-        PlanRemoval(plan, package);
+        PlanRemoval(plan, package, assumedNotInstalled);
     plan.transform = UpToNul(VariableValue(variables, QZ_SETUP_LANG_TRANSFORM));
     if (patches && plan.operation != InstallOperation::Remove)
         plan.patches = patches->value;

@@ -106,8 +106,10 @@ struct InstallPlan {
 // Raises as the package's reads do.
 // The patches that apply (`patches`, when QZ_SETUP_PATCHES is set) go into
 // an installation or a repair as one PATCH piece after all the others.
+// With `assumedNotInstalled` (a plan for another machine) the product is
+// taken as not installed, and the installer is not asked about it.
 InstallPlan PlanPackageRun(const VariableMap& variables, QZ::MSInstaller::Package& package,
-                           const PatchPlan* patches = nullptr);
+                           const PatchPlan* patches = nullptr, bool assumedNotInstalled = false);
 
 // Removal in the two uninstall modes; otherwise a repair of a registered
 // product, or a first installation.

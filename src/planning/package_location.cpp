@@ -120,7 +120,8 @@ Package FindPackage(const std::wstring& directory, const std::wstring& name, con
     return fallbackPackage;
 }
 
-bool LocatePackage(VariableMap& variables, Package& package, PackageCandidates* looked) {
+bool LocatePackage(VariableMap& variables, Package& package, PackageCandidates* looked,
+                   const MachineFacts* assumed) {
     const std::wstring directory = variables[QZ_SETUP_PACKAGE_DIR];
 
     const auto packageFile = variables.find(QZ_SETUP_PACKAGE_FILE);
@@ -134,7 +135,7 @@ bool LocatePackage(VariableMap& variables, Package& package, PackageCandidates* 
 
     std::wstring& name = variables[QZ_SETUP_PACKAGE_NAME];
     TrimSpaces(name);
-    const MachineFacts machine = GetMachineFacts();
+    const MachineFacts machine = assumed ? *assumed : GetMachineFacts();
     PackageCandidates own;
     PackageCandidates& candidates = looked ? *looked : own;
     Package found = FindPackage(directory, name, machine, &candidates);

@@ -42,8 +42,9 @@ bool CanRunPackagePlatform(DWORD platform, const MachineFacts& machine);
 // another platform (163 when this machine can run it, with /f, else 164). A candidate that cannot be read as
 // a package raises (it is not skipped), and so does one that another program has open for writing. `looked`,
 // when given, receives every candidate of a search by name, in order.
+// `machine`: the facts the search goes by; null for this machine's.
 bool LocatePackage(VariableMap& variables, QZ::MSInstaller::Package& package,
-                   PackageCandidates* looked = nullptr);
+                   PackageCandidates* looked = nullptr, const MachineFacts* machine = nullptr);
 
 // The first "*.msi" of `directory` (ending in a backslash), in listing order,
 // whose product name contains `name` and whose platform fits the machine.

@@ -24,6 +24,7 @@ const wchar_t* const QZ_SETUP_EXIT_CODE = L"QZ_SETUP_EXIT_CODE";
 const wchar_t* const QZ_SETUP_BUSY_WAIT = L"QZ_SETUP_BUSY_WAIT";
 const wchar_t* const QZ_SETUP_PLAN = L"QZ_SETUP_PLAN";
 const wchar_t* const QZ_SETUP_PATCHES = L"QZ_SETUP_PATCHES";
+const wchar_t* const QZ_SETUP_PLAN_AS = L"QZ_SETUP_PLAN_AS";
 const wchar_t* const QZ_SETUP_WINGET_ID = L"QZ_SETUP_WINGET_ID";
 const wchar_t* const QZ_SETUP_WINGET_LICENSE = L"QZ_SETUP_WINGET_LICENSE";
 const wchar_t* const QZ_SETUP_WINGET_DESCRIPTION = L"QZ_SETUP_WINGET_DESCRIPTION";
@@ -33,7 +34,7 @@ const wchar_t* const EXIT_CODE_INSTALLER = L"INSTALLER";
 
 // Literals rather than the constants above keep these tables statically
 // initialised, so they are ready before any other unit's initialisers run.
-const wchar_t* const g_controlVariableNames[22] = {L"QZ_SETUP_LOG_FILE",
+const wchar_t* const g_controlVariableNames[23] = {L"QZ_SETUP_LOG_FILE",
                                                    L"QZ_SETUP_EXIT_FILE",
                                                    L"QZ_SETUP_HELP_FILE",
                                                    L"QZ_SETUP_PACKAGE_FILE",
@@ -50,6 +51,7 @@ const wchar_t* const g_controlVariableNames[22] = {L"QZ_SETUP_LOG_FILE",
                                                    L"QZ_SETUP_BUSY_WAIT",
                                                    L"QZ_SETUP_PLAN",
                                                    L"QZ_SETUP_PATCHES",
+                                                   L"QZ_SETUP_PLAN_AS",
                                                    L"QZ_SETUP_WINGET_ID",
                                                    L"QZ_SETUP_WINGET_LICENSE",
                                                    L"QZ_SETUP_WINGET_DESCRIPTION",
@@ -66,8 +68,8 @@ const wchar_t* const g_expandedVariableNames[16] = {
     L"QZ_SETUP_LANG_TRANSFORM", L"QZ_SETUP_LANG_TRANSFORM_DIR",
     L"QZ_SETUP_PATCHES",        L"QZ_SETUP_WINGET_ZIP"};
 
-const wchar_t* const g_unexpandedVariableNames[6] = {
-    L"QZ_SETUP_EXIT_CODE",      L"QZ_SETUP_BUSY_WAIT",          L"QZ_SETUP_WINGET_ID",
+const wchar_t* const g_unexpandedVariableNames[7] = {
+    L"QZ_SETUP_EXIT_CODE",      L"QZ_SETUP_BUSY_WAIT",          L"QZ_SETUP_PLAN_AS",   L"QZ_SETUP_WINGET_ID",
     L"QZ_SETUP_WINGET_LICENSE", L"QZ_SETUP_WINGET_DESCRIPTION", L"QZ_SETUP_WINGET_URL"};
 
 const wchar_t* const g_setupModeNames[4] = {L"INSTALL", L"UNINSTALL", L"UNATTENDED", L"UNATTENDED_UNINSTALL"};

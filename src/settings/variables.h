@@ -37,6 +37,9 @@ extern const wchar_t* const QZ_SETUP_PLAN;
 // The patches installed with the package: "*" for every .msp in the package's
 // folder, or a list of names or paths separated by ";".
 extern const wchar_t* const QZ_SETUP_PATCHES;
+// The machine a plan is made for, "<processor>[:<language id>]", or "*" for
+// the folder check; plans only.
+extern const wchar_t* const QZ_SETUP_PLAN_AS;
 // What the winget manifests of the folder check take from the publisher
 // rather than from the packages: the package identifier, the license, the
 // short description, the URL of the zip that holds the folder, and that zip
@@ -47,8 +50,8 @@ extern const wchar_t* const QZ_SETUP_WINGET_DESCRIPTION;
 extern const wchar_t* const QZ_SETUP_WINGET_URL;
 extern const wchar_t* const QZ_SETUP_WINGET_ZIP;
 
-// The 22 control variables, in their fixed order; left out of the installer's properties.
-extern const wchar_t* const g_controlVariableNames[22];
+// The 23 control variables, in their fixed order; left out of the installer's properties.
+extern const wchar_t* const g_controlVariableNames[23];
 // Whether `name` is one of them (compared exactly: any other spelling is an
 // installer property).
 bool IsControlVariable(const std::wstring& name);
@@ -57,9 +60,9 @@ bool IsControlVariable(const std::wstring& name);
 // patches (so that what the checks see is what the installer gets), then the
 // zip of the winget manifests.
 extern const wchar_t* const g_expandedVariableNames[16];
-// The exit code and the busy wait, compared as stored, and the winget texts
-// (a URL may hold "%"): never expanded.
-extern const wchar_t* const g_unexpandedVariableNames[6];
+// The exit code, the busy wait and the machine of a plan, compared as
+// stored, and the winget texts (a URL may hold "%"): never expanded.
+extern const wchar_t* const g_unexpandedVariableNames[7];
 
 // The one value QZ_SETUP_EXIT_CODE takes.
 extern const wchar_t* const EXIT_CODE_INSTALLER;

@@ -97,6 +97,13 @@ MachineFacts GetMachineFacts() {
     return machine;
 }
 
+RunFacts GetRunFacts() {
+    RunFacts facts;
+    facts.machine = GetMachineFacts();
+    facts.userLanguage = LANGIDFROMLCID(GetUserDefaultLCID());
+    return facts;
+}
+
 DWORD NativeProcessorOf(const MachineFacts& machine) {
     return machine.nativeMachine == IMAGE_FILE_MACHINE_ARM64 ? PROCESSOR_ARCHITECTURE_ARM64
                                                              : machine.reportedProcessor;

@@ -19,6 +19,20 @@ struct MachineFacts {
 
 MachineFacts GetMachineFacts();
 
+// The facts a run decides by, taken once at its start: this machine's, or
+// those a plan for another machine assumes.
+struct RunFacts {
+    MachineFacts machine;
+    LANGID userLanguage = 0; // the user's default language (GetUserDefaultLCID)
+    // Assumed for another machine: its product is taken as not installed,
+    // and this machine's installer is not asked about it.
+    bool assumed = false;
+    bool languageAssumed = false; // the user language was given with the processor
+};
+
+// This machine's facts.
+RunFacts GetRunFacts();
+
 // The machine's processor: 12 (Arm64) where the native machine is Arm64,
 // otherwise the reported processor.
 DWORD NativeProcessorOf(const MachineFacts& machine);

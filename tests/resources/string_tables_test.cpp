@@ -162,6 +162,14 @@ const std::map<UINT, std::wstring> kEnglishTexts = {
     {156,
      L"Log file %s is no longer the file this run made: the redistributable's installer runs without a log."},
     {157, L"Package %s has no %s property that could be read.\nError description: %s"},
+    {176,
+     L"QZ_SETUP_PLAN_AS contains %s, which names no machine to plan for. Give x86, AMD64, ARM64 or "
+     L"Itanium, optionally followed by a colon and a decimal language id (ARM64:1036), or * for the folder "
+     L"check."},
+    {177, L"QZ_SETUP_PLAN_AS=%s is for plans only (QZ_SETUP_PLAN): this run ignores it."},
+    {178, L"The folder check was written to %s: no errors, %u warnings, %u notes."},
+    {179, L"The folder check was written to %s: %u errors, %u warnings, %u notes. Mend the errors before "
+          L"shipping the folder."},
     {180, L"Failed to write the winget manifests to %s.\nError description: %s"},
     {181, L"The winget manifests hold a placeholder for %s: %s is not given, cannot be read or does not fit "
           L"winget's manifest schema."},

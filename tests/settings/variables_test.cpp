@@ -179,14 +179,17 @@ TEST(ControlVariables, FixedTablesAndCaseSensitiveNames) {
     // The patches come last, expanded like the transform.
     EXPECT_STREQ(L"QZ_SETUP_PATCHES", g_controlVariableNames[16]);
     EXPECT_STREQ(L"QZ_SETUP_PATCHES", g_expandedVariableNames[14]);
+    // The machine of a plan comes after them, compared as stored.
+    EXPECT_STREQ(L"QZ_SETUP_PLAN_AS", g_controlVariableNames[17]);
+    EXPECT_STREQ(L"QZ_SETUP_PLAN_AS", g_unexpandedVariableNames[2]);
     // Then what the winget manifests take from the publisher: the zip is a
     // file name, expanded like the others; the texts (a URL may hold "%") never are.
     const wchar_t* const winget[] = {QZ_SETUP_WINGET_ID, QZ_SETUP_WINGET_LICENSE, QZ_SETUP_WINGET_DESCRIPTION,
                                      QZ_SETUP_WINGET_URL, QZ_SETUP_WINGET_ZIP};
     for (int i = 0; i < 5; ++i) {
-        EXPECT_STREQ(winget[i], g_controlVariableNames[17 + i]) << i;
+        EXPECT_STREQ(winget[i], g_controlVariableNames[18 + i]) << i;
         if (i < 4) {
-            EXPECT_STREQ(winget[i], g_unexpandedVariableNames[2 + i]) << i;
+            EXPECT_STREQ(winget[i], g_unexpandedVariableNames[3 + i]) << i;
         }
     }
     EXPECT_STREQ(L"QZ_SETUP_WINGET_ZIP", g_expandedVariableNames[15]);
