@@ -25,24 +25,8 @@ const char* const kLocale = "en-US";
 // winerror.h names otherwise (the number is shared with an RPC error).
 constexpr int kInstallSucceeded = 1707;
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
-                            nullptr);
-    return bytes;
-}
-
 std::wstring SystemText(DWORD error) {
-    std::wstring text;
-    GetSystemErrorText(error, text);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
-        text.pop_back();
-    return text;
+    return SystemErrorReason(error);
 }
 
 // ---------------------------------------------------------------- the recipes
@@ -149,10 +133,10 @@ Json Detection(const DeploymentFacts& facts) {
     Json rules = Json::array();
     for (const ShippedPackage& package : facts.packages) {
         Json rule;
-        rule["architecture"] = Utf8(package.architecture);
+        rule["architecture"] = EncodeUtf8(package.architecture);
         rule["method"] = "Windows Installer";
-        rule["productCode"] = Utf8(package.productCode);
-        rule["productVersion"] = Utf8(package.productVersion);
+        rule["productCode"] = EncodeUtf8(package.productCode);
+        rule["productVersion"] = EncodeUtf8(package.productVersion);
         rule["versionOperator"] = "greaterThanOrEqual";
         rules.push_back(std::move(rule));
     }
@@ -253,7 +237,7 @@ WingetValues ResolveWinget(const DeploymentFacts& facts, const VariableMap& vari
     auto take = [&](std::string& slot, const wchar_t* field, const std::wstring& given, bool fits,
                     const char* placeholder) {
         if (fits) {
-            slot = Utf8(given);
+            slot = EncodeUtf8(given);
         } else {
             slot = placeholder;
             values.placeholders.push_back(field);
@@ -402,12 +386,12 @@ const struct {
 };
 
 std::string InstallerManifest(const WingetValues& values, const DeploymentFacts& facts) {
-    const std::string silent = Yaml(Utf8(RecipeArguments(facts, false)));
+    const std::string silent = Yaml(EncodeUtf8(RecipeArguments(facts, false)));
     std::string text = Start("installer", values);
     text += "InstallerType: zip\nNestedInstallerType: exe\nNestedInstallerFiles:\n"
             "  - RelativeFilePath: qz-setup.exe\nInstallers:\n";
     for (const ShippedPackage& package : facts.packages) {
-        Field(text, "  - Architecture", Utf8(package.architecture));
+        Field(text, "  - Architecture", EncodeUtf8(package.architecture));
         Field(text, "    InstallerUrl", Yaml(values.url));
         Field(text, "    InstallerSha256", Yaml(values.sha256)); // all digits would read as a number
         text += "    Scope: machine\n    ElevationRequirement: elevatesSelf\n    InstallerSwitches:\n";
@@ -421,13 +405,13 @@ std::string InstallerManifest(const WingetValues& values, const DeploymentFacts&
         if (package.productCode.empty() && package.upgradeCode.empty())
             continue;
         if (!package.productCode.empty())
-            Field(text, "    ProductCode", Yaml(Utf8(package.productCode)));
+            Field(text, "    ProductCode", Yaml(EncodeUtf8(package.productCode)));
         text += "    AppsAndFeaturesEntries:\n";
         if (!package.productCode.empty())
-            Field(text, "      - ProductCode", Yaml(Utf8(package.productCode)));
+            Field(text, "      - ProductCode", Yaml(EncodeUtf8(package.productCode)));
         if (!package.upgradeCode.empty())
             Field(text, package.productCode.empty() ? "      - UpgradeCode" : "        UpgradeCode",
-                  Yaml(Utf8(package.upgradeCode)));
+                  Yaml(EncodeUtf8(package.upgradeCode)));
     }
     return End(std::move(text), "installer");
 }
@@ -480,23 +464,23 @@ DWORD RemoveEarlierManifests(const std::wstring& folder) {
 Json DeploymentPart(const DeploymentFacts& facts, const VariableMap& variables,
                     std::vector<std::wstring>& placeholders) {
     Json part;
-    part["packageName"] = Utf8(facts.packageName);
+    part["packageName"] = EncodeUtf8(facts.packageName);
     Json packages = Json::array();
     for (const ShippedPackage& package : facts.packages) {
         Json entry;
-        entry["architecture"] = Utf8(package.architecture);
-        entry["productCode"] = Utf8(package.productCode);
-        entry["upgradeCode"] = package.upgradeCode.empty() ? Json() : Json(Utf8(package.upgradeCode));
-        entry["productVersion"] = Utf8(package.productVersion);
-        entry["productName"] = Utf8(package.productName);
-        entry["manufacturer"] = Utf8(package.manufacturer);
-        entry["file"] = Utf8(package.file);
+        entry["architecture"] = EncodeUtf8(package.architecture);
+        entry["productCode"] = EncodeUtf8(package.productCode);
+        entry["upgradeCode"] = package.upgradeCode.empty() ? Json() : Json(EncodeUtf8(package.upgradeCode));
+        entry["productVersion"] = EncodeUtf8(package.productVersion);
+        entry["productName"] = EncodeUtf8(package.productName);
+        entry["manufacturer"] = EncodeUtf8(package.manufacturer);
+        entry["file"] = EncodeUtf8(package.file);
         packages.push_back(std::move(entry));
     }
     part["packages"] = packages;
     Json commands;
-    commands["install"] = "qz-setup.exe " + Utf8(RecipeArguments(facts, false));
-    commands["uninstall"] = "qz-setup.exe " + Utf8(RecipeArguments(facts, true));
+    commands["install"] = "qz-setup.exe " + EncodeUtf8(RecipeArguments(facts, false));
+    commands["uninstall"] = "qz-setup.exe " + EncodeUtf8(RecipeArguments(facts, true));
     part["commands"] = commands;
     part["returnCodes"] = ReturnCodes();
     Json other;
@@ -510,7 +494,7 @@ Json DeploymentPart(const DeploymentFacts& facts, const VariableMap& variables,
     winget["manifestVersion"] = kManifestVersion;
     Json files = Json::array();
     for (const std::wstring& name : ManifestNames(values))
-        files.push_back(Utf8(name));
+        files.push_back(EncodeUtf8(name));
     winget["files"] = files;
     winget["packageIdentifier"] = values.identifier;
     winget["packageVersion"] = values.version;
@@ -522,19 +506,19 @@ Json DeploymentPart(const DeploymentFacts& facts, const VariableMap& variables,
     winget["installerSha256"] = values.sha256;
     Json zip;
     if (!values.zip.empty()) {
-        zip["file"] = Utf8(values.zip);
+        zip["file"] = EncodeUtf8(values.zip);
         if (values.zipError != ERROR_SUCCESS) {
             Json error;
             error["code"] = values.zipError;
-            error["text"] = Utf8(SystemText(values.zipError));
+            error["text"] = EncodeUtf8(SystemText(values.zipError));
             zip["error"] = error;
         }
     }
     winget["zip"] = zip;
-    winget["silentSwitches"] = Utf8(RecipeArguments(facts, false));
+    winget["silentSwitches"] = EncodeUtf8(RecipeArguments(facts, false));
     Json fields = Json::array();
     for (const std::wstring& field : values.placeholders)
-        fields.push_back(Utf8(field));
+        fields.push_back(EncodeUtf8(field));
     winget["placeholders"] = fields;
     part["winget"] = winget;
     placeholders = values.placeholders;

@@ -9,9 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "bootstrapper/deployment_report.h"
 #include "bootstrapper/plan_report.h"
-#include "diag/errors.h"
+#include "system/errors.h"
+#include "diag/bootstrap_log.h"
 #include "diag/messages.h"
+#include "diag/text_conversion.h"
 #include "language/lang_catalogue.h"
 #include "language/language_choice.h"
 #include "msi/package.h"
@@ -30,29 +33,14 @@ namespace {
 
 constexpr LANGID kEnglish = 1033;
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
-                            nullptr);
-    return bytes;
-}
-
 // The text of a failure to read a file, without its line end.
 std::wstring FailureText(const std::exception& failure) {
     if (const auto* described = dynamic_cast<const DescribedFailure*>(&failure))
         return described->Text();
-    std::wstring text;
     if (const auto* win = dynamic_cast<const WinException*>(&failure))
-        GetSystemErrorText(win->GetError(), text);
-    else
-        text = std::wstring(failure.what(), failure.what() + std::char_traits<char>::length(failure.what()));
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
-        text.pop_back();
+        return SystemErrorReason(win->GetError());
+    std::wstring text(failure.what(), failure.what() + std::char_traits<char>::length(failure.what()));
+    TrimLineEnds(text);
     return text;
 }
 
@@ -114,8 +102,8 @@ public:
         FindPassedOverTexts();
         FindMissingRedistributables();
         FindUnhiddenPasswords();
-        AddDeploymentPlaceholderFindings(m_check);
-        Report();
+        Json deployment = Deployment();
+        Report(std::move(deployment));
     }
 
 private:
@@ -127,9 +115,9 @@ private:
         PlanRecord record;
         VariableMap variables;
         Json plan = PlanInProcess(setting, record, variables);
-        m_plans.push_back({{"processor", Utf8(ProcessorDisplayName(processor))},
+        m_plans.push_back({{"processor", EncodeUtf8(ProcessorDisplayName(processor))},
                            {"language", language},
-                           {"setting", Utf8(setting)},
+                           {"setting", EncodeUtf8(setting)},
                            {"plan", std::move(plan)}});
         if (m_packageDir.empty()) {
             m_packageDir = VariableValue(variables, QZ_SETUP_PACKAGE_DIR);
@@ -243,10 +231,7 @@ private:
                 const UINT applied = ApplyTransformInMemory(package.file, transform.file);
                 if (applied == ERROR_SUCCESS)
                     continue;
-                std::wstring text;
-                GetSystemErrorText(applied, text);
-                while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
-                    text.pop_back();
+                const std::wstring text = SystemErrorReason(applied);
                 Add(FolderFinding::Severity::Error, "transform-does-not-apply",
                     L"Transform " + transform.file + L" does not apply to package " + package.file + L" (" +
                         std::to_wstring(applied) + L": " + text + L").");
@@ -409,53 +394,98 @@ private:
         }
     }
 
-    // The deployment part reports the placeholders left in what it writes
-    // for deployment tools; they join the findings here, as notes.
-    static void AddDeploymentPlaceholderFindings(FolderCheck&) {}
+    // What deployment tools need, from the packages the processors take:
+    // one entry per architecture that has a package of its own (an Arm64
+    // machine that takes the x64 package is the x64 entry's). The winget
+    // placeholders left join the findings as notes; manifests that cannot be
+    // written are an error, named by message 180.
+    Json Deployment() {
+        DeploymentFacts facts;
+        facts.packageName = m_packageName;
+        for (const ArchitecturePackage& package : m_check.packages) {
+            if (!package.found)
+                continue;
+            const wchar_t* architecture = WingetArchitecture(package.platform);
+            if (!architecture || package.platform != package.processor)
+                continue;
+            facts.packages.push_back({architecture, package.file, package.productCode, package.upgradeCode,
+                                      package.productVersion, package.productName, package.manufacturer});
+        }
+        std::vector<std::wstring> placeholders;
+        Json deployment = DeploymentPart(facts, m_result.variables, placeholders);
+        for (const std::wstring& field : placeholders)
+            Add(FolderFinding::Severity::Note, "winget-placeholder", PlaceholderNote(field));
+
+        const std::wstring plan = PlanFilePath(m_result.variables);
+        DWORD error = 0;
+        if (facts.packages.empty())
+            return deployment; // no package of its own for any processor: nothing to describe
+        if (!WriteWingetManifests(plan, facts, m_result.variables, error)) {
+            std::wstring text;
+            FormatResourceMessage(IDS_WINGET_NOT_WRITTEN, text, WingetFolderPath(plan),
+                                  SystemErrorReason(error));
+            WriteLogLine(error, text, LOG_ERROR);
+            Add(FolderFinding::Severity::Error, "winget-not-written", text);
+        }
+        return deployment;
+    }
+
+    // winget's name of a package platform; null for one it has no name for.
+    static const wchar_t* WingetArchitecture(DWORD platform) {
+        switch (platform) {
+        case PROCESSOR_ARCHITECTURE_INTEL:
+            return L"x86";
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            return L"x64";
+        case PROCESSOR_ARCHITECTURE_ARM64:
+            return L"arm64";
+        default:
+            return nullptr;
+        }
+    }
 
     void Add(FolderFinding::Severity severity, const char* kind, const std::wstring& reason) {
         m_check.findings.push_back({severity, kind, reason});
     }
 
-    void Report() {
+    void Report(Json deployment) {
         unsigned counts[3] = {};
         Json findings = Json::array();
         for (const FolderFinding& finding : m_check.findings) {
             ++counts[static_cast<int>(finding.severity)];
             findings.push_back({{"severity", SeverityName(finding.severity)},
                                 {"kind", finding.kind},
-                                {"reason", Utf8(finding.reason)}});
+                                {"reason", EncodeUtf8(finding.reason)}});
         }
         Json packages = Json::array();
         for (const ArchitecturePackage& package : m_check.packages) {
-            Json entry{{"processor", Utf8(ProcessorDisplayName(package.processor))},
+            Json entry{{"processor", EncodeUtf8(ProcessorDisplayName(package.processor))},
                        {"found", package.found}};
             if (package.found) {
-                entry["file"] = Utf8(package.file);
-                entry["platform"] = Utf8(TemplatePlatformName(package.platform));
-                entry["productCode"] = Utf8(package.productCode);
-                entry["upgradeCode"] = Utf8(package.upgradeCode);
-                entry["productVersion"] = Utf8(package.productVersion);
-                entry["productName"] = Utf8(package.productName);
-                entry["manufacturer"] = Utf8(package.manufacturer);
+                entry["file"] = EncodeUtf8(package.file);
+                entry["platform"] = EncodeUtf8(TemplatePlatformName(package.platform));
+                entry["productCode"] = EncodeUtf8(package.productCode);
+                entry["upgradeCode"] = EncodeUtf8(package.upgradeCode);
+                entry["productVersion"] = EncodeUtf8(package.productVersion);
+                entry["productName"] = EncodeUtf8(package.productName);
+                entry["manufacturer"] = EncodeUtf8(package.manufacturer);
             }
             packages.push_back(std::move(entry));
         }
         Json processors = Json::array();
         for (const DWORD processor : g_plannedProcessors)
-            processors.push_back(Utf8(ProcessorDisplayName(processor)));
+            processors.push_back(EncodeUtf8(ProcessorDisplayName(processor)));
         Json document;
-        document["check"] = {{"packageName", Utf8(m_packageName)},
-                             {"packageFolder", Utf8(m_packageDir)},
-                             {"transformFolder", Utf8(m_transformDir)},
+        document["check"] = {{"packageName", EncodeUtf8(m_packageName)},
+                             {"packageFolder", EncodeUtf8(m_packageDir)},
+                             {"transformFolder", EncodeUtf8(m_transformDir)},
                              {"processors", processors},
                              {"languages", m_check.languages}};
         document["plans"] = m_plans;
         document["packages"] = packages;
         document["findings"] = findings;
         document["summary"] = {{"errors", counts[0]}, {"warnings", counts[1]}, {"notes", counts[2]}};
-        // The deployment part (per-architecture facts from `m_check.packages`,
-        // recipes, return codes, winget manifests) joins the document here.
+        document["deployment"] = std::move(deployment);
 
         PlanRecord& record = *m_result.plan;
         record.folderCheckJson = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -9,6 +9,7 @@
 #include "diag/bootstrap_log.h"
 #include "system/errors.h"
 #include "diag/messages.h"
+#include "diag/text_conversion.h"
 #include "language/language_choice.h"
 #include "planning/hidden_values.h"
 #include "qz-version.h"
@@ -18,26 +19,15 @@
 #include "system/own_files.h"
 #include "system/restart_signals.h"
 #include "system/system_facts.h"
+#include "system/path_helpers.h"
 #include "system/win_owners.h"
 
 using Json = nlohmann::ordered_json;
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
-                            nullptr);
-    return bytes;
-}
-
 Json TextOrNull(const std::wstring& text) {
-    return text.empty() ? Json() : Json(Utf8(text));
+    return text.empty() ? Json() : Json(EncodeUtf8(text));
 }
 
 std::wstring ProgramPath() {
@@ -73,14 +63,14 @@ std::string LocaleName(LCID locale) {
     wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
     if (LCIDToLocaleName(locale, name, LOCALE_NAME_MAX_LENGTH, 0) == 0)
         return std::string();
-    return Utf8(name);
+    return EncodeUtf8(name);
 }
 
 Json Program() {
     Json program;
     program["version"] = QZ_VERSION_TEXT;
     program["configuration"] = sizeof(void*) == 8 ? "64-bit" : "32-bit";
-    program["file"] = Utf8(ProgramPath());
+    program["file"] = EncodeUtf8(ProgramPath());
     return program;
 }
 
@@ -89,7 +79,7 @@ Json Machine(const PlanRecord& record) {
     const RunFacts& run = record.facts;
     const MachineFacts& facts = run.machine;
     const DWORD native = NativeProcessorOf(facts);
-    machine["processor"] = Utf8(ProcessorDisplayName(native));
+    machine["processor"] = EncodeUtf8(ProcessorDisplayName(native));
     // The platforms a package found by name may have, in the order they are tried.
     Json platforms = Json::array();
     platforms.push_back(PlatformName(native));
@@ -100,10 +90,11 @@ Json Machine(const PlanRecord& record) {
         machine["fallback"] = {
             {"platform", PlatformName(facts.reportedProcessor)},
             {"why", std::string("this ") + (sizeof(void*) == 8 ? "64-bit" : "32-bit") +
-                        " program runs emulated as " + Utf8(ProcessorDisplayName(facts.reportedProcessor)) +
+                        " program runs emulated as " +
+                        EncodeUtf8(ProcessorDisplayName(facts.reportedProcessor)) +
                         " there: without an Arm64 package it takes the first package of that platform"}};
     if (run.assumed)
-        machine["assumed"] = {{"setting", Utf8(record.planAs)},
+        machine["assumed"] = {{"setting", EncodeUtf8(record.planAs)},
                               {"processor", true},
                               {"userLanguage", run.languageAssumed},
                               {"productInstalled", false},
@@ -127,10 +118,10 @@ Json Machine(const PlanRecord& record) {
     languages["user"] = {{"id", LOWORD(user)}, {"name", LocaleName(user)}};
     // The language dialog offers the transforms of the user's primary language.
     languages["dialog"] = {{"primaryLanguage", PrimaryLanguage(LOWORD(user))},
-                           {"name", Utf8(GetLanguageName(LOWORD(user)))}};
+                           {"name", EncodeUtf8(GetLanguageName(LOWORD(user)))}};
     Json codes = Json::array();
     for (const std::wstring& code : GetUserLangCodes(run.userLanguage))
-        codes.push_back(Utf8(code));
+        codes.push_back(EncodeUtf8(code));
     languages["helpFile"] = codes;
     machine["languages"] = languages;
 
@@ -143,19 +134,19 @@ Json Settings(const VariableMap& variables, const SettingOrigins& origins, const
     Json settings = Json::array();
     for (const auto& entry : variables) {
         Json setting;
-        setting["name"] = Utf8(entry.first);
-        setting["value"] = Utf8(hidden.Shown(entry.first, entry.second));
+        setting["name"] = EncodeUtf8(entry.first);
+        setting["value"] = EncodeUtf8(hidden.Shown(entry.first, entry.second));
         const SettingSource* source = origins.Find(entry.first);
         setting["origin"] = SettingOriginName(source ? source->origin : SettingOrigin::Default);
         if (source && source->givenBy != source->origin) {
             setting["givenBy"] = SettingOriginName(source->givenBy);
-            setting["givenAs"] = Utf8(hidden.Shown(entry.first, source->givenValue));
+            setting["givenAs"] = EncodeUtf8(hidden.Shown(entry.first, source->givenValue));
         }
         if (source && !source->passedOver.empty()) {
             Json passed = Json::array();
             for (const auto& other : source->passedOver)
                 passed.push_back({{"by", SettingOriginName(other.first)},
-                                  {"value", Utf8(hidden.Shown(entry.first, other.second))}});
+                                  {"value", EncodeUtf8(hidden.Shown(entry.first, other.second))}});
             setting["passedOver"] = passed;
         }
         setting["installerProperty"] = !IsControlVariable(entry.first);
@@ -167,7 +158,7 @@ Json Settings(const VariableMap& variables, const SettingOrigins& origins, const
 std::string BasisName(LanguageOffer::Basis basis, const VariableMap& variables) {
     switch (basis) {
     case LanguageOffer::Basis::NotInstallMode:
-        return "the mode is " + Utf8(VariableValue(variables, QZ_SETUP_MODE)) + ", not INSTALL";
+        return "the mode is " + EncodeUtf8(VariableValue(variables, QZ_SETUP_MODE)) + ", not INSTALL";
     case LanguageOffer::Basis::ProductRegistered:
         return "the product is installed: it keeps its language";
     case LanguageOffer::Basis::NamedBySetting:
@@ -191,10 +182,10 @@ Json Language(const VariableMap& variables, const PlanRecord& record) {
     language["userLanguage"] = offer.userLanguage;
     if (offer.scanned) {
         language["productLanguage"] = offer.productLanguage;
-        language["transformFolder"] = Utf8(VariableValue(variables, QZ_SETUP_LANG_TRANSFORM_DIR));
+        language["transformFolder"] = EncodeUtf8(VariableValue(variables, QZ_SETUP_LANG_TRANSFORM_DIR));
         Json transforms = Json::array();
         for (const auto& item : offer.transforms) {
-            Json transform{{"file", Utf8(item.text)}, {"language", item.langId}};
+            Json transform{{"file", EncodeUtf8(item.text)}, {"language", item.langId}};
             const bool users = PrimaryLanguage(item.langId) == PrimaryLanguage(offer.userLanguage);
             transform["offered"] = users;
             if (!users)
@@ -203,13 +194,13 @@ Json Language(const VariableMap& variables, const PlanRecord& record) {
         }
         for (const auto& file : offer.notLanguageTransforms)
             transforms.push_back(
-                {{"file", Utf8(file)}, {"offered", false}, {"passedOver", "sets no ProductLanguage"}});
+                {{"file", EncodeUtf8(file)}, {"offered", false}, {"passedOver", "sets no ProductLanguage"}});
         language["transforms"] = transforms;
     }
     if (offer.basis == LanguageOffer::Basis::Dialog) {
         Json items = Json::array();
         for (std::size_t i = 0; i < offer.choices.size(); ++i)
-            items.push_back({{"text", Utf8(offer.choices[i].text)},
+            items.push_back({{"text", EncodeUtf8(offer.choices[i].text)},
                              {"language", offer.choices[i].langId},
                              {"transform", TextOrNull(offer.choiceTransforms[i])}});
         language["dialog"] = {{"items", items}, {"preselected", offer.preselected}};
@@ -241,10 +232,10 @@ Json LanguageId(const std::wstring& text) {
     unsigned long id = 0;
     for (const wchar_t c : text) {
         if (c < L'0' || c > L'9' || id > 0xFFFF)
-            return Json(Utf8(text));
+            return Json(EncodeUtf8(text));
         id = id * 10 + static_cast<unsigned long>(c - L'0');
     }
-    return id <= 0xFFFF ? Json(id) : Json(Utf8(text));
+    return id <= 0xFFFF ? Json(id) : Json(EncodeUtf8(text));
 }
 
 Json Packages(const VariableMap& variables, const PlanRecord& record) {
@@ -253,21 +244,19 @@ Json Packages(const VariableMap& variables, const PlanRecord& record) {
     const bool byFile = file && file->givenBy != SettingOrigin::Derived;
     packages["by"] = byFile ? "file" : "name";
     if (!byFile) {
-        packages["name"] = Utf8(VariableValue(variables, QZ_SETUP_PACKAGE_NAME));
-        packages["folder"] = Utf8(VariableValue(variables, QZ_SETUP_PACKAGE_DIR));
+        packages["name"] = EncodeUtf8(VariableValue(variables, QZ_SETUP_PACKAGE_NAME));
+        packages["folder"] = EncodeUtf8(VariableValue(variables, QZ_SETUP_PACKAGE_DIR));
     }
     if (!byFile) {
         Json candidates = Json::array();
         for (const PackageCandidate& looked : record.derivation.candidates) {
-            Json candidate{{"file", Utf8(looked.file)}, {"productName", TextOrNull(looked.productName)}};
+            Json candidate{{"file", EncodeUtf8(looked.file)},
+                           {"productName", TextOrNull(looked.productName)}};
             candidate["platform"] = looked.platformRead ? Json(PlatformName(looked.platform)) : Json();
             candidate["verdict"] = VerdictName(looked.verdict);
             if (looked.verdict == PackageCandidate::Verdict::NotReadable) {
-                std::wstring text;
-                GetSystemErrorText(looked.error, text);
-                while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
-                    text.pop_back();
-                candidate["error"] = {{"code", looked.error}, {"text", Utf8(text)}};
+                candidate["error"] = {{"code", looked.error},
+                                      {"text", EncodeUtf8(SystemErrorReason(looked.error))}};
             }
             candidates.push_back(candidate);
         }
@@ -280,11 +269,11 @@ Json Packages(const VariableMap& variables, const PlanRecord& record) {
     const PlannedPackage& chosen = record.install.package;
     Json hidden = Json::array();
     for (const auto& name : record.install.hidden.listed())
-        hidden.push_back(Utf8(name));
-    packages["chosen"] = {{"file", Utf8(chosen.file)},
-                          {"productName", Utf8(chosen.productName)},
-                          {"productCode", Utf8(chosen.productCode)},
-                          {"productVersion", Utf8(chosen.productVersion)},
+        hidden.push_back(EncodeUtf8(name));
+    packages["chosen"] = {{"file", EncodeUtf8(chosen.file)},
+                          {"productName", EncodeUtf8(chosen.productName)},
+                          {"productCode", EncodeUtf8(chosen.productCode)},
+                          {"productVersion", EncodeUtf8(chosen.productVersion)},
                           {"productLanguage", LanguageId(chosen.productLanguage)},
                           {"platform", PlatformName(chosen.platform)},
                           {"hiddenProperties", hidden}};
@@ -300,7 +289,7 @@ Json Redistributable(const PlanRecord& record) {
     plan["present"] = redistributable.present;
     plan["wouldRun"] = redistributable.wouldRun;
     if (redistributable.wouldRun)
-        plan["properties"] = Utf8(redistributable.properties);
+        plan["properties"] = EncodeUtf8(redistributable.properties);
     switch (redistributable.basis) {
     case RedistributablePlan::Basis::NotUnattended:
         plan["why"] = "only an unattended installation (QZ_SETUP_MODE=UNATTENDED) installs it";
@@ -322,18 +311,18 @@ Json Patches(const PlanRecord& record) {
         return Json();
     const PatchPlan& plan = record.patches;
     Json patches;
-    patches["setting"] = Utf8(plan.setting);
-    patches["folder"] = Utf8(plan.folder);
+    patches["setting"] = EncodeUtf8(plan.setting);
+    patches["folder"] = EncodeUtf8(plan.folder);
     if (plan.removal)
         patches["why"] = "a removal applies no patches";
     Json files = Json::array();
     for (const PatchEntry& entry : plan.looked) {
         Json file;
-        file["file"] = Utf8(entry.file);
+        file["file"] = EncodeUtf8(entry.file);
         file["patchCode"] = TextOrNull(entry.patchCode);
         Json targets = Json::array();
         for (const std::wstring& target : entry.targets)
-            targets.push_back(Utf8(target));
+            targets.push_back(EncodeUtf8(target));
         file["targets"] = targets;
         file["applies"] = entry.applies;
         if (entry.applies) {
@@ -347,7 +336,7 @@ Json Patches(const PlanRecord& record) {
     patches["files"] = files;
     Json applied = Json::array();
     for (const std::wstring& file : plan.applied)
-        applied.push_back(Utf8(file));
+        applied.push_back(EncodeUtf8(file));
     patches["applied"] = applied;
     return patches;
 }
@@ -364,10 +353,10 @@ Json Operation(const PlanRecord& record) {
     const InstallPlan& install = record.install;
     Json operation;
     operation["action"] = OperationName(install.operation);
-    const std::string code = Utf8(install.package.productCode);
+    const std::string code = EncodeUtf8(install.package.productCode);
     switch (install.operation) {
     case InstallOperation::Remove:
-        operation["why"] = "the mode " + Utf8(g_setupModeNames[install.mode]) + " removes the product";
+        operation["why"] = "the mode " + EncodeUtf8(g_setupModeNames[install.mode]) + " removes the product";
         break;
     case InstallOperation::Repair:
         operation["why"] = "the product " + code + " is registered on this machine";
@@ -379,29 +368,29 @@ Json Operation(const PlanRecord& record) {
                 : "the product " + code + " is not registered on this machine";
         break;
     }
-    operation["mode"] = Utf8(g_setupModeNames[install.mode]);
+    operation["mode"] = EncodeUtf8(g_setupModeNames[install.mode]);
     operation["productCode"] = code;
     if (install.operation == InstallOperation::Remove) {
         // What there is to remove: null when the installer could not say.
         operation["installed"] = install.removalChecked ? Json(install.productRegistered) : Json();
         Json others = Json::array();
         for (const auto& other : install.otherVersions)
-            others.push_back({{"productCode", Utf8(other.productCode)},
-                              {"productName", Utf8(other.productName)},
-                              {"version", Utf8(other.version)}});
+            others.push_back({{"productCode", EncodeUtf8(other.productCode)},
+                              {"productName", EncodeUtf8(other.productName)},
+                              {"version", EncodeUtf8(other.version)}});
         operation["otherVersions"] = others;
     }
     operation["userInterface"] = install.silent ? "none" : "full";
-    operation["properties"] = Utf8(install.shownProperties);
+    operation["properties"] = EncodeUtf8(install.shownProperties);
     operation["transforms"] = TextOrNull(install.transform);
     operation["patches"] = TextOrNull(install.patches);
-    operation["logFile"] = Utf8(install.logFile);
+    operation["logFile"] = EncodeUtf8(install.logFile);
     if (record.logFileRandom)
         operation["logFileWhy"] =
             "every numbered name beside the log is taken: the run would pick a random one";
     operation["logMode"] = Hex(install.logMode);
-    operation["msiexec"] = Utf8(MsiexecCommandLine(install.package.file, install.shownProperties,
-                                                   install.silent, install.logMode, install.logFile));
+    operation["msiexec"] = EncodeUtf8(MsiexecCommandLine(install.package.file, install.shownProperties,
+                                                         install.silent, install.logMode, install.logFile));
     return operation;
 }
 
@@ -414,7 +403,7 @@ Json Moment(const PlanRecord& record) {
     moment["restartPending"] = !signals.empty();
     Json names = Json::array();
     for (const std::wstring& name : signals)
-        names.push_back(Utf8(name));
+        names.push_back(EncodeUtf8(name));
     moment["restartSignals"] = names;
     return moment;
 }
@@ -427,7 +416,7 @@ Json LogLines(const std::wstring& buffered) {
         std::size_t end = buffered.find(L"\r\n", start);
         if (end == std::wstring::npos)
             end = buffered.size();
-        lines.push_back(Utf8(buffered.substr(start, end - start)));
+        lines.push_back(EncodeUtf8(buffered.substr(start, end - start)));
         start = end + 2;
     }
     return lines;
@@ -445,8 +434,8 @@ Json IgnoredArguments(const PlanRecord& record) {
     Json ignored = Json::array();
     for (const IgnoredArgument& item : record.ignored) {
         Json entry;
-        entry["text"] = Utf8(item.text);
-        entry["source"] = item.file.empty() ? std::string("command line") : Utf8(item.file);
+        entry["text"] = EncodeUtf8(item.text);
+        entry["source"] = item.file.empty() ? std::string("command line") : EncodeUtf8(item.file);
         if (!item.file.empty())
             entry["line"] = item.line;
         ignored.push_back(std::move(entry));
@@ -458,12 +447,11 @@ Json End(const RunResult& result, const PlanRecord& record) {
     Json end;
     end["outcome"] = Outcome(result, record);
     if (!record.reachedInstaller && record.endMessage.id != 0)
-        end["message"] = {{"id", record.endMessage.id}, {"text", Utf8(record.endMessage.text)}};
+        end["message"] = {{"id", record.endMessage.id}, {"text", EncodeUtf8(record.endMessage.text)}};
     end["resultCode"] = result.code;
     std::wstring text = result.text;
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
-        text.pop_back();
-    end["resultText"] = Utf8(text);
+    TrimLineEnds(text);
+    end["resultText"] = EncodeUtf8(text);
     end["exitCode"] = record.exitCode;
     end["installerExitCode"] = record.installerExitCode;
     return end;
@@ -560,10 +548,7 @@ void ReportPlan(RunResult& result) {
         return;
     if (error == ERROR_SUCCESS)
         error = ERROR_WRITE_FAULT;
-    std::wstring system;
-    GetSystemErrorText(error, system);
-    while (!system.empty() && (system.back() == L'\r' || system.back() == L'\n'))
-        system.pop_back();
+    const std::wstring system = SystemErrorReason(error);
     std::wstring text;
     FormatResourceMessage(IDS_PLAN_NOT_WRITTEN, text, path, system);
     WriteLogLine(error, text, LOG_ERROR);

@@ -212,10 +212,7 @@ private:
 // (message 155, the error as its code), then the failure to open the log
 // (message 112).
 [[noreturn]] void RaiseOpenFailure(const wchar_t* location, const std::wstring& path, DWORD error) {
-    std::wstring reason;
-    GetSystemErrorText(error, reason);
-    while (!reason.empty() && (reason.back() == L'\r' || reason.back() == L'\n'))
-        reason.pop_back();
+    const std::wstring reason = SystemErrorReason(error);
     std::wstring line;
     FormatResourceMessage(IDS_LOG_NOT_MADE, line, path, reason);
     WriteLogLine(error, line, LOG_ERROR);

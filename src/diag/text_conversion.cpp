@@ -64,7 +64,7 @@ void HoldSurrogate(std::mbstate_t& state, wchar_t held) {
 
 // `count` characters as UTF-8 into [to, to_end); the number of bytes, or -1
 // when they do not fit.
-int EncodeUtf8(const wchar_t* from, int count, char* to, char* to_end) {
+int EncodeUtf8Units(const wchar_t* from, int count, char* to, char* to_end) {
     if (to == to_end)
         return -1; // no room at all: the system would only measure
     const int produced =
@@ -156,7 +156,7 @@ UTF8cvt<wchar_t>::result UTF8cvt<wchar_t>::do_out(state_type& state, const wchar
     if (const wchar_t held = HeldSurrogate(state)) {
         const bool paired = IsLowSurrogate(*begin);
         const wchar_t pair[2] = {held, *begin};
-        const int produced = EncodeUtf8(pair, paired ? 2 : 1, out, to_end);
+        const int produced = EncodeUtf8Units(pair, paired ? 2 : 1, out, to_end);
         if (produced < 0)
             return partial;
         HoldSurrogate(state, 0);
@@ -172,7 +172,7 @@ UTF8cvt<wchar_t>::result UTF8cvt<wchar_t>::do_out(state_type& state, const wchar
     if (end > begin && IsHighSurrogate(end[-1]))
         --end;
     if (end > begin) {
-        const int produced = EncodeUtf8(begin, static_cast<int>(end - begin), out, to_end);
+        const int produced = EncodeUtf8Units(begin, static_cast<int>(end - begin), out, to_end);
         if (produced < 0)
             return partial;
         out += produced;
@@ -191,7 +191,7 @@ UTF8cvt<wchar_t>::result UTF8cvt<wchar_t>::do_unshift(state_type& state, char* t
     if (!held)
         return noconv;
     // A first half that never got its second half: written as the system writes a lone surrogate.
-    const int produced = EncodeUtf8(&held, 1, to, to_end);
+    const int produced = EncodeUtf8Units(&held, 1, to, to_end);
     if (produced < 0)
         return partial;
     HoldSurrogate(state, 0);
@@ -219,6 +219,18 @@ int UTF8cvt<wchar_t>::do_length(state_type&, const char* from, const char* from_
         p += length;
     }
     return static_cast<int>(p - from);
+}
+
+std::string EncodeUtf8(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
+                            nullptr);
+    return bytes;
 }
 
 std::wstring DecodeUtf8(const std::string& bytes) {

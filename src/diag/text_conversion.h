@@ -45,6 +45,9 @@ protected:
 // the bytes is malformed UTF-8 like any other and decodes the way the system
 // decodes malformed bytes (U+FFFD), so invalid bytes never refuse a text.
 std::wstring DecodeUtf8(const std::string& bytes);
+// Wide text as UTF-8 bytes (the plan, the folder check, the manifests). An
+// unpaired surrogate becomes U+FFFD, as the system converts it.
+std::string EncodeUtf8(const std::wstring& text);
 
 // A number as decimal text, made without the heap, for the lines and files
 // that must still be written when memory has run out: no digit grouping, no

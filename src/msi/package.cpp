@@ -32,10 +32,7 @@ const std::wstring& Package::Needed(Read which, const wchar_t* name, std::wstrin
     } catch (const WinException& e) {
         // The installer's code stays the result; the text says which package
         // and which property.
-        std::wstring description;
-        GetSystemErrorText(e.GetError(), description);
-        while (!description.empty() && (description.back() == L'\r' || description.back() == L'\n'))
-            description.pop_back();
+        const std::wstring description = SystemErrorReason(e.GetError());
         std::wstring text;
         FormatResourceMessage(IDS_PACKAGE_PROPERTY_MISSING, text, Path(), std::wstring(name), description);
         throw DescribedFailure(e.GetError(), text);

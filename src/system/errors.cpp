@@ -4,6 +4,7 @@
 
 #include "resources/resource_ids.h"
 #include "system/msi_api.h"
+#include "system/path_helpers.h"
 #include "system/win_owners.h"
 
 namespace {
@@ -223,6 +224,13 @@ bool GetSystemErrorText(DWORD error, std::wstring& text) {
     return length != 0;
 }
 
+std::wstring SystemErrorReason(DWORD error) {
+    std::wstring text;
+    GetSystemErrorText(error, text);
+    TrimLineEnds(text);
+    return text;
+}
+
 void ThrowWinException(DWORD error, const wchar_t* location) {
     std::wstring description;
     GetSystemErrorText(error, description);
@@ -242,8 +250,7 @@ void ThrowTransformFailure(DWORD error, const std::wstring& transform, const std
     std::wstring description;
     GetSystemErrorText(cause, description);
     LogRaisedError(location, description, &cause);
-    while (!description.empty() && (description.back() == L'\r' || description.back() == L'\n'))
-        description.pop_back();
+    TrimLineEnds(description);
     throw TransformFailure(error, DescribeRaise(IDS_TRANSFORM_NOT_USABLE, transform, package, description));
 }
 

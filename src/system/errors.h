@@ -105,6 +105,9 @@ private:
 // The system's text for an error number, exactly as the system gives it
 // (with its trailing line break); empty and false when there is none.
 bool GetSystemErrorText(DWORD error, std::wstring& text);
+// The same without its line end, for a text that goes into a message: empty
+// when the system has none.
+std::wstring SystemErrorReason(DWORD error);
 
 // Where a raise is told before its exception is thrown. The bootstrap log
 // installs the one reporter (SetRaiseReporter) as the program starts: it

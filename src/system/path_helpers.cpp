@@ -188,6 +188,11 @@ void TrimSpaces(std::wstring& text) {
     TrimWith(text, IsTrimmedSpace);
 }
 
+void TrimLineEnds(std::wstring& text) {
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
+        text.pop_back();
+}
+
 void CreateDirPath(const std::wstring& path) {
     const std::size_t length = path.size();
     smart_buffer<wchar_t, kPathBufferSize> work(length + 1);

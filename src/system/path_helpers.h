@@ -24,6 +24,9 @@ void Rel2AbsDirPath(std::wstring& path);
 
 void TrimSpacesAndQuotes(std::wstring& text);
 void TrimSpaces(std::wstring& text);
+// Takes the carriage returns and line feeds off the end of `text` (a system
+// text, say, before it goes into a line of its own).
+void TrimLineEnds(std::wstring& text);
 
 // Creates every missing directory along `path`.
 void CreateDirPath(const std::wstring& path);

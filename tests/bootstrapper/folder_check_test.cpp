@@ -26,9 +26,6 @@ using namespace qztest;
 
 namespace {
 
-// A folder ready to ship: a package for each processor (x86 a.msi, x64
-// b.msi, Arm64 c.msi), a French transform, help in English and French, and a
-// redistributable for each processor.
 // Whether this machine's installer applies the transform to the package
 // (read-only, in memory), asked directly.
 bool AppliesHere(const std::wstring& package, const std::wstring& transform) {
@@ -40,10 +37,21 @@ bool AppliesHere(const std::wstring& package, const std::wstring& transform) {
     return applied == ERROR_SUCCESS;
 }
 
+// A folder ready to ship: a package for each processor (x86 a.msi, x64
+// b.msi, Arm64 c.msi), a French transform, help in English and French, a
+// redistributable for each processor, and what the winget manifests take
+// from the publisher in qz-setup.dat (the zip lies outside the folder).
 class FolderCheck : public ::testing::Test {
 protected:
     void SetUp() override {
         InstallSetupExe(m_dir.path());
+        WriteFileBytes(m_zip / L"agent.zip", "PK\x05\x06 the shipped folder\r\n");
+        WriteFileBytes(m_dir / L"qz-setup.dat",
+                       "QZ_SETUP_WINGET_ID=QzCheck.Agent\r\nQZ_SETUP_WINGET_LICENSE=Proprietary\r\n"
+                       "QZ_SETUP_WINGET_DESCRIPTION=The check agent.\r\n"
+                       "QZ_SETUP_WINGET_URL=https://downloads.qz-check.example/agent.zip\r\n"
+                       "QZ_SETUP_WINGET_ZIP=" +
+                           ToUtf8(m_zip / L"agent.zip") + "\r\n");
         const struct {
             const wchar_t* file;
             const wchar_t* platform;
@@ -80,9 +88,12 @@ protected:
         return spec.productCode;
     }
 
-    // The check (or a plan run): nothing but the plan may come beside the
-    // program, nothing in TEMP, and no product is registered.
+    // The check (or a plan run): nothing but the plan (and the check's
+    // winget manifests beside it) may come beside the program, nothing in
+    // TEMP, and no product is registered.
     SetupRun Run(std::vector<std::wstring> arguments) {
+        const bool check =
+            std::find(arguments.begin(), arguments.end(), L"QZ_SETUP_PLAN_AS=*") != arguments.end();
         arguments.insert(arguments.begin(), {L"/p", L"Check Agent", L"QZ_SETUP_PLAN=plan.json"});
         DeleteFileW((m_dir / L"plan.json").c_str());
         const std::set<std::wstring> before = ListTree(m_dir.path());
@@ -92,7 +103,7 @@ protected:
         EXPECT_TRUE(run.dialogs.empty());
         std::set<std::wstring> added;
         for (const auto& path : ListTree(m_dir.path()))
-            if (!before.count(path) && path != L"plan.json")
+            if (!before.count(path) && path != L"plan.json" && !(check && IsWingetFile(path)))
                 added.insert(path);
         EXPECT_TRUE(added.empty()) << ToUtf8(*added.begin());
         EXPECT_EQ(tempBefore, ListTree(TempFolder(), m_dir.path()));
@@ -103,6 +114,10 @@ protected:
 
     PlanJson Written() const { return ReadPlan(m_dir / L"plan.json"); }
 
+    static bool IsWingetFile(const std::wstring& path) {
+        return path.rfind(L"plan.json.winget\\", 0) == 0 || path == L"plan.json.winget";
+    }
+
     static std::vector<std::string> Kinds(const PlanJson& check) {
         std::vector<std::string> kinds;
         for (const auto& finding : check["findings"])
@@ -111,6 +126,7 @@ protected:
     }
 
     TempDir m_dir;
+    TempDir m_zip;
     std::vector<std::wstring> m_codes; // a.msi, b.msi, c.msi
     SetupOptions m_options;
 };
@@ -143,6 +159,22 @@ TEST_F(FolderCheck, AReadyFolderGivesNoFindingAndEachPlanIsThatMachinesPlan) {
         EXPECT_EQ("QZ Check Agent", package["productName"]);
         EXPECT_EQ("QZ Check Makers", package["manufacturer"]);
     }
+
+    // What deployment tools need comes from the same packages: one entry
+    // per architecture, and the winget manifests beside the document.
+    const PlanJson& deployment = check["deployment"];
+    ASSERT_EQ(3u, deployment["packages"].size()) << deployment.dump(2);
+    const char* const architectures[] = {"x86", "x64", "arm64"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(architectures[i], deployment["packages"][i]["architecture"]);
+        EXPECT_EQ(PlanText(m_codes[i]), deployment["packages"][i]["productCode"]);
+    }
+    EXPECT_TRUE(deployment["winget"]["placeholders"].empty()) << deployment["winget"].dump(2);
+    for (const wchar_t* manifest :
+         {L"QzCheck.Agent.yaml", L"QzCheck.Agent.installer.yaml", L"QzCheck.Agent.locale.en-US.yaml"})
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES,
+                  GetFileAttributesW((m_dir / (std::wstring(L"plan.json.winget\\") + manifest)).c_str()))
+            << ToUtf8(manifest);
 
     ASSERT_EQ(6u, check["plans"].size());
     for (const PlanJson& entry : check["plans"]) {
@@ -241,6 +273,16 @@ TEST_F(FolderCheck, EachPlantedFaultGivesItsFinding) {
          "password-not-hidden",
          "note",
          {L"DB_PASSWORD=secret"}},
+        {"a winget value the publisher did not give",
+         remove(L"qz-setup.dat"),
+         "winget-placeholder",
+         "note",
+         {}},
+        {"winget manifests that cannot be written",
+         [dir] { WriteFileBytes(dir + L"plan.json.winget", "a file at the folder's name\r\n"); },
+         "winget-not-written",
+         "error",
+         {}},
     };
     // Each fault on a folder of its own, made ready first.
     for (const auto& c : cases) {
@@ -250,6 +292,7 @@ TEST_F(FolderCheck, EachPlantedFaultGivesItsFinding) {
         for (const std::wstring& path : ListTree(m_dir.path()))
             DeleteFileW((m_dir / path).c_str());
         RemoveDirectoryW((m_dir / L"tmp").c_str());
+        RemoveDirectoryW((m_dir / L"plan.json.winget").c_str());
         SetUp();
         ASSERT_NO_THROW(c.plant());
         if (std::string(c.kind) == "transform-does-not-apply" &&
