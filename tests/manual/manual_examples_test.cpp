@@ -9,6 +9,9 @@
 //   ```powershell recipe            left out: PowerShell does not run here
 //   ```json plan                    the plan that the command line before it
 //                                   writes (QZ_SETUP_PLAN=plan.json)
+//   ```json deployment              the deployment part of the folder check
+//                                   that the command line before it writes
+//                                   (QZ_SETUP_PLAN=folder-check.json QZ_SETUP_PLAN_AS=*)
 // D is a comma-separated list of the dialogs the run shows, in order:
 // "language" (the language dialog) or "viewer" (the text viewer). A block
 // without dialog= shows none: under a deployment tool a dialog would wait
@@ -20,6 +23,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -46,6 +51,7 @@ struct Example {
     DWORD exitCode = 0;
     std::vector<std::string> dialogs; // expected, in order
     std::string plan;                 // the "json plan" block that follows it: the plan it writes
+    std::string deployment;           // the "json deployment" block that follows it
 };
 
 std::string Trimmed(const std::string& text) {
@@ -69,6 +75,7 @@ struct BlockInfo {
     bool recipe = false;
     bool script = false;
     bool plan = false;
+    bool deployment = false;
     bool hasExit = false;
     DWORD exitCode = 0;
     std::vector<std::string> dialogs;
@@ -88,6 +95,8 @@ BlockInfo ReadInfo(const std::string& info) {
             block.script = true;
         } else if (word == "plan") {
             block.plan = true;
+        } else if (word == "deployment") {
+            block.deployment = true;
         } else if (word.rfind("exit=", 0) == 0 && word.size() > 5 &&
                    word.find_first_not_of("0123456789", 5) == std::string::npos) {
             block.hasExit = true;
@@ -150,7 +159,7 @@ std::vector<Example> ReadExamples(const std::string& manual, std::vector<std::st
                 }
                 examples.push_back(Example{blockLines[0].first, Kind::Command,
                                            Trimmed(blockLines[0].second.substr(12)), block.exitCode,
-                                           block.dialogs, std::string()});
+                                           block.dialogs, std::string(), std::string()});
             } else if (block.language == "json" && block.plan) {
                 if (examples.empty() || examples.back().kind != Kind::Command ||
                     examples.back().text.find("QZ_SETUP_PLAN=plan.json") == std::string::npos) {
@@ -160,13 +169,24 @@ std::vector<Example> ReadExamples(const std::string& manual, std::vector<std::st
                 }
                 for (const auto& planLine : blockLines)
                     examples.back().plan += planLine.second + "\n";
+            } else if (block.language == "json" && block.deployment) {
+                if (examples.empty() || examples.back().kind != Kind::Command ||
+                    examples.back().text.find("QZ_SETUP_PLAN=folder-check.json QZ_SETUP_PLAN_AS=*") ==
+                        std::string::npos) {
+                    problem(blockStart, "a deployment part follows the folder check that writes it "
+                                        "(QZ_SETUP_PLAN=folder-check.json QZ_SETUP_PLAN_AS=*)");
+                    continue;
+                }
+                for (const auto& partLine : blockLines)
+                    examples.back().deployment += partLine.second + "\n";
             } else if (block.recipe && runs) {
                 const std::size_t before = examples.size();
                 for (const auto& [at, text] : blockLines) {
                     const std::size_t command = text.find("qz-setup.exe ");
                     if (command != std::string::npos)
                         examples.push_back(Example{at, Kind::Recipe, Trimmed(text.substr(command + 12)),
-                                                   block.exitCode, block.dialogs, std::string()});
+                                                   block.exitCode, block.dialogs, std::string(),
+                                                   std::string()});
                 }
                 if (examples.size() == before)
                     problem(blockStart, "a recipe block with exit=N holds no qz-setup.exe command");
@@ -179,7 +199,7 @@ std::vector<Example> ReadExamples(const std::string& manual, std::vector<std::st
                     continue;
                 }
                 examples.push_back(Example{blockLines[0].first, Kind::Script, script, block.exitCode,
-                                           block.dialogs, std::string()});
+                                           block.dialogs, std::string(), std::string()});
             } else if (block.recipe && block.language == "powershell") {
                 // Left out: PowerShell does not run under Wine.
             } else {
@@ -282,6 +302,10 @@ std::string Joined(const std::vector<std::string>& dialogs) {
     return text.empty() ? "none" : text;
 }
 
+// The upgrade codes of the sample packages, as the manual shows them.
+const wchar_t* const kUpgradeCodes[] = {L"{5B7E2C91-0D4A-4C6F-A8E3-71F9B2D4C605}",
+                                        L"{C0E4A7B2-9F13-4D58-B6A1-2E8D5C7F9034}"};
+
 // Replaces every occurrence of `from` in the texts of `value`.
 void ReplaceInTexts(qztest::PlanJson& value, const std::string& from, const std::string& to) {
     if (value.is_string()) {
@@ -378,6 +402,51 @@ TEST(ManualExamples, ReadsTheBlocksOfTheManual) {
     }
 }
 
+// The recipes' product codes and return codes are those of the folder
+// check's deployment part that the manual shows (and that the test below
+// holds to what the check writes): a code typed in by hand fails here.
+TEST(ManualExamples, TheRecipesTakeTheirCodesFromTheFolderCheck) {
+    const std::string manual = qztest::ReadFileBytes(qztest::SourcePath(L"MANUAL.md"));
+    std::vector<std::string> problems;
+    qztest::PlanJson deployment;
+    for (const Example& example : ReadExamples(manual, problems))
+        if (!example.deployment.empty())
+            deployment = qztest::PlanJson::parse(example.deployment);
+    ASSERT_TRUE(deployment.is_object()) << "the manual shows no deployment part";
+
+    const std::size_t start = manual.find("\n## Deployment recipes");
+    ASSERT_NE(std::string::npos, start);
+    const std::string recipes = manual.substr(start, manual.find("\n## ", start + 1) - start);
+    std::set<std::string> detected;
+    for (const auto& rule : deployment["detection"]["rules"])
+        detected.insert(rule["productCode"].get<std::string>());
+    unsigned codes = 0;
+    for (std::size_t at = recipes.find('{'); at != std::string::npos; at = recipes.find('{', at + 1)) {
+        const std::string code = recipes.substr(at, 38);
+        if (code.size() == 38 && code[37] == '}') {
+            ++codes;
+            EXPECT_EQ(1u, detected.count(code)) << code << " is no product code of the folder check";
+        }
+    }
+    EXPECT_NE(0u, codes) << "the recipes name no product code";
+
+    std::map<long, std::string> intune;
+    for (const auto& row : deployment["returnCodes"])
+        intune[row["code"].get<long>()] = row["intune"].get<std::string>();
+    const std::string label = "Return codes:";
+    for (std::size_t at = recipes.find(label); at != std::string::npos; at = recipes.find(label, at + 1)) {
+        const std::string line =
+            recipes.substr(at + label.size(), recipes.find('\n', at) - at - label.size());
+        for (std::size_t digit = line.find_first_of("0123456789"); digit != std::string::npos;) {
+            const std::size_t end = line.find_first_not_of("0123456789", digit);
+            const long code = std::strtol(line.substr(digit, end - digit).c_str(), nullptr, 10);
+            ASSERT_EQ(1u, intune.count(code)) << code << " is not in the folder check's return codes";
+            EXPECT_NE("Failed", intune[code]) << code << " is a failure in the folder check's return codes";
+            digit = end == std::string::npos ? end : line.find_first_of("0123456789", end);
+        }
+    }
+}
+
 TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCodeAndItsDialogs) {
     const std::string manual = qztest::ReadFileBytes(qztest::SourcePath(L"MANUAL.md"));
     ASSERT_FALSE(manual.empty());
@@ -408,6 +477,7 @@ TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCodeAndItsDialogs) {
         package.platform = platform;
         package.installFolder = L"QZ Manual Sample Agent";
         package.productCode = qztest::NewGuid();
+        package.upgradeCode = kUpgradeCodes[productCodes.size()];
         productCodes.push_back(package.productCode);
         qztest::BuildPackage(package, folder + file);
         qztest::CopyFileOrThrow(folder + file, folder + L"packages\\" + file);
@@ -454,6 +524,21 @@ TEST(ManualExamples, EveryCommandLineOfTheManualGivesItsExitCodeAndItsDialogs) {
             for (const std::string& field : qztest::UndocumentedPlanFields(plan))
                 ADD_FAILURE() << "the manual does not document the plan's field " << field;
             DeleteFileW((folder + L"plan.json").c_str());
+        }
+        if (!example.deployment.empty()) {
+            // The manual shows what deployment tools need, from the check this example writes.
+            qztest::PlanJson manual;
+            try {
+                manual = qztest::PlanJson::parse(example.deployment);
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << "the manual's deployment part is no JSON: " << e.what();
+                continue;
+            }
+            const qztest::PlanJson check =
+                ManualPlan(folder + L"folder-check.json", manual, folder, productCodes);
+            ASSERT_TRUE(check.contains("deployment"));
+            EXPECT_EQ(manual, check["deployment"]) << "the deployment part, as the manual would show it:\n"
+                                                   << check["deployment"].dump(2);
         }
     }
     for (const std::wstring& code : productCodes)
