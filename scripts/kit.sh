@@ -8,8 +8,10 @@
 #   x64/qz-rsc.exe      its 64-bit build
 #   notices/            the copyright files of the Debian packages whose
 #                       libraries the programs link in statically
-#   samples/            qz-setup.dat, answers.rsp, and messages.txt (the
-#                       built-in messages, dumped under Wine by qz-rsc)
+#   samples/            qz-setup.dat, answers.rsp, messages.txt (the
+#                       built-in messages, dumped under Wine by qz-rsc), and
+#                       folder-check/ (the folder check of the manual's
+#                       sample folder: the document and its winget manifests)
 #   MANUAL.md, README.md
 # The executables are stripped, then signed and verified when a certificate
 # is given, then zipped:
@@ -217,6 +219,61 @@ trap 'stop_prefix; rm -rf "$work"' EXIT
     exit "${PIPESTATUS[0]}"
 ) || fail "qz-rsc could not dump the messages"
 [ -s "$stage/samples/messages.txt" ] || fail "qz-rsc wrote no messages"
+
+# The folder check of the manual's sample folder (its two packages, with the
+# manual's product and upgrade codes, qz-setup.exe and samples/qz-setup.dat),
+# made as a publisher makes it, by the kit's program of this machine's
+# configuration, for an English user: samples/folder-check/ holds the
+# document and its winget manifests. The folder and TEMP are put as the
+# manual shows them, so that the kit stays the same bytes on this machine.
+if [ "$arch" = x86 ]; then checker="$stage/qz-setup.exe"; else checker="$stage/x64/qz-setup.exe"; fi
+cmake --build "$tools" -j"$(nproc)" --target qz-make-package >/dev/null || fail "the sample packages' maker cannot be built"
+sample="$work/Sample Agent Setup"
+mkdir -p "$sample" "$stage/samples/folder-check/winget"
+cp "$checker" "$sample/qz-setup.exe"
+cp "$stage/samples/qz-setup.dat" "$sample/"
+(
+    export QZ_BUILD_DIR="$tools"
+    . "$root/tests/support/wine-env.sh"
+    winpath() { winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+    make_package() { # FILE PLATFORM PRODUCT-CODE UPGRADE-CODE
+        env LC_ALL=en_US.UTF-8 wine "$tools/bin/qz-make-package.exe" "$(winpath "$sample/$1")" "QZ Sample Agent" "$2" "$3" "$4" \
+            </dev/null >/dev/null 2>&1 || exit 1
+    }
+    make_package "Sample Agent x64.msi" x64 "{6D1C3A52-7F0B-4E8A-9C41-2B5E8D7A1F30}" "{5B7E2C91-0D4A-4C6F-A8E3-71F9B2D4C605}"
+    make_package "Sample Agent x86.msi" Intel "{A3F2B7C4-1D5E-4F6A-8B9C-0E7D6C5B4A39}" "{C0E4A7B2-9F13-4D58-B6A1-2E8D5C7F9034}"
+    cd "$sample" || exit 1
+    env LC_ALL=en_US.UTF-8 wine "$sample/qz-setup.exe" /p "Sample Agent" QZ_SETUP_PLAN=folder-check.json "QZ_SETUP_PLAN_AS=*" </dev/null >/dev/null 2>&1
+    code=$?
+    [ $code -eq 0 ] || echo "kit: the folder check of the sample folder ended with $code" >&2
+    echo "$(winpath "$sample/")" >"$work/sample-folder"
+    wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r' >"$work/sample-temp"
+    exit $code
+) || fail "the folder check of the sample folder failed"
+python3 - "$sample/folder-check.json" "$stage/samples/folder-check/folder-check.json" \
+    "$(cat "$work/sample-folder")" "$(cat "$work/sample-temp")" <<'PYTHON' || fail "the folder check's document cannot be read"
+import json, sys
+source, target, folder, temp = sys.argv[1:5]
+temp = temp.rstrip("\\") + "\\"
+def put(value):
+    if isinstance(value, str):
+        return value.replace(folder, "C:\\Sample Agent Setup\\").replace(temp, "C:\\Users\\admin\\AppData\\Local\\Temp\\")
+    if isinstance(value, list):
+        return [put(item) for item in value]
+    if isinstance(value, dict):
+        return {key: put(item) for key, item in value.items()}
+    return value
+with open(source, encoding="utf-8") as file:
+    document = put(json.load(file))
+with open(target, "w", encoding="utf-8", newline="\r\n") as file:
+    json.dump(document, file, indent=2, ensure_ascii=False)
+    file.write("\n")
+PYTHON
+for manifest in "$sample/folder-check.json.winget"/*.yaml; do
+    [ -f "$manifest" ] || fail "the folder check wrote no winget manifests"
+    sed 's/\r$//; s/$/\r/' "$manifest" >"$stage/samples/folder-check/winget/$(basename "$manifest")"
+done
+say "the folder check of the sample folder: $(python3 -c 'import json,sys; s=json.load(open(sys.argv[1]))["summary"]; print(s["errors"], "errors,", s["warnings"], "warnings,", s["notes"], "notes")' "$stage/samples/folder-check/folder-check.json")"
 stop_prefix
 
 # ---------------------------------------------------------------- sign, verify

@@ -105,7 +105,7 @@ unpacked="$work/unpacked"
 mkdir -p "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip")
 listing="$(cd "$unpacked" && find . -type f ! -path './notices/*' | sort | tr '\n' ' ')"
-expected="./MANUAL.md ./README.md ./qz-rsc.exe ./qz-setup.exe ./samples/answers.rsp ./samples/messages.txt ./samples/qz-setup.dat ./x64/qz-rsc.exe ./x64/qz-setup.exe "
+expected="./MANUAL.md ./README.md ./qz-rsc.exe ./qz-setup.exe ./samples/answers.rsp ./samples/folder-check/folder-check.json ./samples/folder-check/winget/Publisher.Product.installer.yaml ./samples/folder-check/winget/Publisher.Product.locale.en-US.yaml ./samples/folder-check/winget/Publisher.Product.yaml ./samples/messages.txt ./samples/qz-setup.dat ./x64/qz-rsc.exe ./x64/qz-setup.exe "
 check "the zip holds the programs, the samples and the documents" [ "$listing" = "$expected" ]
 [ "$listing" = "$expected" ] || say "  it holds: $listing"
 # The notices of what the programs link in statically: each a package's
@@ -126,6 +126,16 @@ check "the MinGW-w64 runtime's notice, with winpthreads, is in the kit" grep -qi
 check "nlohmann-json's notice is in the kit" grep -qs 'Niels Lohmann' "$unpacked"/notices/*.txt
 check "samples/messages.txt is the dump of the built-in messages" \
     grep -q '^1033 124 Package named %s for processor %s not found in %s directory.$' "$unpacked/samples/messages.txt"
+# The folder check of the manual's sample folder: no error, and the product
+# codes the manual's recipes name, per architecture.
+check "samples/folder-check is the sample folder's check: no error, the manual's product codes" python3 - \
+    "$unpacked/samples/folder-check/folder-check.json" <<'PYTHON'
+import json, sys
+document = json.load(open(sys.argv[1], encoding="utf-8"))
+codes = {package["architecture"]: package["productCode"] for package in document["deployment"]["packages"]}
+sys.exit(0 if document["summary"]["errors"] == 0 and codes == {
+    "x86": "{A3F2B7C4-1D5E-4F6A-8B9C-0E7D6C5B4A39}", "x64": "{6D1C3A52-7F0B-4E8A-9C41-2B5E8D7A1F30}"} else 1)
+PYTHON
 
 # Every time in the unsigned kit is the commit's: the zip's entries (in
 # order, each with the same mode) and the programs' PE time stamps.

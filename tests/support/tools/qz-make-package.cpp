@@ -1,5 +1,6 @@
-// Makes a sample installer package for the demo.
-// Usage: qz-make-package.exe OUTPUT.msi PRODUCT-NAME [PLATFORM]
+// Makes a sample installer package for the demo and the kit's samples.
+// Usage: qz-make-package.exe OUTPUT.msi PRODUCT-NAME [PLATFORM [PRODUCT-CODE UPGRADE-CODE]]
+// Without the codes the product code is a fresh one, and so is the upgrade code.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,7 +11,9 @@
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fwprintf(stderr, L"usage: qz-make-package.exe OUTPUT.msi PRODUCT-NAME [PLATFORM]\n");
+        std::fwprintf(
+            stderr,
+            L"usage: qz-make-package.exe OUTPUT.msi PRODUCT-NAME [PLATFORM [PRODUCT-CODE UPGRADE-CODE]]\n");
         return 2;
     }
     qztest::PackageSpec desc;
@@ -19,7 +22,9 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 3)
         desc.platform = argv[3];
     desc.files = {{L"readme.txt", "Installed by the qz-setup demo.\r\n"}};
-    desc.productCode = qztest::NewGuid();
+    desc.productCode = argc > 5 ? argv[4] : qztest::NewGuid();
+    if (argc > 5)
+        desc.upgradeCode = argv[5];
     try {
         qztest::BuildPackage(desc, argv[1]);
     } catch (const std::exception& e) {
