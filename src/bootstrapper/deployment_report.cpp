@@ -589,3 +589,16 @@ std::wstring PlaceholderNote(const std::wstring& field) {
     FormatResourceMessage(IDS_WINGET_PLACEHOLDER, text, field, std::wstring(SourceOf(field)));
     return text;
 }
+
+const wchar_t* WingetArchitecture(DWORD platform) {
+    switch (platform) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return L"x86";
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return L"x64";
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return L"arm64";
+    default:
+        return nullptr;
+    }
+}

@@ -12,6 +12,10 @@
 
 #include "settings/variables.h"
 
+// winget's name of a package's Template platform ("x86", "x64", "arm64");
+// null for a platform winget has no name for.
+const wchar_t* WingetArchitecture(DWORD platform);
+
 // One package of the folder per architecture, as the folder check found it.
 struct ShippedPackage {
     std::wstring architecture; // winget's names: "x86", "x64", "arm64"

@@ -430,20 +430,6 @@ private:
         return deployment;
     }
 
-    // winget's name of a package platform; null for one it has no name for.
-    static const wchar_t* WingetArchitecture(DWORD platform) {
-        switch (platform) {
-        case PROCESSOR_ARCHITECTURE_INTEL:
-            return L"x86";
-        case PROCESSOR_ARCHITECTURE_AMD64:
-            return L"x64";
-        case PROCESSOR_ARCHITECTURE_ARM64:
-            return L"arm64";
-        default:
-            return nullptr;
-        }
-    }
-
     void Add(FolderFinding::Severity severity, const char* kind, const std::wstring& reason) {
         m_check.findings.push_back({severity, kind, reason});
     }

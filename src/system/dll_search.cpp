@@ -20,3 +20,14 @@ DllSearchRestriction RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefau
         return DllSearchRestriction::NoCurrentDirectory;
     return DllSearchRestriction::Unchanged;
 }
+
+bool SystemLibraryPath(const wchar_t* name, std::wstring& path, DWORD& error) {
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        error = length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_BUFFER_OVERFLOW);
+        return false;
+    }
+    path = std::wstring(system, length) + L"\\" + name;
+    return true;
+}

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 // How the search was restricted.
 enum class DllSearchRestriction {
     SystemDirectoryOnly, // the default directories: the system directory alone
@@ -20,3 +22,14 @@ DllSearchRestriction RestrictDllSearch();
 
 // The same with the function given (null: as on a system that lacks it).
 DllSearchRestriction RestrictDllSearch(SetDefaultDllDirectoriesFunction setDefaultDllDirectories);
+
+// The full path of `name` in the system directory, for a DLL the program
+// loads itself (never one that lies beside the executable or in the current
+// directory); false, with the system's error, when the directory cannot be had.
+bool SystemLibraryPath(const wchar_t* name, std::wstring& path, DWORD& error);
+
+// Points `slot` at the function `name` of `module`; false when the module has none.
+template <class Function> bool BindFunction(HMODULE module, Function& slot, const char* name) {
+    slot = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return slot != nullptr;
+}

@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "system/dll_search.h"
 #include "system/win_owners.h"
 
 namespace {
@@ -36,13 +37,9 @@ DWORD ErrorOfStatus(NTSTATUS status) {
 }
 
 bool LoadCng(UniqueModule& module, CngApi& api, DWORD& error) {
-    wchar_t system[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        error = length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_BUFFER_OVERFLOW);
+    std::wstring path;
+    if (!SystemLibraryPath(L"bcrypt.dll", path, error))
         return false;
-    }
-    const std::wstring path = std::wstring(system, length) + L"\\bcrypt.dll";
     module.reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!module.valid()) {
         error = GetLastError();
@@ -50,9 +47,7 @@ bool LoadCng(UniqueModule& module, CngApi& api, DWORD& error) {
     }
     bool complete = true;
     auto bind = [&](auto& slot, const char* name) {
-        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
-            reinterpret_cast<void*>(GetProcAddress(module.get(), name)));
-        complete = complete && slot != nullptr;
+        complete = BindFunction(module.get(), slot, name) && complete;
     };
     bind(api.OpenAlgorithmProvider, "BCryptOpenAlgorithmProvider");
     bind(api.CloseAlgorithmProvider, "BCryptCloseAlgorithmProvider");

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "system/dll_search.h"
 #include "system/errors.h"
 #include "system/smart_buffer.h"
 
@@ -30,21 +31,17 @@ private:
     void Load() {
         // Always the system directory's msi.dll, by its full path: never one
         // that lies beside the executable or in the current directory.
-        wchar_t system[MAX_PATH];
-        const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-        if (length == 0 || length >= MAX_PATH)
-            ThrowWinException(length == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW,
-                              L" Fnc : QZ::MSInstaller::Msi; Line : 31; ");
-        const std::wstring path = std::wstring(system, length) + L"\\msi.dll";
+        std::wstring path;
+        DWORD error = 0;
+        if (!SystemLibraryPath(L"msi.dll", path, error))
+            ThrowWinException(error, L" Fnc : QZ::MSInstaller::Msi; Line : 31; ");
         HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (!module)
             ThrowWinException(GetLastError(), L" Fnc : QZ::MSInstaller::Msi; Line : 36; ");
         MsiApi api{};
         bool complete = true;
         auto bind = [&](auto& slot, const char* name) {
-            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
-                reinterpret_cast<void*>(GetProcAddress(module, name)));
-            complete = complete && slot != nullptr;
+            complete = BindFunction(module, slot, name) && complete;
         };
         bind(api.OpenDatabaseW, "MsiOpenDatabaseW");
         bind(api.DatabaseOpenViewW, "MsiDatabaseOpenViewW");

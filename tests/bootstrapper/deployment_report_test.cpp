@@ -24,19 +24,6 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-const wchar_t* ArchitectureOf(DWORD platform) {
-    switch (platform) {
-    case PROCESSOR_ARCHITECTURE_INTEL:
-        return L"x86";
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        return L"x64";
-    case PROCESSOR_ARCHITECTURE_ARM64:
-        return L"arm64";
-    default:
-        return L"?";
-    }
-}
-
 // A folder of packages built from `specs`, and the facts the folder check
 // would hand over, read with the program's own package reader.
 struct Folder {
@@ -54,7 +41,7 @@ struct Folder {
             const std::wstring file = dir / (L"Sample Agent " + spec.platform + L".msi");
             BuildPackage(spec, file);
             QZ::MSInstaller::Package package = QZ::MSInstaller::Package::Open(file);
-            facts.packages.push_back({ArchitectureOf(package.Platform()), file, package.ProductCode(),
+            facts.packages.push_back({WingetArchitecture(package.Platform()), file, package.ProductCode(),
                                       package.UpgradeCode(), package.ProductVersion(), package.ProductName(),
                                       L""});
         }

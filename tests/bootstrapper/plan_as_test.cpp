@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
+#include "support/module_texts.h"
 #include "support/package_builder.h"
 #include "support/plan_reader.h"
 #include "support/platform_deviations.h"
@@ -22,21 +23,6 @@
 using namespace qztest;
 
 namespace {
-
-std::wstring BuiltInText(UINT id) {
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
-    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
-}
-
-// The message with one text argument, as the program formats it.
-std::wstring Message(UINT id, const std::wstring& argument) {
-    std::wstring text = BuiltInText(id);
-    const size_t at = text.find(L"%s");
-    if (at != std::wstring::npos)
-        text.replace(at, 2, argument);
-    return text;
-}
 
 // This machine's processor as the setting names it.
 const wchar_t* NativeProcessorName() {

@@ -15,18 +15,14 @@
 #include "language/language_choice.h"
 #include "resources/resource_ids.h"
 #include "support/dialog_driver.h"
+#include "support/module_texts.h"
 #include "support/package_builder.h"
 #include "support/test_env.h"
 #include "support/transform_writer.h"
 
 namespace {
 
-// The text of a message from this program's own string table.
-std::wstring BuiltInText(UINT id) {
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
-    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
-}
+using qztest::BuiltInText;
 
 class OwnedHandle {
 public:

@@ -10,6 +10,7 @@
 
 #include "resources/resource_ids.h"
 #include "support/dialog_driver.h"
+#include "support/module_texts.h"
 #include "support/package_builder.h"
 #include "support/setup_runner.h"
 #include "support/test_env.h"
@@ -17,11 +18,7 @@
 
 namespace {
 
-std::wstring BuiltInText(UINT id) {
-    const wchar_t* text = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
-    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
-}
+using qztest::BuiltInText;
 
 // A scratch directory holding qz-setup.exe, a package and its transforms, and a
 // resource module that translates the dialog's texts (which must not be used).

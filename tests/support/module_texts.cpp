@@ -26,4 +26,18 @@ void PutModuleTexts(const std::wstring& module, const std::map<WORD, std::wstrin
         throw std::runtime_error("cannot write the module");
 }
 
+std::wstring BuiltInText(UINT id) {
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::wstring Message(UINT id, const std::wstring& argument) {
+    std::wstring text = BuiltInText(id);
+    const size_t at = text.find(L"%s");
+    if (at != std::wstring::npos)
+        text.replace(at, 2, argument);
+    return text;
+}
+
 } // namespace qztest

@@ -14,4 +14,11 @@ namespace qztest {
 void PutModuleTexts(const std::wstring& module, const std::map<WORD, std::wstring>& texts,
                     LANGID language = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
 
+// The text of a message from the test program's own string table (the
+// program's string tables are linked into every test program).
+std::wstring BuiltInText(UINT id);
+
+// That message with its one "%s" replaced by `argument`, as the program formats it.
+std::wstring Message(UINT id, const std::wstring& argument);
+
 } // namespace qztest
