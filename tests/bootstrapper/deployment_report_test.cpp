@@ -24,40 +24,40 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-// A folder of packages built from `specs`, and the facts the folder check
+// A folder of packages built from `descriptions`, and the facts the folder check
 // would hand over, read with the program's own package reader.
 struct Folder {
     TempDir dir;
-    std::vector<PackageSpec> specs;
+    std::vector<PackageSpec> descriptions;
     DeploymentFacts facts;
 
-    Folder(std::vector<PackageSpec> built, const std::wstring& packageName) : specs(std::move(built)) {
+    Folder(std::vector<PackageSpec> built, const std::wstring& packageName) : descriptions(std::move(built)) {
         facts.packageName = packageName;
-        for (PackageSpec& spec : specs) {
-            if (spec.productCode.empty())
-                spec.productCode = NewGuid();
-            if (spec.upgradeCode.empty())
-                spec.upgradeCode = NewGuid();
-            const std::wstring file = dir / (L"Sample Agent " + spec.platform + L".msi");
-            BuildPackage(spec, file);
+        for (PackageSpec& description : descriptions) {
+            if (description.productCode.empty())
+                description.productCode = NewGuid();
+            if (description.upgradeCode.empty())
+                description.upgradeCode = NewGuid();
+            const std::wstring file = dir / (L"Sample Agent " + description.platform + L".msi");
+            BuildPackage(description, file);
             QZ::MSInstaller::Package package = QZ::MSInstaller::Package::Open(file);
             facts.packages.push_back({WingetArchitecture(package.Platform()), file, package.ProductCode(),
                                       package.UpgradeCode(), package.ProductVersion(), package.ProductName(),
                                       L""});
         }
         // The reader has no Manufacturer: the folder check reads it as any other property.
-        for (std::size_t i = 0; i < specs.size(); ++i)
-            facts.packages[i].manufacturer = specs[i].manufacturer;
+        for (std::size_t i = 0; i < descriptions.size(); ++i)
+            facts.packages[i].manufacturer = descriptions[i].manufacturer;
     }
 };
 
-PackageSpec Spec(const std::wstring& platform, const std::wstring& version = L"2.5.1") {
-    PackageSpec spec;
-    spec.productName = L"QZ Sample Agent";
-    spec.manufacturer = L"QZ Samples Inc.";
-    spec.version = version;
-    spec.platform = platform;
-    return spec;
+PackageSpec Description(const std::wstring& platform, const std::wstring& version = L"2.5.1") {
+    PackageSpec description;
+    description.productName = L"QZ Sample Agent";
+    description.manufacturer = L"QZ Samples Inc.";
+    description.version = version;
+    description.platform = platform;
+    return description;
 }
 
 std::string Text(const std::wstring& text) {
@@ -72,7 +72,7 @@ const VariableMap kAllGiven = {
 };
 
 TEST(DeploymentPart, FactsPerArchitectureAreThePackagesOwn) {
-    Folder folder({Spec(L"Intel"), Spec(L"x64"), Spec(L"Arm64")}, L"Sample Agent");
+    Folder folder({Description(L"Intel"), Description(L"x64"), Description(L"Arm64")}, L"Sample Agent");
     std::vector<std::wstring> placeholders;
     const Json part = DeploymentPart(folder.facts, VariableMap(), placeholders);
 
@@ -81,18 +81,18 @@ TEST(DeploymentPart, FactsPerArchitectureAreThePackagesOwn) {
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(architectures[i]);
         const Json& package = part["packages"][i];
-        const PackageSpec& spec = folder.specs[i];
+        const PackageSpec& description = folder.descriptions[i];
         EXPECT_EQ(architectures[i], package["architecture"]);
         // As the package builder wrote them, not as the program read them.
-        EXPECT_EQ(Text(spec.productCode), package["productCode"]);
-        EXPECT_EQ(Text(spec.upgradeCode), package["upgradeCode"]);
+        EXPECT_EQ(Text(description.productCode), package["productCode"]);
+        EXPECT_EQ(Text(description.upgradeCode), package["upgradeCode"]);
         EXPECT_EQ("2.5.1", package["productVersion"]);
         EXPECT_EQ("QZ Sample Agent", package["productName"]);
         EXPECT_EQ(Text(folder.facts.packages[i].file), package["file"]);
 
         const Json& rule = part["detection"]["rules"][i];
         EXPECT_EQ(architectures[i], rule["architecture"]);
-        EXPECT_EQ(Text(spec.productCode), rule["productCode"]);
+        EXPECT_EQ(Text(description.productCode), rule["productCode"]);
         EXPECT_EQ("2.5.1", rule["productVersion"]);
     }
     EXPECT_NE(std::string::npos, part["detection"]["advice"].get<std::string>().find("per architecture"));
@@ -109,7 +109,7 @@ std::string RecipeCommand(const std::string& manual, const std::string& label) {
 }
 
 TEST(DeploymentPart, TheCommandsAreTheManualsRecipes) {
-    Folder folder({Spec(L"x64")}, L"Sample Agent");
+    Folder folder({Description(L"x64")}, L"Sample Agent");
     std::vector<std::wstring> placeholders;
     const Json part = DeploymentPart(folder.facts, VariableMap(), placeholders);
     const std::string manual = ReadFileBytes(SourcePath(L"MANUAL.md"));
@@ -118,7 +118,7 @@ TEST(DeploymentPart, TheCommandsAreTheManualsRecipes) {
 }
 
 TEST(DeploymentPart, OnePackageNeedsOneRuleAndANameMayHoldQuotes) {
-    Folder folder({Spec(L"x64")}, L"Agent \"Pro\" 2\\");
+    Folder folder({Description(L"x64")}, L"Agent \"Pro\" 2\\");
     std::vector<std::wstring> placeholders;
     const Json part = DeploymentPart(folder.facts, VariableMap(), placeholders);
     EXPECT_EQ(1u, part["detection"]["rules"].size());
@@ -172,7 +172,7 @@ TEST(DeploymentPart, ReturnCodesFollowTheInstallerExitCodes) {
 // The placeholders: every field the publisher has not given, or has given
 // in a form that winget's schema refuses; none once all are given.
 TEST(DeploymentPart, PlaceholdersAreListedUntilTheValuesAreGiven) {
-    Folder folder({Spec(L"x64")}, L"Sample Agent");
+    Folder folder({Description(L"x64")}, L"Sample Agent");
     const std::wstring zip = folder.dir / L"sample-agent.zip";
     WriteFileBytes(zip, "PK\x05\x06" + std::string(18, '\0'));
 
@@ -271,7 +271,7 @@ TEST(Sha256OfFile, MatchesSha256sum) {
 }
 
 TEST(WingetManifests, OneInstallerEntryPerArchitectureAndEarlierManifestsGo) {
-    Folder folder({Spec(L"Intel"), Spec(L"x64"), Spec(L"Arm64")}, L"Sample Agent");
+    Folder folder({Description(L"Intel"), Description(L"x64"), Description(L"Arm64")}, L"Sample Agent");
     const std::wstring plan = folder.dir / L"check.json";
     const std::wstring winget = folder.dir / L"check.json.winget\\";
     // An earlier check's manifests, of a placeholder identifier.
@@ -289,17 +289,18 @@ TEST(WingetManifests, OneInstallerEntryPerArchitectureAndEarlierManifestsGo) {
     for (const char* architecture : {"x86", "x64", "arm64"})
         EXPECT_NE(std::string::npos, installer.find(std::string("  - Architecture: ") + architecture + "\n"))
             << architecture;
-    for (const PackageSpec& spec : folder.specs) {
-        EXPECT_NE(std::string::npos, installer.find("    ProductCode: \"" + Text(spec.productCode) + "\"\n"));
+    for (const PackageSpec& description : folder.descriptions) {
         EXPECT_NE(std::string::npos,
-                  installer.find("        UpgradeCode: \"" + Text(spec.upgradeCode) + "\"\n"));
+                  installer.find("    ProductCode: \"" + Text(description.productCode) + "\"\n"));
+        EXPECT_NE(std::string::npos,
+                  installer.find("        UpgradeCode: \"" + Text(description.upgradeCode) + "\"\n"));
     }
     EXPECT_NE(std::string::npos, installer.find("InstallerType: zip\nNestedInstallerType: exe\n"));
     EXPECT_NE(std::string::npos, installer.find("      Silent: \"/p \\\"Sample Agent\\\" /l "));
 }
 
 TEST(WingetManifests, AFolderThatCannotBeHadIsReportedWithTheSystemsError) {
-    Folder folder({Spec(L"x64")}, L"Sample Agent");
+    Folder folder({Description(L"x64")}, L"Sample Agent");
     const std::wstring plan = folder.dir / L"check.json";
     {
         // Another program has the manifests' folder open for deletion.
@@ -343,21 +344,24 @@ TEST(WingetManifests, SamplesForTheSchemaCheck) {
         ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr)) << GetLastError();
     }
 
-    PackageSpec awkward = Spec(L"x64", L"10.0.19041");
+    PackageSpec awkward = Description(L"x64", L"10.0.19041");
     awkward.productName = L"Agent: \"Pro\" \\ #1 – édition {x} & 'y'";
     const struct {
         const wchar_t* name;
-        std::vector<PackageSpec> specs;
+        std::vector<PackageSpec> descriptions;
         bool given;
         std::wstring packageName;
     } samples[] = {
-        {L"placeholders", {Spec(L"Intel"), Spec(L"x64"), Spec(L"Arm64")}, false, L"Sample Agent"},
-        {L"given", {Spec(L"x64")}, true, L"Sample Agent"},
+        {L"placeholders",
+         {Description(L"Intel"), Description(L"x64"), Description(L"Arm64")},
+         false,
+         L"Sample Agent"},
+        {L"given", {Description(L"x64")}, true, L"Sample Agent"},
         {L"awkward", {awkward}, false, L"Agent: \"Pro\""},
     };
     for (const auto& sample : samples) {
         SCOPED_TRACE(ToUtf8(sample.name));
-        Folder folder(sample.specs, sample.packageName);
+        Folder folder(sample.descriptions, sample.packageName);
         if (std::wstring(sample.name) == L"awkward") // as no package builder writes it
             folder.facts.packages[0].manufacturer = L"Ünïcode & Co.\tLtd\r\n- key: \x85\u2028 end";
         VariableMap variables;

@@ -76,16 +76,16 @@ protected:
     }
 
     std::wstring Package(const std::wstring& path, const wchar_t* platform, const wchar_t* version) {
-        PackageSpec spec;
-        spec.productName = L"QZ Check Agent";
-        spec.productCode = NewGuid();
-        spec.upgradeCode = L"{8E1D7C55-3B0A-4F2E-9D61-5A7C2E4B9F10}";
-        spec.manufacturer = L"QZ Check Makers";
-        spec.platform = platform;
-        spec.version = version;
-        spec.installFolder = L"QZ Check " + spec.productCode.substr(1, 8);
-        BuildPackage(spec, path);
-        return spec.productCode;
+        PackageSpec description;
+        description.productName = L"QZ Check Agent";
+        description.productCode = NewGuid();
+        description.upgradeCode = L"{8E1D7C55-3B0A-4F2E-9D61-5A7C2E4B9F10}";
+        description.manufacturer = L"QZ Check Makers";
+        description.platform = platform;
+        description.version = version;
+        description.installFolder = L"QZ Check " + description.productCode.substr(1, 8);
+        BuildPackage(description, path);
+        return description.productCode;
     }
 
     // The check (or a plan run): nothing but the plan (and the check's
@@ -96,17 +96,11 @@ protected:
             std::find(arguments.begin(), arguments.end(), L"QZ_SETUP_PLAN_AS=*") != arguments.end();
         arguments.insert(arguments.begin(), {L"/p", L"Check Agent", L"QZ_SETUP_PLAN=plan.json"});
         DeleteFileW((m_dir / L"plan.json").c_str());
-        const std::set<std::wstring> before = ListTree(m_dir.path());
-        const std::set<std::wstring> tempBefore = ListTree(TempFolder(), m_dir.path());
-        SetupRun run = RunSetup(m_dir.path(), arguments, m_options);
-        EXPECT_FALSE(run.timedOut);
+        SetupRun run =
+            RunSetupLeavingNothing(m_dir.path(), arguments, m_options, [check](const std::wstring& path) {
+                return path == L"plan.json" || (check && IsWingetFile(path));
+            });
         EXPECT_TRUE(run.dialogs.empty());
-        std::set<std::wstring> added;
-        for (const auto& path : ListTree(m_dir.path()))
-            if (!before.count(path) && path != L"plan.json" && !(check && IsWingetFile(path)))
-                added.insert(path);
-        EXPECT_TRUE(added.empty()) << ToUtf8(*added.begin());
-        EXPECT_EQ(tempBefore, ListTree(TempFolder(), m_dir.path()));
         for (const std::wstring& code : m_codes)
             EXPECT_FALSE(IsProductRegistered(code));
         return run;
@@ -217,9 +211,9 @@ TEST_F(FolderCheck, EachPlantedFaultGivesItsFinding) {
              row.values = {{TransformValue::Text, L"key", 0}, {TransformValue::Text, L"value", 0}};
              TransformDetails details;
              details.tables = {TransformTable{L"QzNoSuchTable", {row}}};
-             TransformSpec spec;
-             spec.updateProperties = {{L"ProductLanguage", L"1031"}};
-             WriteTransform(spec, dir + L"de.mst", details);
+             TransformSpec description;
+             description.updateProperties = {{L"ProductLanguage", L"1031"}};
+             WriteTransform(description, dir + L"de.mst", details);
              WriteFileBytes(dir + L"Check Agent_ger", "Hilfe\r\n");
          },
          "transform-does-not-apply",
@@ -238,9 +232,9 @@ TEST_F(FolderCheck, EachPlantedFaultGivesItsFinding) {
          {}},
         {"a transform without ProductLanguage",
          [dir] {
-             TransformSpec spec;
-             spec.updateProperties = {{L"ProductName", L"QZ Check Agent"}};
-             WriteTransform(spec, dir + L"name.mst");
+             TransformSpec description;
+             description.updateProperties = {{L"ProductName", L"QZ Check Agent"}};
+             WriteTransform(description, dir + L"name.mst");
          },
          "transform-sets-no-language",
          "warning",

@@ -25,6 +25,10 @@ using namespace qztest;
 
 namespace {
 
+bool IsPlanOrExitFile(const std::wstring& path) {
+    return path == L"plan.json" || path == L"exit.txt";
+}
+
 class RegisteredProduct {
 public:
     explicit RegisteredProduct(std::wstring productCode) : m_productCode(std::move(productCode)) {}
@@ -62,19 +66,9 @@ protected:
     void TearDown() override { RemoveProduct(m_package.productCode); }
 
     SetupRun Run(const std::vector<std::wstring>& arguments) {
-        const std::set<std::wstring> before = ListTree(m_dir.path());
-        const std::set<std::wstring> tempBefore = ListTree(TempFolder(), m_dir.path());
-        SetupRun run = RunSetup(m_dir.path(), arguments, m_options);
-        EXPECT_FALSE(run.timedOut);
         // Beside the program only the plan and the exit file may come; in
         // the run's TEMP nothing, and nothing in the test's TEMP either.
-        std::set<std::wstring> added;
-        for (const auto& path : ListTree(m_dir.path()))
-            if (!before.count(path) && path != L"plan.json" && path != L"exit.txt")
-                added.insert(path);
-        EXPECT_TRUE(added.empty()) << ToUtf8(*added.begin());
-        EXPECT_EQ(tempBefore, ListTree(TempFolder(), m_dir.path()));
-        return run;
+        return RunSetupLeavingNothing(m_dir.path(), arguments, m_options, IsPlanOrExitFile);
     }
 
     // The plan of the last run, every field of it documented in the manual.

@@ -1,7 +1,12 @@
 #include "support/setup_runner.h"
 
+#include <gtest/gtest.h>
+
+#include <set>
+
 #include "resources/resource_ids.h"
 #include "support/dialog_driver.h"
+#include "support/plan_reader.h"
 #include "support/test_env.h"
 
 namespace qztest {
@@ -98,6 +103,22 @@ std::string ExitFileBytes(int normalised, int code, const std::wstring& text) {
         bytes += c;
     }
     return bytes;
+}
+
+SetupRun RunSetupLeavingNothing(const std::wstring& dir, const std::vector<std::wstring>& arguments,
+                                const SetupOptions& options,
+                                const std::function<bool(const std::wstring&)>& kept) {
+    const std::set<std::wstring> before = ListTree(dir);
+    const std::set<std::wstring> tempBefore = ListTree(TempFolder(), dir);
+    SetupRun run = RunSetup(dir, arguments, options);
+    EXPECT_FALSE(run.timedOut);
+    std::set<std::wstring> added;
+    for (const auto& path : ListTree(dir))
+        if (!before.count(path) && !kept(path))
+            added.insert(path);
+    EXPECT_TRUE(added.empty()) << ToUtf8(*added.begin());
+    EXPECT_EQ(tempBefore, ListTree(TempFolder(), dir));
+    return run;
 }
 
 } // namespace qztest

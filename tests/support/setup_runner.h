@@ -37,6 +37,12 @@ std::wstring InstallSetupExe(const std::wstring& dir);
 // Runs dir\qz-setup.exe with the given arguments (each quoted).
 SetupRun RunSetup(const std::wstring& dir, const std::vector<std::wstring>& arguments,
                   const SetupOptions& options = {});
+// RunSetup, checked to leave nothing behind (a plan run, say): no file or
+// folder comes beside the program but those `kept` accepts (paths relative to
+// `dir`), and nothing new in TEMP (`dir` itself left out when it lies there).
+SetupRun RunSetupLeavingNothing(const std::wstring& dir, const std::vector<std::wstring>& arguments,
+                                const SetupOptions& options,
+                                const std::function<bool(const std::wstring&)>& kept);
 // The same with the command line's arguments as one text, as a script or a
 // deployment tool writes them.
 SetupRun RunSetupCommandLine(const std::wstring& dir, const std::wstring& argumentsText,
